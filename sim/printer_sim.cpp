@@ -1,0 +1,1 @@
+// The printer simulator (being written).

@@ -1,0 +1,16 @@
+// The serial traffic log: one time-stamped line per call, in one file per
+// weekday and port under c:\TEMP, renewed weekly or at a size limit.
+#pragma once
+
+namespace moldrin::log {
+
+// Appends one line; 0 written (or the log is off), -1 failed (the operator was told).
+int LogSerial(const char* text);
+// printf-style convenience; the formatted text is cut at 2047 characters.
+int LogSerialf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+}  // namespace moldrin::log

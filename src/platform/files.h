@@ -1,0 +1,47 @@
+// Files and directories, named by their Windows paths ("c:\TALMA\RFD\E00.BIN").
+// The file system is one replaceable table of operations so tests can inject
+// faults; the default one maps drive paths under MOLDRIN_ROOT on Linux.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace moldrin::platform {
+
+using FileHandle = intptr_t;
+constexpr FileHandle kInvalidFile = -1;
+
+enum FileAccess : unsigned { kAccessRead = 1, kAccessWrite = 2 };
+enum FileShare : unsigned { kShareNone = 0, kShareRead = 1, kShareWrite = 2 };
+enum class FileCreation { OpenExisting, CreateAlways };
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    virtual FileHandle Open(const char* path, unsigned access, unsigned share, FileCreation how) = 0;
+    virtual bool Close(FileHandle h) = 0;
+    // Read/Write report the bytes moved through *done; false when the system refused.
+    virtual bool Read(FileHandle h, void* buffer, uint32_t n, uint32_t* done) = 0;
+    virtual bool Write(FileHandle h, const void* bytes, uint32_t n, uint32_t* done) = 0;
+    virtual bool Flush(FileHandle h) = 0;
+    // origin 0 start, 1 current, 2 end; new position or -1.
+    virtual int64_t Seek(FileHandle h, int64_t offset, int origin) = 0;
+    virtual int64_t Size(FileHandle h) = 0;  // -1 on failure
+    // Creation time in local time; nullopt where the file system keeps none.
+    virtual std::optional<LocalTime> CreationTime(FileHandle h) = 0;
+    virtual bool Delete(const char* path) = 0;
+    virtual bool Rename(const char* from, const char* to) = 0;  // replaces `to`
+    virtual bool CreateDirectory(const char* path) = 0;         // one level, like the system call
+    virtual bool IsDirectory(const char* path) = 0;
+};
+
+FileSystem& Files();
+void SetFileSystem(FileSystem* fs);  // nullptr puts the system's back
+FileSystem& SystemFileSystem();
+
+// The host path a Windows path stands for (identity on Windows).
+std::string HostPath(const char* windowsPath);
+
+}  // namespace moldrin::platform

@@ -1,0 +1,177 @@
+// The posix file system: descriptors as handles, drive paths mapped under
+// MOLDRIN_ROOT, and the Windows sharing rules kept among this process's own
+// openers (a file opened without sharing refuses a second opener here).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "platform/files.h"
+
+namespace moldrin::platform {
+
+namespace {
+
+struct OpenInfo {
+    dev_t dev;
+    ino_t ino;
+    unsigned access;
+    unsigned share;
+};
+
+class PosixFileSystem final : public FileSystem {
+public:
+    FileHandle Open(const char* path, unsigned access, unsigned share, FileCreation how) override {
+        if (!path) return kInvalidFile;
+        std::string host = HostPath(path);
+        int flags = O_CLOEXEC;
+        if ((access & kAccessRead) && (access & kAccessWrite)) flags |= O_RDWR;
+        else if (access & kAccessWrite) flags |= O_WRONLY;
+        else flags |= O_RDONLY;
+        std::lock_guard lock(mutex_);
+        struct stat st{};
+        bool exists = ::stat(host.c_str(), &st) == 0;
+        if (exists && S_ISDIR(st.st_mode)) { errno = EISDIR; return kInvalidFile; }
+        if (exists && !Compatible(st.st_dev, st.st_ino, access, share)) { errno = EBUSY; return kInvalidFile; }
+        if (how == FileCreation::CreateAlways) flags |= O_CREAT | O_TRUNC;
+        int fd = ::open(host.c_str(), flags, 0666);
+        if (fd < 0) return kInvalidFile;
+        if (::fstat(fd, &st) != 0) { ::close(fd); return kInvalidFile; }
+        open_[fd] = OpenInfo{st.st_dev, st.st_ino, access, share};
+        return fd;
+    }
+
+    bool Close(FileHandle h) override {
+        std::lock_guard lock(mutex_);
+        auto it = open_.find(static_cast<int>(h));
+        if (it == open_.end()) return false;
+        open_.erase(it);
+        return ::close(static_cast<int>(h)) == 0;
+    }
+
+    bool Read(FileHandle h, void* buffer, uint32_t n, uint32_t* done) override {
+        *done = 0;
+        if (!Known(h)) return false;
+        auto* p = static_cast<char*>(buffer);
+        while (*done < n) {
+            ssize_t r = ::read(static_cast<int>(h), p + *done, n - *done);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) return false;
+            if (r == 0) break;
+            *done += static_cast<uint32_t>(r);
+        }
+        return true;
+    }
+
+    bool Write(FileHandle h, const void* bytes, uint32_t n, uint32_t* done) override {
+        *done = 0;
+        if (!Known(h)) return false;
+        const auto* p = static_cast<const char*>(bytes);
+        while (*done < n) {
+            ssize_t r = ::write(static_cast<int>(h), p + *done, n - *done);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) return false;
+            *done += static_cast<uint32_t>(r);
+        }
+        return true;
+    }
+
+    bool Flush(FileHandle h) override { return Known(h) && ::fsync(static_cast<int>(h)) == 0; }
+
+    int64_t Seek(FileHandle h, int64_t offset, int origin) override {
+        if (!Known(h)) return -1;
+        int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : -1;
+        if (whence < 0) return -1;
+        off_t r = ::lseek(static_cast<int>(h), static_cast<off_t>(offset), whence);
+        return r < 0 ? -1 : static_cast<int64_t>(r);
+    }
+
+    int64_t Size(FileHandle h) override {
+        struct stat st{};
+        if (!Known(h) || ::fstat(static_cast<int>(h), &st) != 0) return -1;
+        return static_cast<int64_t>(st.st_size);
+    }
+
+    std::optional<LocalTime> CreationTime(FileHandle h) override {
+        if (!Known(h)) return std::nullopt;
+#if defined(STATX_BTIME)
+        struct statx sx{};
+        if (::statx(static_cast<int>(h), "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
+            time_t secs = static_cast<time_t>(sx.stx_btime.tv_sec);
+            tm t{};
+            if (!localtime_r(&secs, &t)) return std::nullopt;
+            LocalTime lt;
+            lt.year = t.tm_year + 1900;
+            lt.month = t.tm_mon + 1;
+            lt.day = t.tm_mday;
+            lt.hour = t.tm_hour;
+            lt.minute = t.tm_min;
+            lt.second = t.tm_sec;
+            lt.weekday = t.tm_wday;
+            return lt;
+        }
+#endif
+        return std::nullopt;
+    }
+
+    bool Delete(const char* path) override {
+        if (!path) return false;
+        std::string host = HostPath(path);
+        struct stat st{};
+        if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+        return ::unlink(host.c_str()) == 0;
+    }
+
+    bool Rename(const char* from, const char* to) override {
+        if (!from || !to) return false;
+        return ::rename(HostPath(from).c_str(), HostPath(to).c_str()) == 0;
+    }
+
+    bool CreateDirectory(const char* path) override {
+        if (!path) return false;
+        std::string host = HostPath(path);
+        while (host.size() > 1 && host.back() == '/') host.pop_back();
+        return ::mkdir(host.c_str(), 0777) == 0;
+    }
+
+    bool IsDirectory(const char* path) override {
+        struct stat st{};
+        return path && ::stat(HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+private:
+    bool Known(FileHandle h) {
+        std::lock_guard lock(mutex_);
+        return open_.count(static_cast<int>(h)) != 0;
+    }
+
+    // The Windows rule: every opener's access must be allowed by every other's sharing.
+    bool Compatible(dev_t dev, ino_t ino, unsigned access, unsigned share) const {
+        for (const auto& [fd, info] : open_) {
+            if (info.dev != dev || info.ino != ino) continue;
+            if ((access & kAccessRead) && !(info.share & kShareRead)) return false;
+            if ((access & kAccessWrite) && !(info.share & kShareWrite)) return false;
+            if ((info.access & kAccessRead) && !(share & kShareRead)) return false;
+            if ((info.access & kAccessWrite) && !(share & kShareWrite)) return false;
+        }
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::map<int, OpenInfo> open_;
+};
+
+}  // namespace
+
+FileSystem& SystemFileSystem() {
+    static PosixFileSystem fs;
+    return fs;
+}
+
+}  // namespace moldrin::platform

@@ -1,0 +1,119 @@
+// Semaphores and threads on posix. A semaphore is an entry in a table keyed by
+// a handle number that is never reused, so waiting on a closed or unknown
+// handle fails at once, and closing wakes every waiter with a failure.
+#include <pthread.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/sync.h"
+
+namespace moldrin::platform {
+
+namespace {
+
+struct Semaphore {
+    std::mutex m;
+    std::condition_variable cv;
+    int32_t count = 0;
+    int32_t maximum = 1;
+    bool closed = false;
+};
+
+std::mutex g_tableMutex;
+std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>& Table() {
+    static auto* table = new std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>();
+    return *table;
+}
+SemaphoreHandle g_nextHandle = 1;
+
+std::shared_ptr<Semaphore> Find(SemaphoreHandle h) {
+    std::lock_guard lock(g_tableMutex);
+    auto it = Table().find(h);
+    return it == Table().end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+SemaphoreHandle SemaphoreCreate(int32_t initial, int32_t maximum, uint32_t* lastError) {
+    if (lastError) *lastError = 0;
+    if (maximum < 1 || initial < 0 || initial > maximum) {
+        if (lastError) *lastError = 87;  // invalid parameter
+        return 0;
+    }
+    auto s = std::make_shared<Semaphore>();
+    s->count = initial;
+    s->maximum = maximum;
+    std::lock_guard lock(g_tableMutex);
+    SemaphoreHandle h = g_nextHandle++;
+    Table()[h] = std::move(s);
+    return h;
+}
+
+WaitResult SemaphoreWait(SemaphoreHandle h, uint32_t timeoutMs) {
+    auto s = Find(h);
+    if (!s) return WaitResult::Failed;
+    std::unique_lock lock(s->m);
+    auto ready = [&] { return s->closed || s->count > 0; };
+    if (timeoutMs == kWaitForever) {
+        s->cv.wait(lock, ready);
+    } else if (!s->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+        return WaitResult::TimedOut;
+    }
+    if (s->closed) return WaitResult::Failed;
+    --s->count;
+    return WaitResult::Signaled;
+}
+
+bool SemaphoreRelease(SemaphoreHandle h, int32_t count) {
+    auto s = Find(h);
+    if (!s || count < 1) return false;
+    std::lock_guard lock(s->m);
+    if (s->closed || s->count + count > s->maximum) return false;
+    s->count += count;
+    s->cv.notify_all();
+    return true;
+}
+
+bool SemaphoreClose(SemaphoreHandle h) {
+    std::shared_ptr<Semaphore> s;
+    {
+        std::lock_guard lock(g_tableMutex);
+        auto it = Table().find(h);
+        if (it == Table().end()) return false;
+        s = std::move(it->second);
+        Table().erase(it);
+    }
+    std::lock_guard lock(s->m);
+    s->closed = true;
+    s->cv.notify_all();
+    return true;
+}
+
+namespace {
+struct ThreadStartArgs {
+    void (*fn)(void*);
+    void* arg;
+};
+void* ThreadTrampoline(void* p) {
+    std::unique_ptr<ThreadStartArgs> args(static_cast<ThreadStartArgs*>(p));
+    args->fn(args->arg);
+    return nullptr;
+}
+}  // namespace
+
+bool ThreadStart(void (*fn)(void*), void* arg) {
+    auto* args = new ThreadStartArgs{fn, arg};
+    pthread_t t;
+    if (pthread_create(&t, nullptr, ThreadTrampoline, args) != 0) {
+        delete args;
+        return false;
+    }
+    pthread_detach(t);
+    return true;
+}
+
+}  // namespace moldrin::platform

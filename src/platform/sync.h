@@ -1,0 +1,24 @@
+// Semaphores and threads. Semaphores are handles into a table, so a wait on a
+// handle that was closed, or never created, fails at once instead of touching
+// freed memory.
+#pragma once
+#include <cstdint>
+
+namespace moldrin::platform {
+
+using SemaphoreHandle = uintptr_t;  // 0 = none
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+constexpr uint32_t kErrorAlreadyExists = 183;
+
+enum class WaitResult { Signaled, TimedOut, Failed };
+
+// Creates an unnamed semaphore; *lastError receives the system's last error (0 when none).
+SemaphoreHandle SemaphoreCreate(int32_t initial, int32_t maximum, uint32_t* lastError);
+WaitResult SemaphoreWait(SemaphoreHandle h, uint32_t timeoutMs);
+bool SemaphoreRelease(SemaphoreHandle h, int32_t count = 1);
+bool SemaphoreClose(SemaphoreHandle h);
+
+// Starts a detached thread running fn(arg); false when it could not start.
+bool ThreadStart(void (*fn)(void*), void* arg);
+
+}  // namespace moldrin::platform
