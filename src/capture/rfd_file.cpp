@@ -98,15 +98,17 @@ int CompareDdmmyy(const char* a, const char* b) {
 void MakeDirectoryPath(const char* path) {
     if (!path) return;
     constexpr std::size_t kLookMax = 260, kComponentMax = 128;
-    char prefix[kLookMax + 1];
+    char prefix[kLookMax + 2];
     std::size_t componentLength = 0;
     std::size_t i = 0;
     for (; i < kLookMax && path[i]; ++i) {
         const char c = path[i];
         if (c == '\\' || c == '/') {
-            // The drive ("c:") or a leading separator is not a directory to create.
-            if (i > 0 && path[i - 1] != ':' && componentLength > 0) {
-                prefix[i] = 0;
+            // The drive's root is asked for too: where drives are directories
+            // under a root of their own, it may not exist yet.
+            if (componentLength > 0 || (i > 0 && path[i - 1] == ':')) {
+                prefix[i] = c;
+                prefix[i + 1] = 0;
                 platform::Files().CreateDirectory(prefix);
             }
             componentLength = 0;
