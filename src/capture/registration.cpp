@@ -69,18 +69,43 @@ bool Blank(const char* s) {
     return true;
 }
 
-bool RequiredBlank(const MoldrinIdentification& f) {
+}  // namespace
+
+bool RegistrationRequiredBlank(const RegistrationRecord& record) {
+    const auto& f = record.fields;
     return Blank(f.appVersion) || Blank(f.appName) || Blank(f.developerId) || Blank(f.stateReg) ||
            Blank(f.softwareHouse);
 }
 
-// The first 237 bytes of a registration file; false when there were fewer.
-bool ReadRegistrationFile(log::FileHandle h, std::array<char, kRegistrationFileSize>& bytes) {
-    return log::FileReadBlock(h, bytes.data(), static_cast<uint32_t>(bytes.size())) ==
-           static_cast<int32_t>(bytes.size());
+RegistrationLoad LoadRegistrationFile(const char* path) {
+    log::FileHandle h = log::FileOpenShared(path);
+    if (h == log::kInvalidFile) return RegistrationLoad::Missing;
+    std::array<char, kRegistrationFileSize> bytes{};
+    // A file shorter than a record holds no check value to trust.
+    const bool whole = log::FileReadBlock(h, bytes.data(), static_cast<uint32_t>(bytes.size())) ==
+                       static_cast<int32_t>(bytes.size());
+    const int64_t size = platform::Files().Size(h);
+    log::FileClose(h);
+    std::array<char, kRegistrationLine + 1> line{};
+    ScrambleRegistration(0, line.data(), bytes.data(), kRegistrationLine);
+    const uint16_t stored = static_cast<uint16_t>(static_cast<uint8_t>(bytes[kRegistrationLine]) |
+                                                  static_cast<uint8_t>(bytes[kRegistrationLine + 1]) << 8);
+    if (!whole || stored != RfdLineChecksum(line.data(), kRegistrationSeed)) return RegistrationLoad::Damaged;
+    LoadRegistrationLine(g_registration, line.data());
+    return size == static_cast<int64_t>(kRegistrationFileSize) ? RegistrationLoad::Loaded
+                                                               : RegistrationLoad::WrongSize;
 }
 
-}  // namespace
+void TakeIdentification(const MoldrinIdentification& entry) {
+    MoldrinIdentification& f = g_registration.fields;
+    f = MoldrinIdentification{};
+    for (const Field& spec : kFields) SetField(FieldOf(f, spec), FieldOf(entry, spec), spec.width);
+    DigitsOnly(f.developerId, 14);
+    DigitsOnly(f.stateReg, 14);
+    DigitsOnly(f.cityReg, 14);
+    DigitsOnly(f.coo, 6);
+    if (std::strlen(f.factoryNumber) == 8) std::strcat(f.factoryNumber, " ");
+}
 
 void ScrambleRegistration(int mode, char* out, const char* in, std::size_t n) {
     if (n < 10) {
@@ -160,6 +185,7 @@ int WriteRegistrationFile(char modelLetter, int8_t modelGate) {
 
     // A crash while writing must never leave a torn registration: the new
     // record goes to a file of its own and replaces E00.BIN in one rename.
+    MakeDirectoryPath(kRfdDirectory);
     log::FileHandle h = log::FileCreate(kRegistrationTemp);
     if (h == log::kInvalidFile) return 0;
     const bool written = log::FileWrite(h, bytes.data(), kRegistrationFileSize) == kRegistrationFileSize &&
@@ -182,16 +208,8 @@ int IdentificationDialog() {
     MoldrinIdentification entry = g_registration.fields;
     if (platform::GetOperator().Identify(caption, entry) != 1) return 0;
 
-    // Whatever the operator handed back is taken like the dialog's controls:
-    // at most each field's width, digits only where the control takes digits.
-    MoldrinIdentification& f = g_registration.fields;
-    f = MoldrinIdentification{};
-    for (const Field& spec : kFields) SetField(FieldOf(f, spec), FieldOf(entry, spec), spec.width);
-    DigitsOnly(f.developerId, 14);
-    DigitsOnly(f.stateReg, 14);
-    DigitsOnly(f.cityReg, 14);
-    DigitsOnly(f.coo, 6);
-    if (std::strlen(f.factoryNumber) == 8) std::strcat(f.factoryNumber, " ");
+    // Whatever the operator handed back is taken as the dialog's controls would give it.
+    TakeIdentification(entry);
     return 1;
 }
 
@@ -199,38 +217,29 @@ int EnsureRegistration(int force) {
     g_registration = RegistrationRecord{};
     MakeDirectoryPath(kRfdDirectory);
 
-    log::FileHandle h = log::FileOpenShared(kRegistrationOverride);
-    if (h != log::kInvalidFile) force = 1;
-    else h = log::FileOpenShared(kRegistrationFile);
-
-    if (h != log::kInvalidFile) {
-        std::array<char, kRegistrationFileSize> bytes{};
-        const bool whole = ReadRegistrationFile(h, bytes);
-        const int64_t size = platform::Files().Size(h);
-        log::FileClose(h);
-        std::array<char, kRegistrationLine + 1> line{};
-        ScrambleRegistration(0, line.data(), bytes.data(), kRegistrationLine);
-        const uint16_t stored = static_cast<uint16_t>(static_cast<uint8_t>(bytes[kRegistrationLine]) |
-                                                      static_cast<uint8_t>(bytes[kRegistrationLine + 1]) << 8);
-        // A file shorter than a record holds no check value to trust.
-        if (!whole || stored != RfdLineChecksum(line.data(), kRegistrationSeed)) {
+    RegistrationLoad loaded = LoadRegistrationFile(kRegistrationOverride);
+    if (loaded != RegistrationLoad::Missing) force = 1;
+    else loaded = LoadRegistrationFile(kRegistrationFile);
+    switch (loaded) {
+        case RegistrationLoad::Missing:
+            ErrorBox(CP1252("Campos do cadastro não preenchidos!"));
+            force = 1;
+            break;
+        case RegistrationLoad::Damaged:
             ErrorBox(CP1252("ARQUIVO DE CADASTRO E00 INVÁLIDO"));
             force = 1;
-        } else {
-            LoadRegistrationLine(g_registration, line.data());
-            if (size != static_cast<int64_t>(kRegistrationFileSize)) {
-                ErrorBox(CP1252("EXTENSÃO DO ARQUIVO E00 INVÁLIDO"));
-                force = 1;
-            }
-        }
-    } else {
-        ErrorBox(CP1252("Campos do cadastro não preenchidos!"));
-        force = 1;
+            break;
+        case RegistrationLoad::WrongSize:
+            ErrorBox(CP1252("EXTENSÃO DO ARQUIVO E00 INVÁLIDO"));
+            force = 1;
+            break;
+        case RegistrationLoad::Loaded:
+            break;
     }
 
     for (;;) {
         if (force == 1 && IdentificationDialog() < 1) return 0;
-        if (RequiredBlank(g_registration.fields)) {
+        if (RegistrationRequiredBlank(g_registration)) {
             ErrorBox(CP1252("Há campos do cadastro vazios"));
             force = 1;
             continue;

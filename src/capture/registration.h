@@ -36,6 +36,20 @@ void BuildRegistrationLine(char* out, const RegistrationRecord& record, char mod
 // Takes the fields back from a record line.
 void LoadRegistrationLine(RegistrationRecord& record, const char* line);
 
+// What reading a registration file found.
+enum class RegistrationLoad { Missing, Damaged, WrongSize, Loaded };
+// Reads E00.BIN or EXX.BIN into g_registration, without telling anyone; the
+// fields are loaded for WrongSize and Loaded.
+RegistrationLoad LoadRegistrationFile(const char* path);
+
+// Takes the entries of the identification as the dialog takes its controls:
+// each cut to its width, digits only where the control takes digits, an
+// eight-character factory number made nine with a blank.
+void TakeIdentification(const MoldrinIdentification& entry);
+
+// True when one of the five fields the record cannot do without is blank.
+bool RegistrationRequiredBlank(const RegistrationRecord& record);
+
 // True when any of the eight fields that the dialog must fill is empty.
 bool RegistrationIncomplete(const RegistrationRecord& record);
 
