@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,10 +56,20 @@ private:
 class SocketPrinterEnd final : public VirtualLinePrinterEnd {
 public:
     SocketPrinterEnd(Fd listener, std::string address, std::string unixPath)
-        : listener_(std::move(listener)), address_(std::move(address)), unixPath_(std::move(unixPath)) {}
+        : listener_(std::move(listener)), address_(std::move(address)), unixPath_(std::move(unixPath)) {
+        struct stat st{};
+        if (!unixPath_.empty() && ::stat(unixPath_.c_str(), &st) == 0) {
+            socketDev_ = st.st_dev;
+            socketIno_ = st.st_ino;
+        }
+    }
+    // Removes our socket file, but not one a later printer end put in its place.
     ~SocketPrinterEnd() override {
         listener_.Reset();
-        if (!unixPath_.empty()) ::unlink(unixPath_.c_str());
+        struct stat st{};
+        if (!unixPath_.empty() && ::stat(unixPath_.c_str(), &st) == 0 && st.st_dev == socketDev_ &&
+            st.st_ino == socketIno_)
+            ::unlink(unixPath_.c_str());
     }
 
     std::string Address() const override { return address_; }
@@ -269,6 +280,8 @@ private:
     Fd listener_;
     std::string address_;
     std::string unixPath_;
+    dev_t socketDev_ = 0;
+    ino_t socketIno_ = 0;
     Fd conn_;
     bool dropping_ = false;
     WakePipe wake_;
