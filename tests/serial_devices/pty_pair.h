@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <string>
@@ -27,6 +28,13 @@ public:
     }
     bool ok() const { return master_ >= 0 && keep_ >= 0; }
     const std::string& name() const { return name_; }
+
+    // The terminal side's input flags, as the back end left them.
+    tcflag_t InputFlags() const {
+        termios t{};
+        ::tcgetattr(keep_, &t);
+        return t.c_iflag;
+    }
 
     void Send(const std::vector<uint8_t>& bytes) {
         ssize_t w = ::write(master_, bytes.data(), bytes.size());

@@ -89,8 +89,14 @@ TEST_F(Tty, AppliesSettingsItCanAndRefusesOthers) {
 
 // Raw means raw: no byte the printer protocol uses may be translated or eaten.
 TEST_F(Tty, MovesEveryByteUnchangedBothWays) {
+    // Software flow control switched on and off again must leave XON/XOFF as data.
     LineSettings s;
+    s.outX = s.inX = true;
     ASSERT_TRUE(dev_->SetState(s));
+    EXPECT_EQ(pty_.InputFlags() & (IXON | IXOFF), tcflag_t{IXON | IXOFF});
+    s.outX = s.inX = false;
+    ASSERT_TRUE(dev_->SetState(s));
+    EXPECT_EQ(pty_.InputFlags() & (IXON | IXOFF), tcflag_t{0});
     std::vector<uint8_t> bytes;
     for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<uint8_t>(b));
     uint32_t written = 0;

@@ -140,6 +140,8 @@ public:
 #endif
             default: return Refuse(EINVAL);
         }
+        // cfmakeraw leaves these as they were; the block decides them.
+        t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY);
         if (s.parity != 0 && s.parityCheck) t.c_iflag |= INPCK;
         switch (s.stopBits) {
             case 0: t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB); break;
@@ -407,6 +409,7 @@ constexpr size_t kMinReceiveQueue = 64 * 1024;
 // How long opening waits for the printer's first modem status.
 constexpr int kFirstModemWaitMs = 200;
 constexpr int kConnectTimeoutMs = 3000;
+constexpr size_t kMaxDrainPerCall = 256 * 1024;
 
 class VirtualLineDevice final : public SerialDevice {
 public:
@@ -556,13 +559,15 @@ private:
         parser_.Reset();
     }
 
-    // Takes everything the socket holds, without waiting.
+    // Takes what the socket holds, without waiting; a peer that never stops
+    // sending cannot keep the caller here for ever.
     void Drain() {
         if (closed_) return;
         uint8_t buf[4096];
-        for (;;) {
+        for (size_t taken = 0; taken < kMaxDrainPerCall;) {
             ssize_t r = ::recv(sock_.get(), buf, sizeof buf, 0);
             if (r > 0) {
+                taken += static_cast<size_t>(r);
                 Parse(buf, static_cast<size_t>(r));
                 continue;
             }
