@@ -46,9 +46,9 @@ constexpr Field kFields[] = {
     {offsetof(MoldrinIdentification, factoryNumber), 9, Fill::Left},
 };
 
-char* FieldOf(MoldrinIdentification& f, const Field& spec) { return reinterpret_cast<char*>(&f) + spec.offset; }
-const char* FieldOf(const MoldrinIdentification& f, const Field& spec) {
-    return reinterpret_cast<const char*>(&f) + spec.offset;
+char* FieldOf(MoldrinIdentification& f, const Field& layout) { return reinterpret_cast<char*>(&f) + layout.offset; }
+const char* FieldOf(const MoldrinIdentification& f, const Field& layout) {
+    return reinterpret_cast<const char*>(&f) + layout.offset;
 }
 
 // Copies at most `width` characters, never past the source's own array.
@@ -99,7 +99,7 @@ RegistrationLoad LoadRegistrationFile(const char* path) {
 void TakeIdentification(const MoldrinIdentification& entry) {
     MoldrinIdentification& f = g_registration.fields;
     f = MoldrinIdentification{};
-    for (const Field& spec : kFields) SetField(FieldOf(f, spec), FieldOf(entry, spec), spec.width);
+    for (const Field& layout : kFields) SetField(FieldOf(f, layout), FieldOf(entry, layout), layout.width);
     DigitsOnly(f.developerId, 14);
     DigitsOnly(f.stateReg, 14);
     DigitsOnly(f.cityReg, 14);
@@ -139,17 +139,17 @@ void DigitsOnly(char* text, std::size_t n) {
 
 void BuildRegistrationLine(char* out, const RegistrationRecord& record, char modelLetter, int8_t modelGate) {
     std::size_t o = 0;
-    for (const Field& spec : kFields) {
-        const char* value = FieldOf(record.fields, spec);
-        const std::size_t n = strnlen(value, spec.width);
-        if (spec.fill == Fill::Left) {
+    for (const Field& layout : kFields) {
+        const char* value = FieldOf(record.fields, layout);
+        const std::size_t n = strnlen(value, layout.width);
+        if (layout.fill == Fill::Left) {
             std::memcpy(out + o, value, n);
-            std::memset(out + o + n, ' ', spec.width - n);
+            std::memset(out + o + n, ' ', layout.width - n);
         } else {
-            std::memset(out + o, '0', spec.width - n);
-            std::memcpy(out + o + spec.width - n, value, n);
+            std::memset(out + o, '0', layout.width - n);
+            std::memcpy(out + o + layout.width - n, value, n);
         }
-        o += spec.width;
+        o += layout.width;
     }
     out[o++] = modelLetter;
     out[o++] = modelGate != 0 ? '1' : '0';
@@ -158,11 +158,11 @@ void BuildRegistrationLine(char* out, const RegistrationRecord& record, char mod
 
 void LoadRegistrationLine(RegistrationRecord& record, const char* line) {
     std::size_t o = 0;
-    for (const Field& spec : kFields) {
-        char* dst = FieldOf(record.fields, spec);
-        std::memcpy(dst, line + o, spec.width);
-        dst[spec.width] = 0;
-        o += spec.width;
+    for (const Field& layout : kFields) {
+        char* dst = FieldOf(record.fields, layout);
+        std::memcpy(dst, line + o, layout.width);
+        dst[layout.width] = 0;
+        o += layout.width;
     }
     record.modelLetter = line[o];
     record.modelFlag = line[o + 1] != '0' ? 1 : 0;
