@@ -1,6 +1,6 @@
-// The command calls of an open session: ECFWrite and its routing, ECFRead,
-// SetTimeoutRead, ECFPathLog, ECFswLFs, SetTesteCTS, ECFTxFast. Opening and
-// closing the session and the API lock itself live in session.cpp.
+// The exported command calls: ECFWrite routes a command to the block protocol,
+// the fiscal capture, a status query or the ordinary exchange; ECFRead hands
+// out the reply; and the small setters around them.
 #include <cstring>
 
 #include "api/session.h"
@@ -17,176 +17,179 @@
 #include "ui/boxes.h"
 
 namespace moldrin::api {
-
 namespace {
 
-constexpr unsigned kReadMin = 132;
-constexpr unsigned kSwLfsPauseMs = 100;
+using log::LogSerial;
 
-// Holds the API lock that ApiLock took; releases it once, on the way out.
-class HeldLock {
-public:
-    HeldLock() = default;
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-    ~HeldLock() { ApiUnlock(); }
-};
-
-void LogAndShow(const char* text) {
-    log::LogSerial(text);
+// Logs a message and shows it in the information box.
+void Report(const char* text) {
+    LogSerial(text);
     ui::InfoBox(text);
 }
 
-// Characters 2 to 4 of a command, compared without reading past its end.
-bool CodeIs(const char* command, const char* three) {
-    for (int i = 0; i < 3; ++i)
-        if (command[i] == 0 || command[2 + i] != three[i]) return false;
-    return true;
-}
-
-int WriteLocked(const char* given) {
-    if (g_session.PortIndex < 0) {
-        LogAndShow(CP1252("ERRO SISTEMA - NÃO FOI CHAMADO ECFOpen()"));
-        return -1;
+int Write(const char* command) {
+    if (ApiLock() != 0) return -1;
+    SessionState& s = g_session;
+    auto done = [](int result) {
+        ApiUnlock();
+        return result;
+    };
+    if (s.PortIndex < 0) {
+        Report(CP1252("ERRO SISTEMA - NÃO FOI CHAMADO ECFOpen()"));
+        return done(-1);
     }
-    SetText(g_session.ReplyBuffer, link::kReplyNotDelivered);
-    const char* command = given;
-    if (CodeIs(given, "27}")) command = "\x1B.271}";
+    SetText(s.ReplyBuffer, link::kReplyNotDelivered);
 
-    if (g_session.LineSpeed == 0) {
+    // "27}" asks for the full status record 1.
+    const std::size_t length = std::strlen(command);
+    if (length >= 5 && std::memcmp(command + 2, "27}", 3) == 0) command = "\x1B.271}";
+
+    if (s.LineSpeed == 0) {
         link::DetectLineSpeed();
-        if (g_session.LineSpeed == 0) return 0;
+        if (s.LineSpeed == 0) return done(0);
     }
 
     int bulk = link::BulkCommand(command);
     if (bulk == -1) {
-        SetText(g_session.ReplyBuffer, link::kReplyNotDelivered);
-        return -1;
+        SetText(s.ReplyBuffer, link::kReplyNotDelivered);
+        return done(-1);
     }
     if (bulk < 0) {
-        SetText(g_session.ReplyBuffer, link::kReplyNoAnswer);
-        return -1;
+        SetText(s.ReplyBuffer, link::kReplyNoAnswer);
+        return done(-1);
     }
-    if (bulk > 0) return 0;
+    if (bulk > 0) return done(0);
 
     if (std::strlen(command) > kMaxCommand) {
-        LogAndShow("ERRO - tamanho do texto excede 1500 bytes");
-        return -1;
+        Report("ERRO - tamanho do texto excede 1500 bytes");
+        return done(-1);
     }
-    char* copy = g_session.CommandBuffer.data();
+
+    // Only the frame up to its first "}" goes on; what follows is dropped.
+    char* copy = s.CommandBuffer.data();
     std::size_t n = 0;
-    while (command[n] && n < kMaxCommand) {
+    while (n < kMaxCommand && command[n]) {
         copy[n] = command[n];
         if (command[n++] == '}') break;
     }
     copy[n] = 0;
 
-    if (g_session.ModelGate != 2) {
-        int fed = capture::CaptureFeed(copy, g_session.CaptureEnabled);
-        if (fed <= 0 && g_session.ModelGate < 2) return -1;
-        if (fed != 2 && g_session.ModelGate != 2) return 0;
+    if (s.ModelGate != 2) {
+        int fed = capture::CaptureFeed(copy, s.CaptureEnabled);
+        if (fed <= 0 && s.ModelGate < 2) return done(-1);
+        if (fed != 2 && s.ModelGate != 2) return done(0);
     }
 
-    char* reply = g_session.ReplyBuffer.data();
-    const char letter = copy[0] && copy[1] && copy[2] && copy[3] ? copy[4] : 0;
-    switch (log::ParseNumber(copy + 2, 2)) {
+    char* reply = s.ReplyBuffer.data();
+    const char letter = n > 4 ? copy[4] : 0;
+    switch (n > 2 ? log::ParseNumber(copy + 2, 2) : 0) {
         case 23: link::Status23(reply); break;
         case 27: link::Status27(reply, letter); break;
         case 28: link::Status28Letter(reply, letter); break;
         case 29: link::Status29(reply, letter); break;
         default:
-            if (link::ExchangeCommand(copy) <= 0) return -1;
+            if (link::ExchangeCommand(copy) <= 0) return done(-1);
             break;
     }
 
-    if (CodeIs(command, "271") && reply[1] == '+' && reply[2] == 'C' && reply[127] == '}' &&
-        static_cast<unsigned char>(reply[124]) < 'G') {
-        g_session.ModelGate = 0;
-        g_session.LinkModelLetter = reply[124];
+    // The model letter of a full status record 1.
+    if (n >= 5 && std::memcmp(copy + 2, "271", 3) == 0 && reply[1] == '+' && reply[2] == 'C' &&
+        std::strlen(reply) >= 128 && reply[127] == '}' && reply[124] < 'G') {
+        s.ModelGate = 0;
+        s.LinkModelLetter = reply[124];
     }
-    return 0;
+    return done(0);
+}
+
+int Read(char* buffer, unsigned int length) {
+    if (ApiLock() != 0) return -1;
+    const SessionState& s = g_session;
+    int result = 0;
+    if (s.PortIndex < 0) {
+        Report(CP1252("ECFread() - ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
+        result = -1;
+    } else if (length < 132) {
+        Report(CP1252("ERRO - Extensão do status menor que 132 bytes"));
+        result = -1;
+    } else if (length > kBufferSize) {
+        Report(CP1252("Erro - Extensão do status excede limite"));
+        result = -1;
+    } else {
+        std::memset(buffer, 0, length);
+        // Every reply is at most 128 characters; the copy is bounded by the buffer all the same.
+        std::size_t n = strnlen(s.ReplyBuffer.data(), length - 1);
+        std::memcpy(buffer, s.ReplyBuffer.data(), n);
+    }
+    ApiUnlock();
+    return result;
 }
 
 }  // namespace
-
 }  // namespace moldrin::api
 
-using namespace moldrin;
+using moldrin::g_session;
 
 extern "C" {
 
 MOLDRIN_API int MOLDRIN_STDCALL ECFWrite(const char* command) {
-    if (api::ApiLock() != 0) return -1;
-    api::HeldLock held;
     if (!command) return -1;
-    return api::WriteLocked(command);
+    return moldrin::api::Write(command);
 }
 
 MOLDRIN_API int MOLDRIN_STDCALL ECFRead(char* buffer, unsigned int length) {
-    if (api::ApiLock() != 0) return -1;
-    api::HeldLock held;
-    if (g_session.PortIndex < 0) {
-        api::LogAndShow(CP1252("ECFread() - ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
-        return -1;
-    }
-    if (length < api::kReadMin) {
-        api::LogAndShow(CP1252("ERRO - Extensão do status menor que 132 bytes"));
-        return -1;
-    }
-    if (length > kBufferSize) {
-        api::LogAndShow(CP1252("Erro - Extensão do status excede limite"));
-        return -1;
-    }
     if (!buffer) return -1;
-    std::memset(buffer, 0, length);
-    const char* reply = g_session.ReplyBuffer.data();
-    for (unsigned i = 0; i + 1 < length && reply[i]; ++i) buffer[i] = reply[i];
-    return 0;
+    return moldrin::api::Read(buffer, length);
 }
 
 MOLDRIN_API int MOLDRIN_STDCALL SetTimeoutRead(unsigned int seconds) {
-    if (api::ApiLock() != 0) return -1;
-    api::HeldLock held;
-    if (seconds < 1 || seconds > 60) {
-        log::LogSerialf("ERRO - TIMEOUT EXCEDE 1 MINUTO ou zero = %u", seconds);
-        return 1;
+    if (moldrin::api::ApiLock() != 0) return -1;
+    int result = 0;
+    if (seconds >= 1 && seconds <= 60) {
+        g_session.ReadTimeoutSeconds = seconds;
+    } else {
+        moldrin::log::LogSerialf("ERRO - TIMEOUT EXCEDE 1 MINUTO ou zero = %u", seconds);
+        result = 1;
     }
-    g_session.ReadTimeoutSeconds = seconds;
-    return 0;
+    moldrin::api::ApiUnlock();
+    return result;
 }
 
 MOLDRIN_API int MOLDRIN_STDCALL ECFPathLog(char* buffer) {
-    if (api::ApiLock() != 0) return -1;
-    api::HeldLock held;
-    if (g_session.PortIndex < 0) {
-        api::LogAndShow(CP1252("ECFPathLog() - ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
-        return -1;
-    }
     if (!buffer) return -1;
-    const char* text = g_session.LogMode == 0 ? "   [ S E M   L O G ]" : g_session.LogPath.data();
-    std::size_t i = 0;
-    for (; text[i] && i + 1 < kLogPathSize; ++i) buffer[i] = text[i];
-    buffer[i] = 0;
-    return 0;
+    if (moldrin::api::ApiLock() != 0) return -1;
+    int result = 0;
+    if (g_session.PortIndex < 0) {
+        moldrin::api::Report(CP1252("ECFPathLog() - ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
+        result = -1;
+    } else if (g_session.LogMode == 0) {
+        std::strcpy(buffer, "   [ S E M   L O G ]");
+    } else {
+        std::strcpy(buffer, g_session.LogPath.data());
+    }
+    moldrin::api::ApiUnlock();
+    return result;
 }
 
 MOLDRIN_API int MOLDRIN_STDCALL ECFswLFs(void) {
-    if (api::ApiLock() != 0) return -1;
-    api::HeldLock held;
-    if (g_session.PortIndex < 0) return -1;
-    int sent = link::TxFast("\x1B.0893}", 0);
-    platform::SleepMs(api::kSwLfsPauseMs);
+    if (moldrin::api::ApiLock() != 0) return -1;
+    if (g_session.PortIndex < 0) {
+        moldrin::api::ApiUnlock();
+        return -1;
+    }
+    int sent = moldrin::link::TxFast("\x1B.0893}", 0);
+    moldrin::platform::SleepMs(100);
+    moldrin::api::ApiUnlock();
     return sent;
 }
 
 MOLDRIN_API int MOLDRIN_STDCALL SetTesteCTS(int enabled) {
-    g_session.CtsTestEnabled.store(enabled);
+    g_session.CtsTestEnabled = enabled;
     return 0;
 }
 
 MOLDRIN_API int MOLDRIN_CDECL ECFTxFast(const char* bytes, unsigned int count) {
     if (!bytes) return -1;
-    return link::TxFast(bytes, count);
+    return moldrin::link::TxFast(bytes, count);
 }
 
 }  // extern "C"
