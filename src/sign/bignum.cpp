@@ -204,35 +204,38 @@ int DivideMagnitudes(BigNum& q, BigNum& r, const BigNum& a, const BigNum& b) {
 
 // ---- Montgomery arithmetic on 64-bit words (one or two limbs each) ----
 
-// t has m + 2 words; r may alias a or b. Result < n when a, b < n.
+// One pass per word of a: the product row and the reduction row share a loop, so the
+// two carry chains run side by side. t has m + 1 words; r may alias a or b.
+// Result < n when a, b < n.
 template <size_t M>
-void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size_t mr, Word* t) {
+void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size_t mr, Word* scratch) {
     const size_t m = M ? M : mr;
-    for (size_t i = 0; i < m + 2; ++i) t[i] = 0;
+    Word fixed[M ? M + 1 : 1];
+    Word* t = M ? fixed : scratch;
+    for (size_t i = 0; i <= m; ++i) t[i] = 0;
+#pragma GCC unroll 16
     for (size_t i = 0; i < m; ++i) {
-        Word c = 0;
         const Word ai = a[i];
-        for (size_t j = 0; j < m; ++j) {
-            DWord p = static_cast<DWord>(ai) * b[j] + t[j] + c;
-            t[j] = static_cast<Word>(p);
-            c = static_cast<Word>(p >> kWordBits);
-        }
-        DWord s = static_cast<DWord>(t[m]) + c;
-        t[m] = static_cast<Word>(s);
-        t[m + 1] = static_cast<Word>(s >> kWordBits);
-        const Word q = t[0] * n0;
-        DWord p = static_cast<DWord>(q) * n[0] + t[0];
-        c = static_cast<Word>(p >> kWordBits);
+        DWord p1 = static_cast<DWord>(ai) * b[0] + t[0];
+        Word c1 = static_cast<Word>(p1 >> kWordBits);
+        const Word lo = static_cast<Word>(p1);
+        const Word q = lo * n0;
+        DWord p2 = static_cast<DWord>(q) * n[0] + lo;
+        Word c2 = static_cast<Word>(p2 >> kWordBits);
+#pragma GCC unroll 16
         for (size_t j = 1; j < m; ++j) {
-            p = static_cast<DWord>(q) * n[j] + t[j] + c;
-            t[j - 1] = static_cast<Word>(p);
-            c = static_cast<Word>(p >> kWordBits);
+            p1 = static_cast<DWord>(ai) * b[j] + t[j] + c1;
+            c1 = static_cast<Word>(p1 >> kWordBits);
+            p2 = static_cast<DWord>(q) * n[j] + static_cast<Word>(p1) + c2;
+            c2 = static_cast<Word>(p2 >> kWordBits);
+            t[j - 1] = static_cast<Word>(p2);
         }
-        s = static_cast<DWord>(t[m]) + c;
+        DWord s = static_cast<DWord>(t[m]) + c1 + c2;
         t[m - 1] = static_cast<Word>(s);
-        t[m] = t[m + 1] + static_cast<Word>(s >> kWordBits);
+        t[m] = static_cast<Word>(s >> kWordBits);
     }
     Word borrow = 0;
+#pragma GCC unroll 16
     for (size_t j = 0; j < m; ++j) {
         DWord d = static_cast<DWord>(t[j]) - n[j] - borrow;
         r[j] = static_cast<Word>(d);
@@ -242,74 +245,17 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
         for (size_t j = 0; j < m; ++j) r[j] = t[j];
 }
 
-// Squaring: the cross products are formed once and doubled, then reduced word by word.
-// t has 2m + 1 words.
-template <size_t M>
-void MontSqr(Word* r, const Word* a, const Word* n, Word n0, size_t mr, Word* t) {
-    const size_t m = M ? M : mr;
-    for (size_t i = 0; i < 2 * m + 1; ++i) t[i] = 0;
-    for (size_t i = 0; i < m; ++i) {
-        Word c = 0;
-        const Word ai = a[i];
-        for (size_t j = i + 1; j < m; ++j) {
-            DWord p = static_cast<DWord>(ai) * a[j] + t[i + j] + c;
-            t[i + j] = static_cast<Word>(p);
-            c = static_cast<Word>(p >> kWordBits);
-        }
-        t[i + m] = c;
-    }
-    Word top = 0;
-    for (size_t i = 0; i < 2 * m; ++i) {
-        Word w = t[i];
-        t[i] = (w << 1) | top;
-        top = w >> (kWordBits - 1);
-    }
-    Word c = 0;
-    for (size_t i = 0; i < m; ++i) {
-        DWord p = static_cast<DWord>(a[i]) * a[i];
-        DWord s = static_cast<DWord>(t[2 * i]) + static_cast<Word>(p) + c;
-        t[2 * i] = static_cast<Word>(s);
-        s = static_cast<DWord>(t[2 * i + 1]) + static_cast<Word>(p >> kWordBits) + static_cast<Word>(s >> kWordBits);
-        t[2 * i + 1] = static_cast<Word>(s);
-        c = static_cast<Word>(s >> kWordBits);
-    }
-    // Reduction: each round clears the lowest remaining word.
-    Word extra = 0;
-    for (size_t i = 0; i < m; ++i) {
-        const Word q = t[i] * n0;
-        Word cc = 0;
-        for (size_t j = 0; j < m; ++j) {
-            DWord p = static_cast<DWord>(q) * n[j] + t[i + j] + cc;
-            t[i + j] = static_cast<Word>(p);
-            cc = static_cast<Word>(p >> kWordBits);
-        }
-        DWord s = static_cast<DWord>(t[i + m]) + cc + extra;
-        t[i + m] = static_cast<Word>(s);
-        extra = static_cast<Word>(s >> kWordBits);
-    }
-    Word* hi = t + m;
-    Word borrow = 0;
-    for (size_t j = 0; j < m; ++j) {
-        DWord d = static_cast<DWord>(hi[j]) - n[j] - borrow;
-        r[j] = static_cast<Word>(d);
-        borrow = static_cast<Word>(d >> kWordBits) & 1u;
-    }
-    if (extra == 0 && borrow)
-        for (size_t j = 0; j < m; ++j) r[j] = hi[j];
-}
+using MontMulFn = void (*)(Word*, const Word*, const Word*, const Word*, Word, size_t, Word*);
 
-struct MontOps {
-    void (*mul)(Word*, const Word*, const Word*, const Word*, Word, size_t, Word*);
-    void (*sqr)(Word*, const Word*, const Word*, Word, size_t, Word*);
-};
-
-MontOps SelectOps(size_t m) {
+// Fixed sizes let the compiler keep the running row in registers; squaring goes
+// through the same routine, which measured faster than a separate one.
+MontMulFn SelectMontMul(size_t m) {
     switch (m) {
-        case 4: return {MontMul<4>, MontSqr<4>};
-        case 8: return {MontMul<8>, MontSqr<8>};
-        case 16: return {MontMul<16>, MontSqr<16>};
-        case 32: return {MontMul<32>, MontSqr<32>};
-        default: return {MontMul<0>, MontSqr<0>};
+        case 4: return MontMul<4>;
+        case 8: return MontMul<8>;
+        case 16: return MontMul<16>;
+        case 32: return MontMul<32>;
+        default: return MontMul<0>;
     }
 }
 
@@ -664,7 +610,7 @@ int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNu
     Word* sq = acc + m;
     Word* one = sq + m;
     Word* table = one + m;
-    Word* t = table + tableSize * m;  // 2m + 2 words of product scratch
+    Word* t = table + tableSize * m;  // product scratch for the sizes without a fixed routine
 
     ToWords(nw, m, n);
     ToWords(r2, m, rr);
@@ -672,19 +618,19 @@ int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNu
     Word inv = nw[0];
     for (int i = 0; i < 6; ++i) inv *= 2 - nw[0] * inv;
     const Word n0 = 0 - inv;
-    const MontOps ops = SelectOps(m);
+    const MontMulFn mul = SelectMontMul(m);
 
-    ops.mul(table, acc, r2, nw, n0, m, t);
+    mul(table, acc, r2, nw, n0, m, t);
     if (tableSize > 1) {
-        ops.sqr(sq, table, nw, n0, m, t);
-        for (size_t i = 1; i < tableSize; ++i) ops.mul(table + i * m, table + (i - 1) * m, sq, nw, n0, m, t);
+        mul(sq, table, table, nw, n0, m, t);
+        for (size_t i = 1; i < tableSize; ++i) mul(table + i * m, table + (i - 1) * m, sq, nw, n0, m, t);
     }
 
     bool started = false;
     size_t i = bits;
     while (i-- > 0) {
         if (!Bit(e, i)) {
-            if (started) ops.sqr(acc, acc, nw, n0, m, t);
+            if (started) mul(acc, acc, acc, nw, n0, m, t);
             continue;
         }
         size_t j = i + 1 >= static_cast<size_t>(w) ? i + 1 - static_cast<size_t>(w) : 0;
@@ -693,8 +639,8 @@ int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNu
         for (size_t k = i + 1; k-- > j;) value = (value << 1) | (Bit(e, k) ? 1u : 0u);
         const Word* entry = table + (value >> 1) * m;
         if (started) {
-            for (size_t k = j; k <= i; ++k) ops.sqr(acc, acc, nw, n0, m, t);
-            ops.mul(acc, acc, entry, nw, n0, m, t);
+            for (size_t k = j; k <= i; ++k) mul(acc, acc, acc, nw, n0, m, t);
+            mul(acc, acc, entry, nw, n0, m, t);
         } else {
             std::memcpy(acc, entry, m * sizeof(Word));
             started = true;
@@ -703,7 +649,7 @@ int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNu
     }
     for (size_t k = 0; k < m; ++k) one[k] = 0;
     one[0] = 1;
-    ops.mul(acc, acc, one, nw, n0, m, t);
+    mul(acc, acc, one, nw, n0, m, t);
 
     BigNum out;
     if (int rc = Fresh(out, m * kLimbsPerWord, 1)) return rc;
