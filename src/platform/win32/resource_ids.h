@@ -8,6 +8,10 @@
 #define kDialogIdentification 105
 #define kIconLibrary 103
 
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
 /* The text field of both boxes. */
 #define kIdcMessage 1063
 
