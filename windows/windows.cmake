@@ -30,7 +30,7 @@ if(MOLDRIN_WINE_TESTS)
   # Drives the DLL through its exports, as an application does.
   add_executable(wine_api_test ${MOLDRIN_WINE_DIR}/api_test.cpp)
   target_include_directories(wine_api_test PRIVATE ${CMAKE_SOURCE_DIR}/include ${MOLDRIN_WINE_DIR})
-  target_link_libraries(wine_api_test PRIVATE moldrin_warnings version)
+  target_link_libraries(wine_api_test PRIVATE moldrin_warnings version ws2_32)
   target_link_options(wine_api_test PRIVATE ${MOLDRIN_WIN_STATIC})
   # The win32 platform layer on its own, linked in, with a peer of its own for the TCP line.
   add_executable(wine_platform_test ${MOLDRIN_WINE_DIR}/platform_test.cpp $<TARGET_OBJECTS:moldrin_resources>)
