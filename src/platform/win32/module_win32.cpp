@@ -30,11 +30,17 @@ std::string QueryString(void* info, const char* key) {
 void SetModuleHandle(void* handle) { g_module = handle; }
 void* GetModuleHandle() { return g_module; }
 
-std::string ExecutableDirectory() {
+std::string ExecutablePath() {
     char buf[MAX_PATH + 1] = {};
     DWORD n = ::GetModuleFileNameA(nullptr, buf, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return ".\\";
-    std::string path(buf, n);
+    // A path cut at MAX_PATH would name some other file.
+    if (n == 0 || n >= MAX_PATH) return std::string();
+    return std::string(buf, n);
+}
+
+std::string ExecutableDirectory() {
+    std::string path = ExecutablePath();
+    if (path.empty()) return ".\\";
     auto slash = path.find_last_of("\\/");
     return slash == std::string::npos ? ".\\" : path.substr(0, slash + 1);
 }
