@@ -541,5 +541,5 @@ WINE_CASE("identification dialog: pre-filled, read back cut to each field, cance
 int main(int argc, char** argv) {
     WSADATA data{};
     ::WSAStartup(MAKEWORD(2, 2), &data);
-    return wine_check::RunAll("wine platform", argc > 1 ? argv[1] : nullptr);
+    return wine_check::RunAll("wine_platform", argc > 1 ? argv[1] : nullptr);
 }
