@@ -8,6 +8,7 @@
 #                            (default: build/moldrin sim, built here when missing)
 #              JOBS          parallel build jobs (default 2)
 set -u
+export LC_ALL=C  # the name lists below are compared in byte order
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 JOBS=${JOBS:-2}
@@ -90,6 +91,18 @@ check_dll "$ROOT/build-win32/Moldrin.dll" i686-w64-mingw32-objdump
 check_dll "$ROOT/build-win64/Moldrin.dll" x86_64-w64-mingw32-objdump
 if i686-w64-mingw32-objdump -f "$ROOT/build-win32/Moldrin.dll" 2>/dev/null | grep -q 'pei-i386'; then :; else
   fail "build-win32/Moldrin.dll is not a 32-bit DLL"
+fi
+# 32-bit calling conventions, read from the decorated names before the .def plains them:
+# __stdcall carries @<bytes of arguments>, and ECFTxFast alone is __cdecl (no suffix).
+DECORATED="_ECFClose@0 _ECFOpen@16 _ECFPathLog@4 _ECFRead@8 _ECFSetOperator@4 _ECFTxFast _ECFWrite@4 _ECFswLFs@0 _SetTesteCTS@4 _SetTimeoutRead@4 _SistemaGetVersion@4"
+found=$(i686-w64-mingw32-nm "$ROOT/build-win32/lib/libmoldrin_core.a" 2>/dev/null |
+  sed -n 's/^[0-9a-f]* T \(_\(ECF\|SetTes\|SetTim\|SistemaGet\)[A-Za-z]*\(@[0-9]*\)\{0,1\}\)$/\1/p' | sort | tr '\n' ' ' | sed 's/ $//')
+if [ "$found" != "$DECORATED" ]; then
+  say "32-bit entry points: $found"
+  say "expected:            $DECORATED"
+  fail "32-bit calling conventions"
+else
+  say "32-bit calling conventions: __stdcall with the right argument sizes, ECFTxFast __cdecl"
 fi
 
 # ---- Tests under wine ---------------------------------------------------------------------
