@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -402,6 +403,190 @@ WINE_CASE("port table over the TCP line named by MOLDRIN_COM5") {
     CHECK_EQ(SioGetc(4), kNoByte);
     CHECK(PortClose(4) >= 0);
     _putenv("MOLDRIN_COM5=");
+}
+
+// ---- The dialog templates, as the resource compiler stored them -------------------------
+
+struct TemplateItem {
+    int id;
+    int x, y, cx, cy;
+    WORD cls;           // 0x80 button, 0x81 edit, 0x82 static
+    std::string text;   // caption, or "#n" for a resource ordinal (the icon)
+    DWORD style;
+    DWORD exStyle;
+};
+struct DialogTemplate {
+    bool ok = false;
+    DWORD style = 0, exStyle = 0;
+    int cx = 0, cy = 0;
+    std::string caption;
+    int pointSize = 0;
+    std::string face;
+    std::vector<TemplateItem> items;
+};
+
+// Reads a DLGTEMPLATEEX and its items; texts come back as Windows-1252.
+DialogTemplate ReadTemplate(const char* name) {
+    DialogTemplate t;
+    HRSRC r = ::FindResourceA(nullptr, name, MAKEINTRESOURCEA(5));  // RT_DIALOG
+    if (!r) return t;
+    const auto* p = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, r)));
+    const BYTE* end = p + ::SizeofResource(nullptr, r);
+    auto word = [&](const BYTE*& q) { WORD w; std::memcpy(&w, q, 2); q += 2; return w; };
+    auto dword = [&](const BYTE*& q) { DWORD d; std::memcpy(&d, q, 4); q += 4; return d; };
+    auto text = [&](const BYTE*& q) {
+        std::wstring w;
+        for (WORD c; (c = word(q)) != 0;) w += static_cast<wchar_t>(c);
+        char buf[512] = {};
+        ::WideCharToMultiByte(1252, 0, w.c_str(), -1, buf, sizeof buf, nullptr, nullptr);
+        return std::string(buf);
+    };
+    auto sz_or_ord = [&](const BYTE*& q) -> std::string {
+        WORD first;
+        std::memcpy(&first, q, 2);
+        if (first == 0) { q += 2; return ""; }
+        if (first == 0xFFFF) { q += 2; return "#" + std::to_string(word(q)); }
+        return text(q);
+    };
+    const BYTE* q = p;
+    if (word(q) != 1 || word(q) != 0xFFFF) return t;
+    dword(q);  // help id
+    t.exStyle = dword(q);
+    t.style = dword(q);
+    WORD count = word(q);
+    word(q), word(q);  // x, y
+    t.cx = static_cast<short>(word(q));
+    t.cy = static_cast<short>(word(q));
+    sz_or_ord(q);  // menu
+    sz_or_ord(q);  // class
+    t.caption = text(q);
+    if (t.style & DS_SETFONT) {
+        t.pointSize = word(q);
+        word(q);  // weight
+        q += 2;   // italic, charset
+        t.face = text(q);
+    }
+    for (WORD i = 0; i < count && q < end; ++i) {
+        q = p + ((q - p + 3) & ~3);
+        TemplateItem it{};
+        dword(q);  // help id
+        it.exStyle = dword(q);
+        it.style = dword(q);
+        it.x = static_cast<short>(word(q));
+        it.y = static_cast<short>(word(q));
+        it.cx = static_cast<short>(word(q));
+        it.cy = static_cast<short>(word(q));
+        it.id = static_cast<int>(dword(q));
+        std::string cls = sz_or_ord(q);
+        // A class given by name is the same window class as its ordinal.
+        if (cls.size() > 1 && cls[0] == '#') it.cls = static_cast<WORD>(std::atoi(cls.c_str() + 1));
+        else if (!_stricmp(cls.c_str(), "Button")) it.cls = 0x80;
+        else if (!_stricmp(cls.c_str(), "Edit")) it.cls = 0x81;
+        else if (!_stricmp(cls.c_str(), "Static")) it.cls = 0x82;
+        it.text = sz_or_ord(q);
+        q += word(q);  // creation data
+        t.items.push_back(it);
+    }
+    t.ok = true;
+    return t;
+}
+
+void CheckItem(const DialogTemplate& t, const TemplateItem& want, DWORD styleBits) {
+    for (const auto& it : t.items) {
+        if (it.x != want.x || it.y != want.y) continue;
+        if (it.id != want.id || it.cx != want.cx || it.cy != want.cy || it.cls != want.cls || it.text != want.text ||
+            (it.style & styleBits) != styleBits || (it.exStyle & want.exStyle) != want.exStyle)
+            std::printf("    item at %d,%d: id %d %dx%d class %x \"%s\" style %lx ex %lx\n", it.x, it.y, it.id, it.cx,
+                        it.cy, it.cls, it.text.c_str(), it.style, it.exStyle);
+        CHECK_EQ(it.id, want.id);
+        CHECK_EQ(it.cx, want.cx);
+        CHECK_EQ(it.cy, want.cy);
+        CHECK_EQ(it.cls, want.cls);
+        CHECK_EQ_STR(it.text, want.text);
+        CHECK_EQ(it.style & styleBits, styleBits);
+        CHECK_EQ(it.exStyle & want.exStyle, want.exStyle);
+        return;
+    }
+    std::printf("    no item at %d,%d\n", want.x, want.y);
+    CHECK(false);
+}
+
+WINE_CASE("templates: IDD_INFO and IDD_PERGUNTA as drawn up, control by control") {
+    const DWORD kBoxStyle = DS_SYSMODAL | DS_3DLOOK | DS_SETFOREGROUND | WS_POPUP | WS_CAPTION;
+    const DWORD kField = SS_CENTER | WS_GROUP;
+    const DWORD kFieldEx = WS_EX_CLIENTEDGE | WS_EX_DLGMODALFRAME;
+    struct Row {
+        const char* name;
+        int cx, cy;
+        DWORD style, noStyle, exStyle;
+        int pointSize;
+        const char* face;
+        size_t count;
+        std::vector<std::pair<TemplateItem, DWORD>> items;  // item, style bits it must have
+    };
+    const Row rows[] = {
+        {"IDD_INFO", 220, 63, kBoxStyle | DS_MODALFRAME, WS_SYSMENU, WS_EX_CLIENTEDGE | WS_EX_STATICEDGE, 10,
+         "Arial Black", 4,
+         {{{1, 94, 48, 33, 11, 0x80, "&OK", 0, 0}, BS_DEFPUSHBUTTON | WS_TABSTOP},
+          {{-1, 6, 3, 20, 20, 0x82, "#103", 0, 0}, SS_ICON | SS_SUNKEN},
+          {{-1, 87, 10, 47, 8, 0x82, CP1252("Informação"), 0, 0}, SS_CENTER | WS_GROUP},
+          {{1063, 7, 26, 206, 19, 0x82, "", 0, kFieldEx}, kField}}},
+        {"IDD_PERGUNTA", 333, 81, kBoxStyle | WS_SYSMENU, 0, WS_EX_CLIENTEDGE, 8, "MS Sans Serif", 5,
+         {{{1, 8, 62, 50, 14, 0x80, "&Sim", 0, 0}, BS_DEFPUSHBUTTON | WS_TABSTOP},
+          {{2, 268, 62, 50, 14, 0x80, CP1252("&Não"), 0, 0}, WS_TABSTOP},
+          {{-1, 6, 3, 20, 20, 0x82, "#103", 0, 0}, SS_ICON | SS_SUNKEN},
+          {{-1, 145, 12, 36, 13, 0x82, CP1252("Questão:"), 0, 0}, WS_GROUP},
+          {{1063, 9, 30, 309, 22, 0x82, "", 0, kFieldEx}, kField}}},
+    };
+    for (const auto& row : rows) {
+        DialogTemplate t = ReadTemplate(row.name);
+        CHECK(t.ok);
+        if (!t.ok) continue;
+        CHECK_EQ(t.cx, row.cx);
+        CHECK_EQ(t.cy, row.cy);
+        CHECK_EQ(t.style & row.style, row.style);
+        CHECK_EQ(t.style & row.noStyle, 0);
+        CHECK_EQ(t.exStyle & row.exStyle, row.exStyle);
+        CHECK_EQ_STR(t.caption, "M o l d r i n");
+        CHECK_EQ(t.pointSize, row.pointSize);
+        CHECK_EQ_STR(t.face, row.face);
+        CHECK_EQ(t.items.size(), row.count);
+        for (const auto& [item, bits] : row.items) CheckItem(t, item, bits);
+    }
+}
+
+WINE_CASE("templates: the identification dialog has every field's control and the OK button") {
+    DialogTemplate t = ReadTemplate(MAKEINTRESOURCEA(105));
+    CHECK(t.ok);
+    CHECK_EQ(t.cx, 364);
+    CHECK_EQ(t.cy, 229);
+    CHECK_EQ_STR(t.caption, CP1252("IDENTIFICAÇÃO DO APLICATIVO"));
+    CHECK_EQ(t.pointSize, 11);
+    CHECK_EQ_STR(t.face, "Courier New");
+    struct Want {
+        int id;
+        bool digits;
+    };
+    const Want edits[] = {{1000, true},  {1001, false}, {1002, false}, {1004, false}, {1006, true},
+                          {1007, true},  {1008, true},  {1009, false}, {1010, true},  {1011, false}};
+    for (const auto& want : edits) {
+        bool found = false;
+        for (const auto& it : t.items) {
+            if (it.id != want.id) continue;
+            found = true;
+            CHECK_EQ(it.cls, 0x81);
+            CHECK_EQ((it.style & ES_NUMBER) != 0, want.digits);
+        }
+        if (!found) std::printf("    no control %d\n", want.id);
+        CHECK(found);
+    }
+    bool ok = false, icon = false;
+    for (const auto& it : t.items) {
+        ok = ok || (it.id == 1 && it.cls == 0x80 && it.text == "OK");
+        icon = icon || (it.cls == 0x82 && it.text == "#103");
+    }
+    CHECK(ok);
+    CHECK(icon);
 }
 
 // ---- The dialogs -----------------------------------------------------------------
