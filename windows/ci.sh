@@ -8,7 +8,6 @@
 #                            (default: build/moldrin sim, built here when missing)
 #              JOBS          parallel build jobs (default 2)
 set -u
-export LC_ALL=C  # the name lists below are compared in byte order
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 JOBS=${JOBS:-2}
@@ -17,6 +16,7 @@ FAILED=()
 LOGS="$ROOT/build-win64/ci-logs"
 
 say() { echo "windows: $*"; }
+csort() { LC_ALL=C sort "$@"; }  # the name lists below are compared in byte order
 fail() { say "FAIL: $*"; FAILED+=("$1"); }
 
 # ---- Packages ---------------------------------------------------------------------------
@@ -71,7 +71,7 @@ check_dll() {  # check_dll DLL OBJDUMP
   if [ ! -f "$dll" ]; then fail "missing $dll"; return; fi
   local dump names imports
   dump=$("$objdump" -p "$dll")
-  names=$(echo "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ' | sed 's/ $//')
+  names=$(echo "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p' | csort | tr '\n' ' ' | sed 's/ $//')
   if [ "$names" != "$EXPECTED" ]; then
     say "exports of $dll: $names"
     say "expected:        $EXPECTED"
@@ -96,7 +96,7 @@ fi
 # __stdcall carries @<bytes of arguments>, and ECFTxFast alone is __cdecl (no suffix).
 DECORATED="_ECFClose@0 _ECFOpen@16 _ECFPathLog@4 _ECFRead@8 _ECFSetOperator@4 _ECFTxFast _ECFWrite@4 _ECFswLFs@0 _SetTesteCTS@4 _SetTimeoutRead@4 _SistemaGetVersion@4"
 found=$(i686-w64-mingw32-nm "$ROOT/build-win32/lib/libmoldrin_core.a" 2>/dev/null |
-  sed -n 's/^[0-9a-f]* T \(_\(ECF\|SetTes\|SetTim\|SistemaGet\)[A-Za-z]*\(@[0-9]*\)\{0,1\}\)$/\1/p' | sort | tr '\n' ' ' | sed 's/ $//')
+  sed -n 's/^[0-9a-f]* T \(_\(ECF\|SetTes\|SetTim\|SistemaGet\)[A-Za-z]*\(@[0-9]*\)\{0,1\}\)$/\1/p' | csort | tr '\n' ' ' | sed 's/ $//')
 if [ "$found" != "$DECORATED" ]; then
   say "32-bit entry points: $found"
   say "expected:            $DECORATED"
@@ -201,6 +201,9 @@ if [ "$WINE_OK" != 1 ]; then
 else
   export WINEPREFIX="$ROOT/build-win64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   export WINEARCH=win64
+  # Wine names host files in the locale's encoding: a UTF-8 one keeps every
+  # Windows-1252 file name (c:\TALMA\RFD\..., the log's weekday names) intact.
+  export LC_ALL=C.UTF-8
   wineboot -i >"$LOGS/wineboot.log" 2>&1
   wineserver -w  # the new prefix's own start-up is over before the tests time anything
   # A display for the dialogs: the platform test drives them, the screenshots show them.
