@@ -154,9 +154,10 @@ void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTi
             if (c != '}') continue;
             inFrame_ = false;
             frames_.push_back(frame_);
-            if (faults_.silent) continue;
-            Queue(AnswerFor(frame_), nowTick);
-            queued = true;
+            if (!faults_.silent) {
+                Queue(AnswerFor(frame_), nowTick);
+                queued = true;
+            }
             if (faults_.frames > 0 && --faults_.frames == 0) {
                 Faults cleared;
                 cleared.dsrLow = faults_.dsrLow;

@@ -28,7 +28,8 @@ struct Faults {
     uint32_t pauseAfterBytes = 0;    // with pauseMs: a pause inside the answer after so many bytes
     uint32_t pauseMs = 0;
     uint32_t byteGapMs = 0;          // each answer byte this long after the one before
-    int frames = -1;                 // answer faults hold for the next n frames only; -1 = for all
+    int frames = -1;                 // answer faults hold for the next n frames only (silent ones
+                                     // count); -1 = for all. DSR and CTS stay as set.
 };
 
 // A test's own answer to a frame: the raw bytes to send, or nothing for the
