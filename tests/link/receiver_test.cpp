@@ -152,6 +152,12 @@ TEST_F(Receiver, LineTroubleGivesNothing) {
     }
 }
 
+TEST_F(Receiver, NulInsideARecordDropsItAsIncomplete) {
+    Open();
+    EXPECT_EQ(Receive(std::string(".+00\0" "30}", 8)), 0);
+    EXPECT_EQ(Log(), (std::vector<std::string>{kIncomplete, ".+00"}));
+}
+
 TEST_F(Receiver, GivesWayAtOnceToTheCaptureFlags) {
     Open();
     sim::Faults f;
