@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/virtual_line_server.h"
 #include "sim/line_server.h"
 #include "sim/printer_model.h"
@@ -83,7 +84,18 @@ int Run(int argc, char** argv) {
 
     sim::PrinterModel printer(speed);
     printer.SetFaults(faults);
-    printer.EditState([&](sim::PrinterState& s) { s.modelLetter = model; });
+    // The printer's fiscal day and clock are today's.
+    const platform::LocalTime now = platform::Now();
+    char date[16], time[16], clock[24];
+    std::snprintf(date, sizeof date, "%02d%02d%02d", now.day % 100, now.month % 100, now.year % 100);
+    std::snprintf(time, sizeof time, "%02d%02d%02d", now.hour % 100, now.minute % 100, now.second % 100);
+    std::snprintf(clock, sizeof clock, "%s%.4s", date, time);
+    printer.EditState([&](sim::PrinterState& s) {
+        s.modelLetter = model;
+        s.fiscalDate = date;
+        s.fiscalTime = time;
+        s.clock = clock;
+    });
 
     int err = 0;
     auto end = platform::VirtualLinePrinterEnd::Open(name, &err);
