@@ -1,6 +1,5 @@
-// Waiting costs nothing: a session whose printer stays silent (or holds DSR or
-// CTS low) waits out whole time-outs; the session thread's CPU time over the
-// wall time must stay under 1%, and each wait must end within 20 ms of its deadline.
+// Waiting costs nothing: whole time-outs waited out on a silent printer must cost under
+// 1% of a core and end within 20 ms of their deadlines. The printer is the simulator's.
 #include <chrono>
 #include <cstdio>
 #include <functional>

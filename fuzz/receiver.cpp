@@ -1,7 +1,5 @@
-// Feeds the record and block receivers, and the command exchange around them,
-// with arbitrary printer behaviour: byte streams of any content, pauses,
-// modem-line changes, line errors and lost bytes. Nothing may crash, overrun a
-// buffer, outlast its deadline or hand the application a partial record.
+// Arbitrary printer behaviour (bytes, pauses, modem lines, line errors, lost bytes) against
+// the receivers and the exchange: no crash, overrun, late return or partial record.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,5 @@
-// The simulated printer's protocol: framing the host's bytes, choosing the
-// answer, applying the fault switches and timing the answer bytes. Status
-// record contents are status_records.cpp's; transports are the device's and the tool's.
+// The simulated printer's protocol: framing, choice of answer, faults and timing.
+// Status record contents are status_records.cpp's; transports, the device's and the tool's.
 #include "sim/printer_model.h"
 
 #include <chrono>

@@ -1,6 +1,5 @@
-// The simulated printer, independent of any transport: it takes the host's
-// bytes, modem lines and line speed, answers each frame with reply records,
-// and holds its answer bytes until their time has come. Faults switch per test.
+// The simulated printer, free of any transport: frames in, timed reply records
+// out, with fault switches per test. Status record contents are status_records.cpp's.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
