@@ -32,7 +32,7 @@ struct Faults {
 };
 
 // A test's own answer to a frame: the raw bytes to send, or nothing for the
-// printer's usual answer.
+// printer's usual answer. It runs without the model's lock and may use the model.
 using Responder = std::function<std::optional<std::string>(std::string_view frame)>;
 
 class PrinterModel {
