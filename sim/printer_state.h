@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "sim/fiscal_figures.h"
+
 namespace moldrin::sim {
 
 struct PrinterState {
@@ -28,6 +30,8 @@ struct PrinterState {
     // Answers to ordinary commands by code: the text between "." and "}", split
     // into 128-byte records. Codes not listed are answered ".+00cc}".
     std::map<int, std::string> answers;
+    // Totalizers, payment methods, user entries and texts (fiscal_records.cpp).
+    FiscalFigures fiscal;
 };
 
 // The records of the status queries, exactly 128 bytes with "}" at 127

@@ -64,6 +64,7 @@ std::string Status27Record(const PrinterState& s, char type) {
         default:
             break;
     }
+    AddFiscalFields(r, s, 27, type);
     return r;
 }
 
@@ -74,6 +75,7 @@ std::string Status28Record(const PrinterState& s) {
     r[9] = s.documentState;
     Put(r, 10, s.documentField, 8);
     Put(r, 46, s.clock, 10);
+    AddFiscalFields(r, s, 28, '0');
     return r;
 }
 
@@ -92,6 +94,7 @@ std::string Status29Record(const PrinterState& s, char type) {
         case '5': PutTaxes(r, s, 11, 4, 7); break;
         default: break;
     }
+    AddFiscalFields(r, s, 29, type);
     return r;
 }
 
