@@ -23,6 +23,7 @@
 #include "sim/sim_device.h"
 #include "support/fake_clock.h"
 #include "support/library_state.h"
+#include "support/log_reader.h"
 #include "support/recording_operator.h"
 #include "support/scratch_root.h"
 
@@ -98,6 +99,41 @@ TEST_F(CaptureQueriesTest, AcceptedRecordIsKeptRecordedAndTheSettingsPutBack) {
     EXPECT_EQ(g_session.ReadTimeoutSeconds, 10u);
     EXPECT_EQ(g_session.ShowDialogs, 1);
     EXPECT_EQ(g_session.DialogsRestore, 1);
+}
+
+TEST_F(CaptureQueriesTest, EveryRecordReceivedGoesToTheTrafficLogFirst) {
+    printer->SetResponder([this](std::string_view) -> std::optional<std::string> {
+        const auto s = printer->State();
+        return sim::Status27Record(s, '2') + sim::Status27Record(s, '1');
+    });
+    char out[130];
+    ASSERT_EQ(QueryStatus27('1', out), 1);
+    const auto lines = testing::CurrentLogLines(root);
+    const auto s = printer->State();
+    int skipped = 0, accepted = 0;
+    for (const auto& l : lines) {
+        skipped += l == sim::Status27Record(s, '2');
+        accepted += l == sim::Status27Record(s, '1');
+    }
+    EXPECT_EQ(skipped, 1);
+    EXPECT_EQ(accepted, 1);
+}
+
+TEST_F(CaptureQueriesTest, FailedRefreshesLeaveTheirEntriesNotCurrent) {
+    ASSERT_EQ(RefreshAll(), 1);
+    printer->SetFaults(Silent());
+    EXPECT_EQ(RefreshStatus1(), 0);
+    EXPECT_FALSE(g_capture.cache.status1Current);
+    EXPECT_EQ(RefreshStatusF(), 0);
+    EXPECT_FALSE(g_capture.cache.fCurrent);
+    EXPECT_EQ(RefreshStatusG(), 0);
+    EXPECT_EQ(g_capture.cache.gState, 0);
+    EXPECT_EQ(RefreshGroup(), 0);
+    EXPECT_FALSE(g_capture.cache.groupCurrent);
+    EXPECT_EQ(ReadTables29(), 0);
+    EXPECT_EQ(RefreshAll(), 0);
+    EXPECT_EQ(g_capture.CaptureState, 0);
+    EXPECT_EQ(CacheAnswer(27, '1'), 0);
 }
 
 TEST_F(CaptureQueriesTest, RecordsThatAnswerOtherQueriesAreSkipped) {
