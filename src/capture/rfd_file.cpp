@@ -142,6 +142,14 @@ int WriteRecord(const char* first, const char* second) {
 
     log::FileHandle h = log::FileOpenAppend(fileName);
     if (h == log::kInvalidFile) {
+        // A capture file that exists but cannot be written to is evidence all
+        // the same: it is never replaced by an empty one.
+        const log::FileHandle existing = log::FileOpenRead(fileName);
+        if (existing != log::kInvalidFile) {
+            log::FileClose(existing);
+            FileErrorBox("ERRO ao abrir RFD: ", fileName);
+            return -1;
+        }
         MakeDirectoryPath(kRfdDirectory);
         h = log::FileRecreate(fileName);
         if (h == log::kInvalidFile) {

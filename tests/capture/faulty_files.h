@@ -14,8 +14,10 @@ public:
     bool failFlush = false;
     bool failClose = false;    // the file is closed, but the close reports failure
     bool failRename = false;
+    bool refuseWriteOpens = false;  // opening for writing fails, as for a read-only file
 
     platform::FileHandle Open(const char* p, unsigned a, unsigned s, platform::FileCreation c) override {
+        if (refuseWriteOpens && (a & platform::kAccessWrite)) return platform::kInvalidFile;
         return sys().Open(p, a, s, c);
     }
     bool Close(platform::FileHandle h) override { return sys().Close(h) && !failClose; }

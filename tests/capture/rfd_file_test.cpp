@@ -157,6 +157,16 @@ TEST_F(RfdFileTest, FileErrorsReachTheOperator) {
     EXPECT_EQ(op.texts("message"), std::vector<std::string>{"ERRO ao abrir RFD: " + std::string(kMarch5)});
 }
 
+TEST_F(RfdFileTest, AnExistingFileThatCannotBeWrittenIsKept) {
+    ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1);
+    const std::string before = root.Read(kMarch5);
+    testing::FaultyFiles files;
+    files.refuseWriteOpens = true;
+    EXPECT_EQ(RfdWriteLine("\x1B.02}"), -1);
+    EXPECT_EQ(op.texts("message"), std::vector<std::string>{"ERRO ao abrir RFD: " + std::string(kMarch5)});
+    EXPECT_EQ(root.Read(kMarch5), before);
+}
+
 TEST_F(RfdFileTest, WriteFlushAndCloseFailures) {
     testing::FaultyFiles files;
     struct Case {
