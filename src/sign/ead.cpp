@@ -19,6 +19,22 @@ constexpr size_t kSignatureSize = 128;
 constexpr size_t kHexSize = 2 * kSignatureSize;
 constexpr size_t kMaxDirectory = 1023;
 
+// The EAD line must start a line of its own, or no check will ever find it.
+bool EndsWithLineFeedOrIsEmpty(const char* path) {
+    log::FileHandle h = log::FileOpenMode(path, 0);
+    if (h == log::kInvalidFile) return false;
+    bool ok = false;
+    int32_t size = log::FileSeek(h, 0, 2);
+    if (size == 0) {
+        ok = true;
+    } else if (size > 0 && log::FileSeek(h, size - 1, 0) == size - 1) {
+        char last = 0;
+        ok = log::FileReadBlock(h, &last, 1) == 1 && last == '\n';
+    }
+    log::FileCloseHandle(h);
+    return ok;
+}
+
 }  // namespace
 
 std::string DirectoryOfPath(const char* path) {
@@ -91,6 +107,7 @@ uint16_t SignFileWithKey(const char* path, const char* keyPath) {
     if (verdict != kSignNotSigned) return verdict;
     if (!unpacked || CheckKeyPair(image) != 0) return kSignBadKey;
     SecureWipe(image.data(), image.size());
+    if (!EndsWithLineFeedOrIsEmpty(path)) return kSignFileError;
 
     char text[kDigestTextSize];
     if (FileDigestText(path, -1, text) != 0) return kSignFileError;
