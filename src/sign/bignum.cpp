@@ -11,8 +11,9 @@ namespace moldrin::sign {
 namespace {
 
 using u64 = uint64_t;
-// Montgomery words: 64 bits where the compiler has a 128-bit product, else 32.
-#ifdef __SIZEOF_INT128__
+// Montgomery words: 64 bits where the compiler has a 128-bit product, else 32 (as on
+// 32-bit Windows); MOLDRIN_BN_32BIT_WORDS forces the narrow path for testing it here.
+#if defined(__SIZEOF_INT128__) && !defined(MOLDRIN_BN_32BIT_WORDS)
 using Word = uint64_t;
 using DWord = unsigned __int128;
 #else

@@ -27,7 +27,7 @@ constexpr const char* kFile = "c:\\TALMA\\RFD\\TALMA.TXT";
 std::string Records(size_t lines) {
     std::string s;
     for (size_t i = 0; i < lines; ++i)
-        s += "E14" + std::string(20, static_cast<char>('0' + i % 10)) + "EPSON" + std::to_string(i) + "\r\n";
+        s += "E14" + std::string(20, static_cast<char>('0' + i % 10)) + "ITEM" + std::to_string(i) + "\r\n";
     return s;
 }
 

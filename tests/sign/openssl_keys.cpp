@@ -1,4 +1,5 @@
-// Reference helpers over OpenSSL for the signature tests.
+// Reference helpers over OpenSSL for the signature tests; what is checked against
+// them is in the test files.
 #include "openssl_keys.h"
 
 #include <openssl/core_names.h>

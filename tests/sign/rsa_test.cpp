@@ -1,4 +1,5 @@
-// The raw RSA operations and the PKCS#1 type 1 block against OpenSSL on the same key.
+// The raw RSA operations and the PKCS#1 type 1 block against OpenSSL on the same key,
+// and the unpacking of the key image they run on.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
