@@ -19,6 +19,12 @@ constexpr size_t kSignatureSize = 128;
 constexpr size_t kHexSize = 2 * kSignatureSize;
 constexpr size_t kMaxDirectory = 1023;
 
+// The key image, scrambled or not, is key material: gone when the call ends.
+struct WipedImage {
+    KeyImage image;
+    ~WipedImage() { SecureWipe(image.data(), image.size()); }
+};
+
 // The EAD line must start a line of its own, or no check will ever find it.
 bool EndsWithLineFeedOrIsEmpty(const char* path) {
     log::FileHandle h = log::FileOpenMode(path, 0);
@@ -63,7 +69,8 @@ const char* SignResultText(uint16_t code) {
 }
 
 uint16_t VerifyFileWithKey(const char* path, const char* keyPath) {
-    KeyImage image;
+    WipedImage held;
+    KeyImage& image = held.image;
     if (LoadKeyFile(keyPath, image) != 0) return kSignNoKey;
     RsaKey key;
     const bool unpacked = UnpackKey(image, key) == 0;
@@ -98,7 +105,8 @@ uint16_t VerifyFileWithKey(const char* path, const char* keyPath) {
 }
 
 uint16_t SignFileWithKey(const char* path, const char* keyPath) {
-    KeyImage image;
+    WipedImage held;
+    KeyImage& image = held.image;
     if (LoadKeyFile(keyPath, image) != 0) return kSignNoKey;
     RsaKey key;
     const bool unpacked = UnpackKey(image, key) == 0;
@@ -106,7 +114,6 @@ uint16_t SignFileWithKey(const char* path, const char* keyPath) {
     uint16_t verdict = VerifyFileWithKey(path, keyPath);
     if (verdict != kSignNotSigned) return verdict;
     if (!unpacked || CheckKeyPair(image) != 0) return kSignBadKey;
-    SecureWipe(image.data(), image.size());
     if (!EndsWithLineFeedOrIsEmpty(path)) return kSignFileError;
 
     char text[kDigestTextSize];
