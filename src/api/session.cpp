@@ -1,7 +1,174 @@
-// Session open and close (being written).
+// Opening and closing the session, the API lock that admits one exported call
+// at a time, and the library's load and unload. The command calls live in
+// commands.cpp; the exports themselves in exports.cpp.
 #include "api/session.h"
 
+#include <cstdio>
+
+#include "api/session_state.h"
+#include "api/version.h"
+#include "capture/capture.h"
+#include "link/status_queries.h"
+#include "log/file_helpers.h"
+#include "log/text.h"
+#include "log/traffic_log.h"
+#include "platform/module.h"
+#include "platform/sync.h"
+#include "serial/checked.h"
+#include "serial/port_table.h"
+#include "ui/boxes.h"
+
 namespace moldrin::api {
-void ProcessAttach(void*) {}
-void ProcessDetach() {}
+
+using log::LogSerial;
+using log::LogSerialf;
+
+int ApiLock() {
+    if (g_session.ApiSemaphore == 0) return -1;
+    return platform::SemaphoreWait(g_session.ApiSemaphore, platform::kWaitForever) == platform::WaitResult::Signaled
+               ? 0
+               : -1;
+}
+
+void ApiUnlock() { platform::SemaphoreRelease(g_session.ApiSemaphore, 1); }
+
+int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
+    SessionState& s = g_session;
+    if (s.PortIndex >= 0) {
+        ui::InfoBox(CP1252("ECFopen -> TALMA:  ERRO - NÃO FOI DADO ECFClose"));
+        return -1;
+    }
+
+    // A semaphore left by an open that failed early is replaced, not leaked.
+    if (s.ApiSemaphore != 0) {
+        platform::SemaphoreClose(s.ApiSemaphore);
+        s.ApiSemaphore = 0;
+    }
+    uint32_t lastError = 0;
+    platform::SemaphoreHandle sem = platform::SemaphoreCreate(0, 1, &lastError);
+    if (sem == 0 || lastError == platform::kErrorAlreadyExists) {
+        if (sem != 0) platform::SemaphoreClose(sem);
+        char text[128];
+        std::snprintf(text, sizeof text, "ECFopen -> TALMA:  ERRO - HANDLE SEMAFORO INVALIDO = %8lu",
+                      static_cast<unsigned long>(lastError));
+        ui::InfoBox(text);
+        return -1;
+    }
+    s.ApiSemaphore = sem;
+    auto fail = [] {
+        ApiUnlock();
+        return -1;
+    };
+
+    s.TaxRateTable.fill(0);
+    s.LogMode = logMode;
+    s.PortIndex = port - 1;
+    s.ReplyBuffer[0] = 0;
+    s.LogPath[0] = 0;
+    s.ModelGate = 0;
+    s.LinkModelLetter = 0;
+    s.ShowDialogs = dialogs;
+    s.DialogsEnabled = dialogs != 0 ? 1 : 0;
+
+    char version[1100];
+    VersionText(version, sizeof version);
+    std::snprintf(s.CommandBuffer.data(), s.CommandBuffer.size(),
+                  "<<< Moldrin.DLL - Versao %s- TALMA INFORMATICA >>>", version);
+    s.CommandBuffer[500] = 0;
+    LogSerial(s.CommandBuffer.data());
+
+    if (logMode == 1) LogSerial("LOG habilitado - renovacao semanal");
+    else if (logMode > 1) LogSerialf("LOG habilitado - tamanho limite:  %d K", static_cast<int>(logMode));
+    LogSerial(dialogs != 0 ? "Mostra CAIXA DE DIALOGO de erro" : "N A O   mostra CAIXA DE DIALOGO de erro");
+
+    if (port == 0) {
+        LogSerial("ERRO - Aplicativo informou Porta ZERO !!!");
+        ui::InfoBox("ERRO - Aplicativo informou Porta ZERO !!!");
+        return fail();
+    }
+
+    serial::PortClose(s.PortIndex);
+
+    if (timeout == 0 || timeout > 60) {
+        char text[96];
+        std::snprintf(text, sizeof text, "ERRO - TIMEOUT EXCEDE 1 MINUTO ou zero = %u", timeout);
+        LogSerial(text);
+        ui::InfoBox(text);
+        return fail();
+    }
+    s.ReadTimeoutSeconds = timeout;
+    LogSerialf("Timeout informado == %d  segundos", static_cast<int>(timeout));
+
+    s.LastPortStatus = serial::Parms(-1);
+    if (s.LastPortStatus < 0) return fail();
+    s.LastPortStatus = serial::PortSetBaud(-1, 9600);
+    if (s.LastPortStatus < 0) return fail();
+
+    s.LastPortStatus = serial::PortOpen(s.PortIndex, 1600, 1600);
+    if (s.LastPortStatus == serial::kNoSuchPort) {
+        LogSerialf(CP1252("PORTA SERIAL NÃO EXISTE - informado: COM%d"), port);
+        return fail();
+    }
+    if (s.LastPortStatus < 0) {
+        LogSerialf("CONFLITO DE PORTA NO SISTEMA - status =(%d) [", s.LastPortStatus);
+        LogSerialf("<<<< Porta informada COM%d  >>>>", port);
+        s.LastPortStatus = serial::Parms(s.PortIndex);
+        s.LastPortStatus = serial::PortSetBaud(s.PortIndex, 9600);
+        serial::PortSetFlow(s.PortIndex, 'N');
+        return fail();
+    }
+
+    LogSerialf("<<<< ECFopen > TALMA:    O   K    !!!  -  porta COM%d  inicializada >>>>", port);
+
+    s.LastPortStatus = serial::Parms(s.PortIndex);
+    if (s.LastPortStatus < 0) return fail();
+    // The library drives RTS and DTR and reads CTS and DSR itself; the port's own flow control stays off.
+    if (serial::PortSetFlow(s.PortIndex, 'N') != 0) {
+        ui::InfoBox("Erro ao Programar Controle de Fluxo");
+        return fail();
+    }
+
+    link::DetectLineSpeed();
+
+    log::FileHandle ini = log::FileOpenShared("c:\\TALMA\\talma.ini");
+    if (ini != log::kInvalidFile) s.CaptureEnabled = 0;
+    log::FileClose(ini);
+
+    capture::CaptureStart(s.CaptureEnabled);
+    ApiUnlock();
+    return 0;
+}
+
+int CloseSession() {
+    SessionState& s = g_session;
+    if (ApiLock() != 0) return -1;
+    if (s.PortIndex < 0) {
+        LogSerial(CP1252("ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
+        ApiUnlock();
+        return -1;
+    }
+    LogSerial(CP1252("Executando a função ECFClose()"));
+    capture::CaptureStop(s.CaptureEnabled);
+
+    const int port = s.PortIndex + 1;
+    s.LastPortStatus = serial::PortClose(s.PortIndex);
+    if (s.LastPortStatus == serial::kNoSuchPort) {
+        LogSerialf("ERRO PORTA COM%d DEIXOU DE EXISTIR ???", port);
+    } else if (s.LastPortStatus < 0) {
+        LogSerialf("ERRO - CONFLITO DE PORTA NO SISTEMA - porta =(%d) ", port);
+    }
+    s.PortIndex = -1;
+    ApiUnlock();
+    platform::SemaphoreHandle sem = s.ApiSemaphore;
+    s.ApiSemaphore = 0;
+    platform::SemaphoreClose(sem);
+    return 0;
+}
+
+void ProcessAttach(void* moduleHandle) { platform::SetModuleHandle(moduleHandle); }
+
+void ProcessDetach() {
+    if (g_session.PortIndex >= 0) CloseSession();
+}
+
 }  // namespace moldrin::api

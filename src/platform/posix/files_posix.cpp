@@ -137,6 +137,12 @@ public:
         if (!path) return false;
         std::string host = HostPath(path);
         while (host.size() > 1 && host.back() == '/') host.pop_back();
+        // A drive always exists on Windows: make its directory under the root on demand.
+        if (path[0] && path[1] == ':') {
+            std::string drive = HostPath(std::string(path, 2).append("\\").c_str());
+            for (std::size_t i = 1; i <= drive.size(); ++i)
+                if (i == drive.size() || drive[i] == '/') ::mkdir(drive.substr(0, i).c_str(), 0777);
+        }
         return ::mkdir(host.c_str(), 0777) == 0;
     }
 
