@@ -168,7 +168,6 @@ TEST_F(RegistrationTest, DamagedFilesGiveTheirMessageAndThePrefilledDialog) {
 }
 
 TEST_F(RegistrationTest, ADirectoryInPlaceOfTheFile) {
-    ASSERT_TRUE(platform::Files().CreateDirectory("c:\\"));
     MakeDirectoryPath("c:\\TALMA\\RFD\\E00.BIN");
     op.identifications.push_back(Entry());
     EXPECT_EQ(EnsureRegistration(0), 0);  // cannot be written
