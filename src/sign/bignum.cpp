@@ -21,6 +21,14 @@ using Word = uint32_t;
 using DWord = uint64_t;
 #endif
 constexpr unsigned kWordBits = sizeof(Word) * 8;
+
+// Unrolling the fixed-size products lets GCC keep the running row in registers; clang
+// unrolls them unasked and warns about the runtime-size instance.
+#if defined(__clang__)
+#define MOLDRIN_UNROLL
+#else
+#define MOLDRIN_UNROLL _Pragma("GCC unroll 16")
+#endif
 constexpr size_t kLimbsPerWord = sizeof(Word) / sizeof(uint32_t);
 
 constexpr size_t kMaxLimbs = 0x7FFFFFFF;
@@ -214,7 +222,7 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
     Word fixed[M ? M + 1 : 1];
     Word* t = M ? fixed : scratch;
     for (size_t i = 0; i <= m; ++i) t[i] = 0;
-#pragma GCC unroll 16
+MOLDRIN_UNROLL
     for (size_t i = 0; i < m; ++i) {
         const Word ai = a[i];
         DWord p1 = static_cast<DWord>(ai) * b[0] + t[0];
@@ -223,7 +231,7 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
         const Word q = lo * n0;
         DWord p2 = static_cast<DWord>(q) * n[0] + lo;
         Word c2 = static_cast<Word>(p2 >> kWordBits);
-#pragma GCC unroll 16
+MOLDRIN_UNROLL
         for (size_t j = 1; j < m; ++j) {
             p1 = static_cast<DWord>(ai) * b[j] + t[j] + c1;
             c1 = static_cast<Word>(p1 >> kWordBits);
@@ -236,7 +244,7 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
         t[m] = static_cast<Word>(s >> kWordBits);
     }
     Word borrow = 0;
-#pragma GCC unroll 16
+MOLDRIN_UNROLL
     for (size_t j = 0; j < m; ++j) {
         DWord d = static_cast<DWord>(t[j]) - n[j] - borrow;
         r[j] = static_cast<Word>(d);
