@@ -211,7 +211,7 @@ int DivideMagnitudes(BigNum& q, BigNum& r, const BigNum& a, const BigNum& b) {
     return kBnOk;
 }
 
-// ---- Montgomery arithmetic on 64-bit words (one or two limbs each) ----
+// ---- Montgomery arithmetic on words of one or two limbs ----
 
 // One pass per word of a: the product row and the reduction row share a loop, so the
 // two carry chains run side by side. t has m + 1 words; r may alias a or b.
@@ -590,7 +590,8 @@ int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNu
 
     // R² mod n for R = 2^(32 × nl): the cache's form, whatever width we compute in.
     BigNum rr;
-    bool cached = cache && cache->count > 0 && Sgn(*cache) > 0 && BnCompareAbs(*cache, n) < 0;
+    // A cached value that cannot be R² mod n (negative, zero, not below n) is not used.
+    bool cached = cache && cache->count > 0 && Sgn(*cache) > 0 && Sig(*cache) > 0 && BnCompareAbs(*cache, n) < 0;
     if (cached) {
         if (int rc = BnCopy(rr, *cache)) return rc;
     } else {
