@@ -1,6 +1,5 @@
-// The simulated printer's protocol: framing the host's bytes, choosing the
-// answer, applying the fault switches and timing the answer bytes. Status
-// record contents are status_records.cpp's; transports are the device's and the tool's.
+// The simulated printer's protocol: framing, choice of answer, faults and timing.
+// Status record contents are status_records.cpp's; transports, the device's and the tool's.
 #include "sim/printer_model.h"
 
 #include <chrono>
@@ -102,9 +101,6 @@ std::string PrinterModel::Records(std::string_view content, bool closeFull) {
 }
 
 std::string PrinterModel::AnswerFor(const std::string& frame) {
-    if (responder_) {
-        if (auto own = responder_(frame)) return *own;
-    }
     const int code = Code(frame);
     const char type = frame.size() > 5 ? frame[4] : '}';
     switch (code) {
@@ -139,7 +135,7 @@ void PrinterModel::Queue(const std::string& answer, uint32_t nowTick) {
 }
 
 void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTick) {
-    bool queued = false;
+    std::vector<std::string> complete;
     {
         std::lock_guard lock(m_);
         for (std::size_t i = 0; i < n; ++i) {
@@ -154,9 +150,21 @@ void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTi
             if (c != '}') continue;
             inFrame_ = false;
             frames_.push_back(frame_);
-            if (faults_.silent) continue;
-            Queue(AnswerFor(frame_), nowTick);
-            queued = true;
+            complete.push_back(frame_);
+        }
+    }
+    for (const std::string& frame : complete) {
+        // A test's responder runs without the lock, so that it may look at the model.
+        Responder responder;
+        {
+            std::lock_guard lock(m_);
+            responder = responder_;
+        }
+        std::optional<std::string> own;
+        if (responder) own = responder(frame);
+        {
+            std::lock_guard lock(m_);
+            if (!faults_.silent) Queue(own ? *own : AnswerFor(frame), nowTick);
             if (faults_.frames > 0 && --faults_.frames == 0) {
                 Faults cleared;
                 cleared.dsrLow = faults_.dsrLow;
@@ -164,8 +172,8 @@ void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTi
                 faults_ = cleared;
             }
         }
+        news_.notify_all();
     }
-    if (queued) news_.notify_all();
 }
 
 std::size_t PrinterModel::Ready(uint32_t nowTick) const {

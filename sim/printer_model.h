@@ -1,6 +1,5 @@
-// The simulated printer, independent of any transport: it takes the host's
-// bytes, modem lines and line speed, answers each frame with reply records,
-// and holds its answer bytes until their time has come. Faults switch per test.
+// The simulated printer, free of any transport: frames in, timed reply records
+// out, with fault switches per test. Status record contents are status_records.cpp's.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
@@ -28,11 +27,12 @@ struct Faults {
     uint32_t pauseAfterBytes = 0;    // with pauseMs: a pause inside the answer after so many bytes
     uint32_t pauseMs = 0;
     uint32_t byteGapMs = 0;          // each answer byte this long after the one before
-    int frames = -1;                 // answer faults hold for the next n frames only; -1 = for all
+    int frames = -1;                 // answer faults hold for the next n frames only (silent ones
+                                     // count); -1 = for all. DSR and CTS stay as set.
 };
 
 // A test's own answer to a frame: the raw bytes to send, or nothing for the
-// printer's usual answer.
+// printer's usual answer. It runs without the model's lock and may use the model.
 using Responder = std::function<std::optional<std::string>(std::string_view frame)>;
 
 class PrinterModel {

@@ -138,6 +138,9 @@ int ReceiveRecord(char* buffer) {
             continue;
         }
         LogDiscarded(discard, kept);
+        // A NUL cannot be part of a reply text: the application would read the
+        // record only up to it. The record is dropped as incomplete.
+        if (byte == 0) break;
         buffer[stored++] = static_cast<char>(byte);
         buffer[stored] = 0;
         if (byte == '}') {

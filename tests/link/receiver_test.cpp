@@ -131,6 +131,29 @@ TEST_F(Receiver, RecordSplitAcrossLongPausesEndsAtTheOverallDeadline) {
     EXPECT_LE(Elapsed(), 10000u);
 }
 
+TEST_F(Receiver, EndlessTrickleEndsAtTheOverallDeadline) {
+    struct Case {
+        const char* name;
+        std::string stream;
+        uint32_t gapMs;
+    };
+    // A record that never ends, and junk that never becomes a record (at most
+    // 511 of its bytes are kept for the log).
+    const Case cases[] = {{"record", "." + std::string(5000, 'r'), 30}, {"junk", std::string(5000, 'j'), 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Open(3);
+        sim::Faults f;
+        f.byteGapMs = c.gapMs;
+        EXPECT_EQ(Receive(c.stream, f), 0);
+        EXPECT_NEAR(static_cast<double>(Elapsed()), 3000.0, 20.0);
+        std::vector<std::string> log = Log();
+        ASSERT_EQ(log.size(), 2u);  // the "formato incompleto" or "nao e' o PONTO" line, and the bytes
+        EXPECT_LE(log[1].size(), 511u);
+        ECFClose();
+    }
+}
+
 TEST_F(Receiver, LineTroubleGivesNothing) {
     struct Case {
         const char* name;
@@ -150,6 +173,12 @@ TEST_F(Receiver, LineTroubleGivesNothing) {
         printer->SetResponder(nullptr);
         ECFClose();
     }
+}
+
+TEST_F(Receiver, NulInsideARecordDropsItAsIncomplete) {
+    Open();
+    EXPECT_EQ(Receive(std::string(".+00\0" "30}", 8)), 0);
+    EXPECT_EQ(Log(), (std::vector<std::string>{kIncomplete, ".+00"}));
 }
 
 TEST_F(Receiver, GivesWayAtOnceToTheCaptureFlags) {

@@ -91,6 +91,17 @@ TEST_F(Status, SilentPrinterIsAskedFourTimes) {
     }
 }
 
+TEST_F(Status, PrinterThatWakesUpIsAnsweredOnALaterAttempt) {
+    Open(1);
+    sim::Faults f;
+    f.silent = true;
+    f.frames = 3;
+    printer->SetFaults(f);
+    EXPECT_EQ(link::Status23(buffer), 1);
+    EXPECT_STREQ(buffer, ".+P000.+0000}");
+    EXPECT_EQ(printer->Frames(), std::vector<std::string>(4, "\x1B.23}"));
+}
+
 TEST_F(Status, WrongRecordsAreAnsweredByAskingAgain) {
     Open(1);
     // First answers are not what the query wants; the fourth attempt gets it.

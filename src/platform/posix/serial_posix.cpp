@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <linux/serial.h>
@@ -529,6 +530,7 @@ public:
     void Wait(uint32_t ms) override {
         uint64_t deadline = posix::MonotonicMs() + ms;
         for (;;) {
+            lastEmptyDrainUs_ = 0;
             Drain();
             if (modem_ != seenModem_ || errors_ != seenErrors_ || rx_.size() != seenRx_) {
                 seenModem_ = modem_;
@@ -563,6 +565,10 @@ private:
     // sending cannot keep the caller here for ever.
     void Drain() {
         if (closed_) return;
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        const uint64_t now = static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+        if (now - lastEmptyDrainUs_ < kDrainQuietUs) return;
         uint8_t buf[4096];
         for (size_t taken = 0; taken < kMaxDrainPerCall;) {
             ssize_t r = ::recv(sock_.get(), buf, sizeof buf, 0);
@@ -573,9 +579,15 @@ private:
             }
             if (r < 0 && errno == EINTR) continue;
             if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) PeerGone();
+            if (taken == 0) lastEmptyDrainUs_ = now;
             return;
         }
     }
+    // The link asks for the modem lines and queue counts before every byte; an
+    // empty socket is not asked again for this long (a UART FIFO is no fresher),
+    // which saves a system call per question. Wait() always looks.
+    static constexpr uint64_t kDrainQuietUs = 50;
+    uint64_t lastEmptyDrainUs_ = 0;
 
     void Parse(const uint8_t* bytes, size_t n) {
         size_t pos = 0;

@@ -1,0 +1,164 @@
+// The simulator's protocol and fault switches, seen through the in-process
+// device as the port table sees it.
+#include <gtest/gtest.h>
+
+#include "platform/serial_device.h"
+#include "sim/printer_model.h"
+#include "sim/sim_device.h"
+#include "support/fake_clock.h"
+
+namespace moldrin::sim {
+namespace {
+
+class Model : public ::testing::Test {
+protected:
+    void Send(const std::string& bytes) {
+        uint32_t written = 0;
+        device.Write(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()), &written);
+    }
+    uint32_t RxCount() {
+        uint32_t rx = 0;
+        device.ClearErrors(nullptr, &rx, nullptr);
+        return rx;
+    }
+    std::string ReadAll() {
+        std::string out;
+        uint8_t b[64];
+        uint32_t got = 0;
+        while (device.Read(b, sizeof b, &got) && got > 0) out.append(reinterpret_cast<char*>(b), got);
+        return out;
+    }
+    testing::FakeClock clock;
+    std::shared_ptr<PrinterModel> printer = std::make_shared<PrinterModel>(9600);
+    SimDevice device{printer};
+};
+
+TEST_F(Model, AnswersEachFrameAtItsBraceAndRecordsIt) {
+    Send("\x06junk\x1B.3");
+    EXPECT_EQ(RxCount(), 0u);
+    Send("0}");
+    EXPECT_EQ(ReadAll(), ".+0030}");
+    EXPECT_EQ(printer->Frames(), std::vector<std::string>{"\x1B.30}"});
+}
+
+TEST_F(Model, LongAnswersAreSplitInto128ByteRecords) {
+    struct Case {
+        std::size_t content;
+        bool closeFull;
+        std::vector<std::size_t> records;
+    };
+    const Case cases[] = {{0, true, {2}}, {40, true, {42}}, {126, true, {128, 2}}, {126, false, {128}},
+                          {164, true, {128, 40}}, {252, true, {128, 128, 2}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        std::string all = PrinterModel::Records(std::string(c.content, 'a'), c.closeFull);
+        std::vector<std::size_t> sizes;
+        for (std::size_t at = 0; at < all.size();) {
+            std::size_t end = all.find('}', at);
+            ASSERT_NE(end, std::string::npos);
+            ASSERT_EQ(all[at], '.');
+            sizes.push_back(end - at + 1);
+            at = end + 1;
+        }
+        EXPECT_EQ(sizes, c.records);
+    }
+}
+
+TEST_F(Model, AnotherLineSpeedHearsOnlyGarbage) {
+    platform::LineSettings s;
+    s.baudRate = 19200;
+    device.SetState(s);
+    Send("\x1B.271}");
+    const std::string got = ReadAll();
+    EXPECT_EQ(got.size(), 128u);
+    EXPECT_EQ(got.find('.'), std::string::npos);
+    EXPECT_EQ(got.find('}'), std::string::npos);
+    s.baudRate = 9600;
+    device.SetState(s);
+    Send("\x1B.271}");
+    EXPECT_EQ(ReadAll(), Status27Record(printer->State(), '1'));
+}
+
+TEST_F(Model, SlowAnswerIsHeldUntilItsTimeOnTheClock) {
+    Faults f;
+    f.answerDelayMs = 500;
+    printer->SetFaults(f);
+    Send("\x1B.30}");
+    clock.Advance(499);
+    EXPECT_EQ(RxCount(), 0u);
+    clock.Advance(1);
+    EXPECT_EQ(RxCount(), 7u);
+}
+
+TEST_F(Model, OverrunIsReportedByTheErrorReadAfterItsByte) {
+    Faults f;
+    f.overrun = true;
+    printer->SetFaults(f);
+    Send("\x1B.30}");
+    uint32_t errors = 0;
+    device.ClearErrors(&errors, nullptr, nullptr);
+    EXPECT_EQ(errors, 0u);
+    uint8_t b = 0;
+    uint32_t got = 0;
+    device.ClearErrors(nullptr, nullptr, nullptr);  // a queue-count read keeps it
+    ASSERT_TRUE(device.Read(&b, 1, &got));
+    EXPECT_EQ(got, 1u);
+    RxCount();
+    device.ClearErrors(&errors, nullptr, nullptr);
+    EXPECT_EQ(errors, platform::kErrOverrun);
+    device.ClearErrors(&errors, nullptr, nullptr);
+    EXPECT_EQ(errors, 0u);
+}
+
+TEST_F(Model, LostByteIsCountedButNeverDelivered) {
+    Faults f;
+    f.loseByte = true;
+    printer->SetFaults(f);
+    Send("\x1B.30}");
+    EXPECT_EQ(RxCount(), 8u);
+    uint8_t b[16];
+    uint32_t got = 9;
+    ASSERT_TRUE(device.Read(b, sizeof b, &got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(ReadAll(), ".+0030}");
+}
+
+TEST_F(Model, FaultsForSomeFramesThenTheLineHeals) {
+    Faults f;
+    f.silent = true;
+    f.dsrLow = true;
+    f.frames = 2;
+    printer->SetFaults(f);
+    Send("\x1B.30}\x1B.31}");
+    EXPECT_EQ(ReadAll(), "");
+    // The answer faults are over; the modem lines stay as they were set.
+    EXPECT_FALSE(printer->GetFaults().silent);
+    EXPECT_TRUE(printer->GetFaults().dsrLow);
+    Faults stray;
+    stray.strayBefore = "??";
+    stray.frames = 2;
+    printer->SetFaults(stray);
+    Send("\x1B.30}\x1B.31}\x1B.32}");
+    EXPECT_EQ(ReadAll(), "??.+0030}??.+0031}.+0032}");
+}
+
+TEST_F(Model, ModemLinesFollowTheFaults) {
+    uint32_t bits = 0;
+    device.ModemStatus(&bits);
+    EXPECT_EQ(bits, platform::kModemCts | platform::kModemDsr);
+    Faults low;
+    low.dsrLow = true;
+    low.ctsLow = true;
+    printer->SetFaults(low);
+    device.ModemStatus(&bits);
+    EXPECT_EQ(bits, 0u);
+    device.EscapeFunction(platform::Escape::SetRts);
+    device.EscapeFunction(platform::Escape::SetDtr);
+    EXPECT_TRUE(printer->HostRts());
+    device.EscapeFunction(platform::Escape::ClrRts);
+    EXPECT_FALSE(printer->HostRts());
+    EXPECT_TRUE(printer->HostDtr());
+}
+
+}  // namespace
+}  // namespace moldrin::sim
