@@ -267,21 +267,44 @@ TEST_F(EadTest, CheckingWithABrokenPublicKeyGivesFour) {
     EXPECT_EQ(VerifyFileWithKey(kFile, kKey), kSignNotSigned);
 }
 
+// One test for both sides of the key beside the executable, so that no other test
+// process ever sees the key this one puts there.
 TEST(SignFiscalFile, UsesRsaBinBesideTheExecutableAndReportsItsPath) {
     testing::ScratchRoot root;
-    if (std::filesystem::exists(KeyFilePath())) GTEST_SKIP() << "an RSA.BIN lies beside the test program";
-    root.Write(kFile, Records(2));
+    const std::string keyPath = KeyFilePath();
+    if (std::filesystem::exists(keyPath)) GTEST_SKIP() << "an RSA.BIN lies beside the test program";
+    EXPECT_EQ(DirectoryOfPath(platform::ExecutablePath().c_str()) + "RSA.BIN", keyPath);
+
+    // Without a key: 6, the file untouched, and the location still filled in.
+    const std::string content = Records(2);
+    root.Write(kFile, content);
     char location[kLocationSize];
     std::memset(location, 'x', sizeof location);
     EXPECT_EQ(SignFiscalFile(kFile, location), kSignNoKey);
     EXPECT_EQ(std::string(location), platform::ExecutablePath());
     EXPECT_NE(std::string(location).find("test_sign"), std::string::npos);
-    EXPECT_EQ(root.Read(kFile), Records(2));
+    EXPECT_EQ(root.Read(kFile), content);
     EXPECT_EQ(VerifyFileSignature(kFile), kSignNoKey);
     // A small location buffer is filled only as far as it goes.
     char small[5];
     SignFiscalFile(kFile, small);
     EXPECT_EQ(std::string(small), platform::ExecutablePath().substr(0, 4));
+
+    // With one: signed, and OpenSSL's public operation accepts the signature.
+    struct RemoveAfter {
+        std::string path;
+        ~RemoveAfter() { std::filesystem::remove(path); }
+    } removeAfter{keyPath};
+    root.Write(keyPath.c_str(), ImageBytes(testing::SharedKey().image));
+    EXPECT_EQ(SignFiscalFile(kFile, location), kSignOk);
+    EXPECT_EQ(VerifyFileSignature(kFile), kSignOk);
+    const std::string signedFile = root.Read(kFile);
+    ASSERT_EQ(signedFile.size(), content.size() + 261);
+    std::vector<uint8_t> sig(128);
+    ASSERT_EQ(HexDecode(signedFile.data() + content.size() + 3, 256, sig.data()), 1);
+    std::vector<uint8_t> payload = testing::SignedPayload(Md5Text(content).c_str());
+    EXPECT_TRUE(testing::OsslVerifyRaw(testing::SharedKey().pkey.get(), payload.data(), payload.size(), sig.data(),
+                                       sig.size()));
 }
 
 TEST(DirectoryOfPath, KeepsEverythingUpToTheLastSeparator) {
