@@ -21,4 +21,9 @@ bool SemaphoreClose(SemaphoreHandle h);
 // Starts a detached thread running fn(arg); false when it could not start.
 bool ThreadStart(void (*fn)(void*), void* arg);
 
+// Told while the process is ending with every other thread already gone (the
+// Windows process-detach notification at exit): no wait may block then, since
+// nothing is left to release it, so waits take what is free and fail otherwise.
+void SetSoleThread(bool sole);
+
 }  // namespace moldrin::platform

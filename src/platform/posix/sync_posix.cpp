@@ -3,6 +3,7 @@
 // handle fails at once, and closing wakes every waiter with a failure.
 #include <pthread.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -29,6 +30,7 @@ std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>& Table() {
     return *table;
 }
 SemaphoreHandle g_nextHandle = 1;
+std::atomic<bool> g_soleThread{false};
 
 std::shared_ptr<Semaphore> Find(SemaphoreHandle h) {
     std::lock_guard lock(g_tableMutex);
@@ -37,6 +39,8 @@ std::shared_ptr<Semaphore> Find(SemaphoreHandle h) {
 }
 
 }  // namespace
+
+void SetSoleThread(bool sole) { g_soleThread.store(sole); }
 
 SemaphoreHandle SemaphoreCreate(int32_t initial, int32_t maximum, uint32_t* lastError) {
     if (lastError) *lastError = 0;
@@ -56,12 +60,13 @@ SemaphoreHandle SemaphoreCreate(int32_t initial, int32_t maximum, uint32_t* last
 WaitResult SemaphoreWait(SemaphoreHandle h, uint32_t timeoutMs) {
     auto s = Find(h);
     if (!s) return WaitResult::Failed;
+    if (g_soleThread.load()) timeoutMs = 0;
     std::unique_lock lock(s->m);
     auto ready = [&] { return s->closed || s->count > 0; };
     if (timeoutMs == kWaitForever) {
         s->cv.wait(lock, ready);
     } else if (!s->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
-        return WaitResult::TimedOut;
+        return g_soleThread.load() ? WaitResult::Failed : WaitResult::TimedOut;
     }
     if (s->closed) return WaitResult::Failed;
     --s->count;

@@ -1,0 +1,36 @@
+// The system clock on Windows: the tick counter, the local time and Sleep.
+// Deadlines and their wrap-around are the portable clock's business.
+#include "platform/win32/win32.h"
+
+#include "platform/clock.h"
+
+namespace moldrin::platform {
+
+namespace {
+class Win32Clock final : public Clock {
+public:
+    uint32_t TickMs() override { return static_cast<uint32_t>(::GetTickCount()); }
+    LocalTime Now() override {
+        SYSTEMTIME st{};
+        ::GetLocalTime(&st);
+        LocalTime lt;
+        lt.year = st.wYear;
+        lt.month = st.wMonth;
+        lt.day = st.wDay;
+        lt.hour = st.wHour;
+        lt.minute = st.wMinute;
+        lt.second = st.wSecond;
+        lt.millisecond = st.wMilliseconds;
+        lt.weekday = st.wDayOfWeek;
+        return lt;
+    }
+    void Sleep(uint32_t ms) override { ::Sleep(ms); }
+};
+}  // namespace
+
+Clock& SystemClock() {
+    static Win32Clock clock;
+    return clock;
+}
+
+}  // namespace moldrin::platform

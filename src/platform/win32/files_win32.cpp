@@ -1,0 +1,112 @@
+// The Windows file system through the ANSI calls: paths are used as the library
+// writes them, and sharing is the system's own. Path mapping exists only on posix.
+#include "platform/win32/win32.h"
+
+#include "platform/files.h"
+
+namespace moldrin::platform {
+
+namespace {
+
+HANDLE AsHandle(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
+
+std::optional<LocalTime> ToLocal(const FILETIME& utc) {
+    FILETIME local{};
+    SYSTEMTIME st{};
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &st)) return std::nullopt;
+    LocalTime lt;
+    lt.year = st.wYear;
+    lt.month = st.wMonth;
+    lt.day = st.wDay;
+    lt.hour = st.wHour;
+    lt.minute = st.wMinute;
+    lt.second = st.wSecond;
+    lt.millisecond = st.wMilliseconds;
+    lt.weekday = st.wDayOfWeek;
+    return lt;
+}
+
+class Win32FileSystem final : public FileSystem {
+public:
+    FileHandle Open(const char* path, unsigned access, unsigned share, FileCreation how) override {
+        if (!path) return kInvalidFile;
+        DWORD acc = 0;
+        if (access & kAccessRead) acc |= GENERIC_READ;
+        if (access & kAccessWrite) acc |= GENERIC_WRITE;
+        DWORD shr = 0;
+        if (share & kShareRead) shr |= FILE_SHARE_READ;
+        if (share & kShareWrite) shr |= FILE_SHARE_WRITE;
+        DWORD disposition = how == FileCreation::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
+        HANDLE h = ::CreateFileA(path, acc, shr, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+        return reinterpret_cast<FileHandle>(h);
+    }
+
+    bool Close(FileHandle h) override { return h != kInvalidFile && ::CloseHandle(AsHandle(h)) != 0; }
+
+    bool Read(FileHandle h, void* buffer, uint32_t n, uint32_t* done) override {
+        *done = 0;
+        if (h == kInvalidFile) return false;
+        DWORD got = 0;
+        BOOL ok = ::ReadFile(AsHandle(h), buffer, n, &got, nullptr);
+        *done = got;
+        return ok != 0;
+    }
+
+    bool Write(FileHandle h, const void* bytes, uint32_t n, uint32_t* done) override {
+        *done = 0;
+        if (h == kInvalidFile) return false;
+        DWORD put = 0;
+        BOOL ok = ::WriteFile(AsHandle(h), bytes, n, &put, nullptr);
+        *done = put;
+        return ok != 0 && put == n;
+    }
+
+    bool Flush(FileHandle h) override { return h != kInvalidFile && ::FlushFileBuffers(AsHandle(h)) != 0; }
+
+    int64_t Seek(FileHandle h, int64_t offset, int origin) override {
+        if (h == kInvalidFile) return -1;
+        DWORD method = origin == 0 ? FILE_BEGIN : origin == 1 ? FILE_CURRENT : origin == 2 ? FILE_END : 0xFFFFFFFFu;
+        if (method == 0xFFFFFFFFu) return -1;
+        LARGE_INTEGER dist{};
+        dist.QuadPart = offset;
+        LARGE_INTEGER pos{};
+        if (!::SetFilePointerEx(AsHandle(h), dist, &pos, method)) return -1;
+        return pos.QuadPart;
+    }
+
+    int64_t Size(FileHandle h) override {
+        LARGE_INTEGER size{};
+        if (h == kInvalidFile || !::GetFileSizeEx(AsHandle(h), &size)) return -1;
+        return size.QuadPart;
+    }
+
+    std::optional<LocalTime> CreationTime(FileHandle h) override {
+        FILETIME created{};
+        if (h == kInvalidFile || !::GetFileTime(AsHandle(h), &created, nullptr, nullptr)) return std::nullopt;
+        return ToLocal(created);
+    }
+
+    bool Delete(const char* path) override { return path && ::DeleteFileA(path) != 0; }
+
+    bool Rename(const char* from, const char* to) override {
+        return from && to && ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    }
+
+    bool CreateDirectory(const char* path) override { return path && ::CreateDirectoryA(path, nullptr) != 0; }
+
+    bool IsDirectory(const char* path) override {
+        if (!path) return false;
+        DWORD attrs = ::GetFileAttributesA(path);
+        return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+};
+
+}  // namespace
+
+FileSystem& SystemFileSystem() {
+    static Win32FileSystem fs;
+    return fs;
+}
+
+}  // namespace moldrin::platform

@@ -1,0 +1,131 @@
+// Semaphores and the worker thread on Windows. Handles are numbers into a table
+// over the system's semaphores, so a wait on a closed handle fails at once.
+#include "platform/win32/win32.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/sync.h"
+
+namespace moldrin::platform {
+
+namespace {
+
+// A system semaphore and the event that tells its waiters it was closed: closing
+// a handle another thread is waiting on would leave that thread waiting forever.
+struct Semaphore {
+    HANDLE sem = nullptr;
+    HANDLE closed = nullptr;
+    ~Semaphore() {
+        if (sem) ::CloseHandle(sem);
+        if (closed) ::CloseHandle(closed);
+    }
+};
+
+std::mutex g_tableMutex;
+std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>& Table() {
+    static auto* table = new std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>();
+    return *table;
+}
+SemaphoreHandle g_nextHandle = 1;
+std::atomic<bool> g_soleThread{false};
+
+std::shared_ptr<Semaphore> Find(SemaphoreHandle h) {
+    std::lock_guard lock(g_tableMutex);
+    auto it = Table().find(h);
+    return it == Table().end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+void SetSoleThread(bool sole) { g_soleThread.store(sole); }
+
+SemaphoreHandle SemaphoreCreate(int32_t initial, int32_t maximum, uint32_t* lastError) {
+    ::SetLastError(0);
+    HANDLE sem = ::CreateSemaphoreA(nullptr, initial, maximum, nullptr);
+    DWORD err = ::GetLastError();
+    if (lastError) *lastError = sem ? err : (err ? err : ERROR_INVALID_PARAMETER);
+    if (!sem) return 0;
+    auto s = std::make_shared<Semaphore>();
+    s->sem = sem;
+    s->closed = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!s->closed) {
+        if (lastError) *lastError = ::GetLastError();
+        return 0;
+    }
+    std::lock_guard lock(g_tableMutex);
+    SemaphoreHandle h = g_nextHandle++;
+    Table()[h] = std::move(s);
+    return h;
+}
+
+WaitResult SemaphoreWait(SemaphoreHandle h, uint32_t timeoutMs) {
+    auto s = Find(h);
+    if (!s) return WaitResult::Failed;
+    // With every other thread gone nothing can release the semaphore later, so
+    // blocking would only hang the process on its way out.
+    if (g_soleThread.load()) timeoutMs = 0;
+    HANDLE both[2] = {s->closed, s->sem};
+    DWORD r = ::WaitForMultipleObjects(2, both, FALSE, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
+    if (r == WAIT_OBJECT_0 + 1) return WaitResult::Signaled;
+    if (r == WAIT_TIMEOUT) return g_soleThread.load() ? WaitResult::Failed : WaitResult::TimedOut;
+    return WaitResult::Failed;
+}
+
+bool SemaphoreRelease(SemaphoreHandle h, int32_t count) {
+    auto s = Find(h);
+    if (!s || count < 1) return false;
+    return ::ReleaseSemaphore(s->sem, count, nullptr) != 0;
+}
+
+bool SemaphoreClose(SemaphoreHandle h) {
+    std::shared_ptr<Semaphore> s;
+    {
+        std::lock_guard lock(g_tableMutex);
+        auto it = Table().find(h);
+        if (it == Table().end()) return false;
+        s = std::move(it->second);
+        Table().erase(it);
+    }
+    ::SetEvent(s->closed);
+    return true;
+}
+
+namespace {
+struct ThreadStartArgs {
+    void (*fn)(void*);
+    void* arg;
+    HMODULE module;
+};
+
+DWORD WINAPI ThreadTrampoline(LPVOID p) {
+    ThreadStartArgs args = *static_cast<ThreadStartArgs*>(p);
+    delete static_cast<ThreadStartArgs*>(p);
+    args.fn(args.arg);
+    // The thread holds its own reference to the library, so the library cannot be
+    // unloaded under the code it is still running; the system drops the reference
+    // only once the thread has left that code.
+    ::FreeLibraryAndExitThread(args.module, 0);
+    return 0;
+}
+}  // namespace
+
+bool ThreadStart(void (*fn)(void*), void* arg) {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCSTR>(&ThreadTrampoline), &module))
+        return false;
+    auto* args = new ThreadStartArgs{fn, arg, module};
+    HANDLE t = ::CreateThread(nullptr, 0, ThreadTrampoline, args, 0, nullptr);
+    if (!t) {
+        delete args;
+        ::FreeLibrary(module);
+        return false;
+    }
+    ::CloseHandle(t);
+    return true;
+}
+
+}  // namespace moldrin::platform

@@ -1,0 +1,254 @@
+#!/usr/bin/env bash
+# The Windows part of CI: installs MinGW-w64 and wine, cross-builds both Moldrin.dll, checks
+# their exports and imports, runs the tests under wine and photographs the boxes. Linux builds are .ci/run's.
+#
+#   windows/ci.sh            everything; exit 0 only when every step that ran passed
+#
+# Environment: MOLDRIN_SIM   a simulator command line taking "--listen tcp:127.0.0.1:PORT"
+#                            (default: build/moldrin sim, built here when missing)
+#              JOBS          parallel build jobs (default 2)
+set -u
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+cd "$ROOT"
+JOBS=${JOBS:-2}
+START=$(date +%s)
+FAILED=()
+LOGS="$ROOT/build-win64/ci-logs"
+
+say() { echo "windows: $*"; }
+csort() { LC_ALL=C sort "$@"; }  # the name lists below are compared in byte order
+fail() { say "FAIL: $*"; FAILED+=("$1"); }
+
+# ---- Packages ---------------------------------------------------------------------------
+have_pkgs() { for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || return 1; done; }
+install_pkgs() {
+  if have_pkgs "$@"; then return 0; fi
+  if [ -z "${APT_UPDATED:-}" ]; then apt-get update -qq >/dev/null 2>&1; APT_UPDATED=1; fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null 2>&1
+}
+CROSS_PKGS=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 cmake make)
+# wine64 only: the 64-bit DLL is what runs under wine, so no i386 architecture is needed.
+WINE_PKGS=(wine wine64 xvfb xauth imagemagick xdotool)
+if ! install_pkgs "${CROSS_PKGS[@]}"; then
+  say "FAIL: cannot install the MinGW-w64 cross compilers (${CROSS_PKGS[*]})"
+  exit 1
+fi
+WINE_OK=1
+install_pkgs "${WINE_PKGS[@]}" || WINE_OK=0
+command -v wine >/dev/null 2>&1 || WINE_OK=0
+
+# ---- Cross builds -------------------------------------------------------------------------
+build() {  # build DIR TOOLCHAIN TARGETS...
+  local dir=$1 toolchain=$2
+  shift 2
+  mkdir -p "$dir"
+  local log="$dir/build.log"
+  if ! cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release \
+      -DMOLDRIN_WERROR=ON >"$log" 2>&1 ||
+     ! cmake --build "$dir" -j"$JOBS" --target "$@" >>"$log" 2>&1; then
+    tail -n 40 "$log"
+    fail "build $dir"
+    return 1
+  fi
+  # -Werror stops compiler warnings; the linker's and resource compiler's are caught here.
+  if grep -iE '(^|[^a-z_])warning' "$log" | grep -v -- '-Wno-' >/dev/null; then
+    grep -iE '(^|[^a-z_])warning' "$log" | head -n 20
+    fail "warnings in $dir"
+    return 1
+  fi
+  say "built $dir/Moldrin.dll"
+}
+build "$ROOT/build-win32" mingw-i686.cmake moldrin
+build "$ROOT/build-win64" mingw-x86_64.cmake moldrin wine_api_test wine_platform_test wine_box_shot
+mkdir -p "$LOGS"
+
+# ---- Exports and imports ------------------------------------------------------------------
+EXPECTED="ECFClose ECFOpen ECFPathLog ECFRead ECFSetOperator ECFTxFast ECFWrite ECFswLFs SetTesteCTS SetTimeoutRead SistemaGetVersion"
+# DLLs every Windows has; anything else (the compiler's runtime above all) would have to ship beside us.
+SYSTEM_DLLS="KERNEL32.dll msvcrt.dll USER32.dll VERSION.dll WS2_32.dll ADVAPI32.dll GDI32.dll"
+check_dll() {  # check_dll DLL OBJDUMP
+  local dll=$1 objdump=$2
+  if [ ! -f "$dll" ]; then fail "missing $dll"; return; fi
+  local dump names imports
+  dump=$("$objdump" -p "$dll")
+  names=$(echo "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p' | csort | tr '\n' ' ' | sed 's/ $//')
+  if [ "$names" != "$EXPECTED" ]; then
+    say "exports of $dll: $names"
+    say "expected:        $EXPECTED"
+    fail "exports of $dll"
+  else
+    say "exports of $dll: the eleven plain names, nothing else"
+  fi
+  imports=$(echo "$dump" | sed -n 's/^\s*DLL Name: //p' | sort -u)
+  for imp in $imports; do
+    case " $SYSTEM_DLLS " in
+      *" $imp "*) ;;
+      *) fail "$dll needs $imp, which is not a system DLL" ;;
+    esac
+  done
+}
+check_dll "$ROOT/build-win32/Moldrin.dll" i686-w64-mingw32-objdump
+check_dll "$ROOT/build-win64/Moldrin.dll" x86_64-w64-mingw32-objdump
+if i686-w64-mingw32-objdump -f "$ROOT/build-win32/Moldrin.dll" 2>/dev/null | grep -q 'pei-i386'; then :; else
+  fail "build-win32/Moldrin.dll is not a 32-bit DLL"
+fi
+# 32-bit calling conventions, read from the decorated names before the .def plains them:
+# __stdcall carries @<bytes of arguments>, and ECFTxFast alone is __cdecl (no suffix).
+DECORATED="_ECFClose@0 _ECFOpen@16 _ECFPathLog@4 _ECFRead@8 _ECFSetOperator@4 _ECFTxFast _ECFWrite@4 _ECFswLFs@0 _SetTesteCTS@4 _SetTimeoutRead@4 _SistemaGetVersion@4"
+found=$(i686-w64-mingw32-nm "$ROOT/build-win32/lib/libmoldrin_core.a" 2>/dev/null |
+  sed -n 's/^[0-9a-f]* T \(_\(ECF\|SetTes\|SetTim\|SistemaGet\)[A-Za-z]*\(@[0-9]*\)\{0,1\}\)$/\1/p' | csort | tr '\n' ' ' | sed 's/ $//')
+if [ "$found" != "$DECORATED" ]; then
+  say "32-bit entry points: $found"
+  say "expected:            $DECORATED"
+  fail "32-bit calling conventions"
+else
+  say "32-bit calling conventions: __stdcall with the right argument sizes, ECFTxFast __cdecl"
+fi
+
+# ---- Tests under wine ---------------------------------------------------------------------
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
+  if [ -n "${WINEPREFIX:-}" ] && command -v wineserver >/dev/null 2>&1; then wineserver -k >/dev/null 2>&1; fi
+}
+trap cleanup EXIT
+
+# Waits for a TCP port on 127.0.0.1 to be listened on, without connecting to it.
+listening() {
+  local hex
+  hex=$(printf '%04X' "$1")
+  grep -q ":$hex 00000000:0000 0A" /proc/net/tcp 2>/dev/null
+}
+
+start_simulator() {
+  local sim=${MOLDRIN_SIM:-}
+  if [ -z "$sim" ]; then
+    if [ ! -x "$ROOT/build/moldrin" ]; then
+      cmake -S "$ROOT" -B "$ROOT/build-sim" -DCMAKE_BUILD_TYPE=Release -DMOLDRIN_TESTS=OFF -DMOLDRIN_BENCH=OFF \
+        >"$LOGS/sim-build.log" 2>&1 &&
+        cmake --build "$ROOT/build-sim" -j"$JOBS" --target moldrin_tool >>"$LOGS/sim-build.log" 2>&1 &&
+        sim="$ROOT/build-sim/moldrin sim"
+    else
+      sim="$ROOT/build/moldrin sim"
+    fi
+  fi
+  [ -n "$sim" ] || return 1
+  local try port pid
+  for try in 1 2 3 4 5; do
+    port=$((20000 + (RANDOM % 20000)))
+    listening "$port" && continue
+    $sim --listen "tcp:127.0.0.1:$port" >"$LOGS/simulator.log" 2>&1 &
+    pid=$!
+    for _ in $(seq 1 50); do
+      if listening "$port"; then
+        PIDS+=("$pid")
+        SIM_PORT=$port
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null
+  done
+  return 1
+}
+
+run_wine_test() {  # run_wine_test NAME EXE [ARGS...]
+  local name=$1 exe=$2
+  shift 2
+  local log="$LOGS/$name.log"
+  timeout 300 wine "$exe" "$@" >"$log" 2>"$log.stderr"
+  local rc=$?
+  grep -E '^\[ (FAIL|SKIP) \]|^    |passed, .* failed' "$log"
+  if [ $rc -ne 0 ] || ! grep -qE "passed, 0 failed" "$log"; then
+    fail "$name (exit $rc, see $log)"
+  fi
+}
+
+# Photographs one box and answers it with real keys; checks what it ended with.
+shoot_box() {  # shoot_box WHICH PNG KEYS EXPECTED_EXIT
+  local which=$1 png=$2 keys=$3 expected=$4
+  local ready="$LOGS/ready-$which"
+  rm -f "$ready"
+  MOLDRIN_SHOT_READY="Z:${ready//\//\\}" timeout 120 wine explorer /desktop=moldrin,1024x768 \
+    "$ROOT/build-win64/tests/wine_box_shot.exe" "$which" >"$LOGS/box-$which.log" 2>&1 &
+  local pid=$!
+  for _ in $(seq 1 600); do [ -f "$ready" ] && break; sleep 0.1; done
+  if [ ! -f "$ready" ]; then
+    fail "box $which never appeared"
+    kill "$pid" 2>/dev/null
+    return
+  fi
+  import -window root -crop 1024x768+0+0 +repage "$png" 2>/dev/null || fail "screenshot of $which"
+  for key in $keys; do
+    xdotool key "$key"
+    sleep 1
+  done
+  wait "$pid"
+  # The virtual desktop does not pass the program's exit status on; its own line does.
+  local rc
+  rc=$(sed -n "s/^box $which ended with \(-\{0,1\}[0-9]*\).*/\1/p" "$LOGS/box-$which.log" | tr -d '\r')
+  if [ "$rc" != "$expected" ] || grep -q 'nobody answered' "$LOGS/box-$which.log"; then
+    cat "$LOGS/box-$which.log"
+    fail "box $which ended with '$rc', expected $expected"
+  elif [ -s "$png" ]; then
+    say "box $which: shown, answered by keys [$keys] with $rc, picture in ${png#$ROOT/}"
+  fi
+}
+
+if [ "$WINE_OK" != 1 ]; then
+  say "wine is not available (cannot install ${WINE_PKGS[*]}): the wine tests did NOT run"
+else
+  export WINEPREFIX="$ROOT/build-win64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=win64
+  # Wine names host files in the locale's encoding: a UTF-8 one keeps every
+  # Windows-1252 file name (c:\TALMA\RFD\..., the log's weekday names) intact.
+  export LC_ALL=C.UTF-8
+  wineboot -i >"$LOGS/wineboot.log" 2>&1
+  wineserver -w  # the new prefix's own start-up is over before the tests time anything
+  # A display for the dialogs: the platform test drives them, the screenshots show them.
+  DISPLAY_OK=0
+  if command -v Xvfb >/dev/null 2>&1; then
+    for n in 91 92 93 94 95; do
+      [ -e "/tmp/.X11-unix/X$n" ] && continue
+      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$LOGS/xvfb.log" 2>&1 &
+      PIDS+=($!)
+      export DISPLAY=":$n"
+      for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && DISPLAY_OK=1 && break; sleep 0.1; done
+      break
+    done
+  fi
+  [ "$DISPLAY_OK" = 1 ] || say "no X display (Xvfb): the dialog tests and the screenshots did NOT run"
+
+  run_wine_test platform "$ROOT/build-win64/tests/wine_platform_test.exe"
+
+  export MOLDRIN_DLL="Z:${ROOT//\//\\}\\build-win64\\Moldrin.dll"
+  if start_simulator; then
+    export MOLDRIN_COM1="tcp:127.0.0.1:$SIM_PORT"
+    say "simulator on tcp:127.0.0.1:$SIM_PORT"
+  else
+    unset MOLDRIN_COM1
+    say "no simulator (moldrin sim --listen tcp:...): the session tests under wine did NOT run"
+  fi
+  run_wine_test api "$ROOT/build-win64/tests/wine_api_test.exe"
+
+  if [ "$DISPLAY_OK" = 1 ] && command -v import >/dev/null && command -v xdotool >/dev/null; then
+    SHOTS="$ROOT/build-win64/screenshots"
+    mkdir -p "$SHOTS"
+    # Esc must not close the information box; Enter does. Esc answers the question with no.
+    shoot_box info "$SHOTS/IDD_INFO.png" "Escape Return" 1
+    shoot_box question "$SHOTS/IDD_PERGUNTA.png" "Escape" 0
+    shoot_box identify "$SHOTS/IDD_105.png" "Escape" 0
+  elif [ "$DISPLAY_OK" = 1 ]; then
+    say "no import/xdotool: the screenshots did NOT run"
+  fi
+fi
+
+# ---- Verdict ------------------------------------------------------------------------------
+say "took $(( $(date +%s) - START )) s"
+if [ ${#FAILED[@]} -ne 0 ]; then
+  say "FAILED: ${FAILED[*]}"
+  exit 1
+fi
+say "all steps that ran passed"
+exit 0
