@@ -213,7 +213,9 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
     Word fixed[M ? M + 1 : 1];
     Word* t = M ? fixed : scratch;
     for (size_t i = 0; i <= m; ++i) t[i] = 0;
+#if !defined(__clang__)  // clang warns where the count is known only at run time
 #pragma GCC unroll 16
+#endif
     for (size_t i = 0; i < m; ++i) {
         const Word ai = a[i];
         DWord p1 = static_cast<DWord>(ai) * b[0] + t[0];
@@ -222,7 +224,9 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
         const Word q = lo * n0;
         DWord p2 = static_cast<DWord>(q) * n[0] + lo;
         Word c2 = static_cast<Word>(p2 >> kWordBits);
+#if !defined(__clang__)  // clang warns where the count is known only at run time
 #pragma GCC unroll 16
+#endif
         for (size_t j = 1; j < m; ++j) {
             p1 = static_cast<DWord>(ai) * b[j] + t[j] + c1;
             c1 = static_cast<Word>(p1 >> kWordBits);
@@ -235,7 +239,9 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
         t[m] = static_cast<Word>(s >> kWordBits);
     }
     Word borrow = 0;
+#if !defined(__clang__)  // clang warns where the count is known only at run time
 #pragma GCC unroll 16
+#endif
     for (size_t j = 0; j < m; ++j) {
         DWord d = static_cast<DWord>(t[j]) - n[j] - borrow;
         r[j] = static_cast<Word>(d);
