@@ -148,9 +148,12 @@ int main() {
         BigNum empty;
         for (int i = kRN; i <= kRQ; ++i) StoreKeyNumber(image, i, empty);
         std::ofstream(keyPath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+        // Written in one piece, as a file copied into place would be.
         std::string line = "E14" + std::string(120, '0') + "\r\n";
-        std::ofstream out(filePath, std::ios::binary);
-        for (size_t written = 0; written < 50'000'000; written += line.size()) out << line;
+        std::string content;
+        content.reserve(50'000'000 + line.size());
+        while (content.size() < 50'000'000) content += line;
+        std::ofstream(filePath, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
     }
     uint16_t signedRc = SignFileWithKey(filePath.c_str(), keyPath.c_str());
     std::vector<uint8_t> file;
@@ -167,9 +170,11 @@ int main() {
         Md5Finish(c, d1);
     };
     double tVerify = 1e30, tMd5File = 1e30;
-    for (int r = 0; r < 4; ++r) {
-        tVerify = std::min(tVerify, BestSeconds(1, 2, verify));
-        tMd5File = std::min(tMd5File, BestSeconds(1, 2, md5Only));
+    // Single passes, interleaved, best of many: a pass lasts long enough to be hit by
+    // other programs' interrupts, and the least-disturbed pass of each is the fair pair.
+    for (int r = 0; r < 10; ++r) {
+        tVerify = std::min(tVerify, BestSeconds(1, 1, verify));
+        tMd5File = std::min(tMd5File, BestSeconds(1, 1, md5Only));
     }
     fs::remove_all(dir);
     if (signedRc != 0 || verifyRc != 0) {

@@ -178,12 +178,9 @@ void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTi
 
 std::size_t PrinterModel::Ready(uint32_t nowTick) const {
     std::lock_guard lock(m_);
-    std::size_t n = 0;
-    for (const Out& o : out_) {
-        if (!platform::TickReached(nowTick, o.due)) break;
-        ++n;
-    }
-    return n;
+    // Time only moves on, so the due prefix of the queue only grows until taken.
+    while (due_ < out_.size() && platform::TickReached(nowTick, out_[due_].due)) ++due_;
+    return due_;
 }
 
 std::size_t PrinterModel::Take(uint8_t* out, std::size_t n, uint32_t nowTick, uint32_t* errors) {
@@ -192,6 +189,7 @@ std::size_t PrinterModel::Take(uint8_t* out, std::size_t n, uint32_t nowTick, ui
     while (got < n && !out_.empty() && platform::TickReached(nowTick, out_.front().due)) {
         Out o = out_.front();
         out_.pop_front();
+        if (due_ > 0) --due_;
         if (o.lost) break;
         out[got++] = o.byte;
         if (o.errors) {
@@ -211,6 +209,7 @@ std::optional<uint32_t> PrinterModel::NextDue() const {
 void PrinterModel::DropOutput() {
     std::lock_guard lock(m_);
     out_.clear();
+    due_ = 0;
 }
 
 uint32_t PrinterModel::ModemBits() const {

@@ -102,6 +102,7 @@ private:
     std::string frame_;
     bool inFrame_ = false;
     std::deque<Out> out_;
+    mutable std::size_t due_ = 0;  // leading entries of out_ known to be due
     std::vector<std::string> frames_;
 };
 

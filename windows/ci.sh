@@ -21,20 +21,23 @@ fail() { say "FAIL: $*"; FAILED+=("$1"); }
 
 # ---- Packages ---------------------------------------------------------------------------
 have_pkgs() { for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || return 1; done; }
-install_pkgs() {
+install_pkgs() {  # install_pkgs [--with-recommends] PACKAGE...
+  local extra=--no-install-recommends
+  if [ "$1" = --with-recommends ]; then extra=; shift; fi
   if have_pkgs "$@"; then return 0; fi
   if [ -z "${APT_UPDATED:-}" ]; then apt-get update -qq >/dev/null 2>&1; APT_UPDATED=1; fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null 2>&1
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $extra "$@" >/dev/null 2>&1
 }
 CROSS_PKGS=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 cmake make)
 # wine64 only: the 64-bit DLL is what runs under wine, so no i386 architecture is needed.
-WINE_PKGS=(wine wine64 xvfb xauth imagemagick xdotool)
+# Wine's recommendations bring its fonts and the X libraries its display driver loads.
+WINE_PKGS=(wine wine64 fonts-wine xvfb xauth imagemagick xdotool)
 if ! install_pkgs "${CROSS_PKGS[@]}"; then
   say "FAIL: cannot install the MinGW-w64 cross compilers (${CROSS_PKGS[*]})"
   exit 1
 fi
 WINE_OK=1
-install_pkgs "${WINE_PKGS[@]}" || WINE_OK=0
+install_pkgs --with-recommends "${WINE_PKGS[@]}" || WINE_OK=0
 command -v wine >/dev/null 2>&1 || WINE_OK=0
 
 # ---- Cross builds -------------------------------------------------------------------------

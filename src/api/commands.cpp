@@ -94,7 +94,7 @@ int Write(const char* command) {
 
     // The model letter of a full status record 1.
     if (n >= 5 && std::memcmp(copy + 2, "271", 3) == 0 && reply[1] == '+' && reply[2] == 'C' &&
-        std::strlen(reply) >= 128 && reply[127] == '}' && reply[124] < 'G') {
+        std::strlen(reply) >= 128 && reply[127] == '}' && static_cast<unsigned char>(reply[124]) < 'G') {
         s.ModelGate = 0;
         s.LinkModelLetter = reply[124];
     }

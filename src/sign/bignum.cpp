@@ -11,8 +11,9 @@ namespace moldrin::sign {
 namespace {
 
 using u64 = uint64_t;
-// Montgomery words: 64 bits where the compiler has a 128-bit product, else 32.
-#ifdef __SIZEOF_INT128__
+// Montgomery words: 64 bits where the compiler has a 128-bit product, else 32 (as on
+// 32-bit Windows); MOLDRIN_BN_32BIT_WORDS forces the narrow path for testing it here.
+#if defined(__SIZEOF_INT128__) && !defined(MOLDRIN_BN_32BIT_WORDS)
 using Word = uint64_t;
 using DWord = unsigned __int128;
 #else
@@ -20,6 +21,14 @@ using Word = uint32_t;
 using DWord = uint64_t;
 #endif
 constexpr unsigned kWordBits = sizeof(Word) * 8;
+
+// Unrolling the fixed-size products lets GCC keep the running row in registers; clang
+// unrolls them unasked and warns about the runtime-size instance.
+#if defined(__clang__)
+#define MOLDRIN_UNROLL
+#else
+#define MOLDRIN_UNROLL _Pragma("GCC unroll 16")
+#endif
 constexpr size_t kLimbsPerWord = sizeof(Word) / sizeof(uint32_t);
 
 constexpr size_t kMaxLimbs = 0x7FFFFFFF;
@@ -202,7 +211,7 @@ int DivideMagnitudes(BigNum& q, BigNum& r, const BigNum& a, const BigNum& b) {
     return kBnOk;
 }
 
-// ---- Montgomery arithmetic on 64-bit words (one or two limbs each) ----
+// ---- Montgomery arithmetic on words of one or two limbs ----
 
 // One pass per word of a: the product row and the reduction row share a loop, so the
 // two carry chains run side by side. t has m + 1 words; r may alias a or b.
@@ -213,7 +222,7 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
     Word fixed[M ? M + 1 : 1];
     Word* t = M ? fixed : scratch;
     for (size_t i = 0; i <= m; ++i) t[i] = 0;
-#pragma GCC unroll 16
+MOLDRIN_UNROLL
     for (size_t i = 0; i < m; ++i) {
         const Word ai = a[i];
         DWord p1 = static_cast<DWord>(ai) * b[0] + t[0];
@@ -222,7 +231,7 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
         const Word q = lo * n0;
         DWord p2 = static_cast<DWord>(q) * n[0] + lo;
         Word c2 = static_cast<Word>(p2 >> kWordBits);
-#pragma GCC unroll 16
+MOLDRIN_UNROLL
         for (size_t j = 1; j < m; ++j) {
             p1 = static_cast<DWord>(ai) * b[j] + t[j] + c1;
             c1 = static_cast<Word>(p1 >> kWordBits);
@@ -235,7 +244,7 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
         t[m] = static_cast<Word>(s >> kWordBits);
     }
     Word borrow = 0;
-#pragma GCC unroll 16
+MOLDRIN_UNROLL
     for (size_t j = 0; j < m; ++j) {
         DWord d = static_cast<DWord>(t[j]) - n[j] - borrow;
         r[j] = static_cast<Word>(d);
@@ -581,7 +590,8 @@ int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNu
 
     // R² mod n for R = 2^(32 × nl): the cache's form, whatever width we compute in.
     BigNum rr;
-    bool cached = cache && cache->count > 0 && Sgn(*cache) > 0 && BnCompareAbs(*cache, n) < 0;
+    // A cached value that cannot be R² mod n (negative, zero, not below n) is not used.
+    bool cached = cache && cache->count > 0 && Sgn(*cache) > 0 && Sig(*cache) > 0 && BnCompareAbs(*cache, n) < 0;
     if (cached) {
         if (int rc = BnCopy(rr, *cache)) return rc;
     } else {

@@ -19,6 +19,28 @@ constexpr size_t kSignatureSize = 128;
 constexpr size_t kHexSize = 2 * kSignatureSize;
 constexpr size_t kMaxDirectory = 1023;
 
+// The key image, scrambled or not, is key material: gone when the call ends.
+struct WipedImage {
+    KeyImage image;
+    ~WipedImage() { SecureWipe(image.data(), image.size()); }
+};
+
+// The EAD line must start a line of its own, or no check will ever find it.
+bool EndsWithLineFeedOrIsEmpty(const char* path) {
+    log::FileHandle h = log::FileOpenMode(path, 0);
+    if (h == log::kInvalidFile) return false;
+    bool ok = false;
+    int32_t size = log::FileSeek(h, 0, 2);
+    if (size == 0) {
+        ok = true;
+    } else if (size > 0 && log::FileSeek(h, size - 1, 0) == size - 1) {
+        char last = 0;
+        ok = log::FileReadBlock(h, &last, 1) == 1 && last == '\n';
+    }
+    log::FileCloseHandle(h);
+    return ok;
+}
+
 }  // namespace
 
 std::string DirectoryOfPath(const char* path) {
@@ -47,7 +69,8 @@ const char* SignResultText(uint16_t code) {
 }
 
 uint16_t VerifyFileWithKey(const char* path, const char* keyPath) {
-    KeyImage image;
+    WipedImage held;
+    KeyImage& image = held.image;
     if (LoadKeyFile(keyPath, image) != 0) return kSignNoKey;
     RsaKey key;
     const bool unpacked = UnpackKey(image, key) == 0;
@@ -82,7 +105,8 @@ uint16_t VerifyFileWithKey(const char* path, const char* keyPath) {
 }
 
 uint16_t SignFileWithKey(const char* path, const char* keyPath) {
-    KeyImage image;
+    WipedImage held;
+    KeyImage& image = held.image;
     if (LoadKeyFile(keyPath, image) != 0) return kSignNoKey;
     RsaKey key;
     const bool unpacked = UnpackKey(image, key) == 0;
@@ -90,7 +114,7 @@ uint16_t SignFileWithKey(const char* path, const char* keyPath) {
     uint16_t verdict = VerifyFileWithKey(path, keyPath);
     if (verdict != kSignNotSigned) return verdict;
     if (!unpacked || CheckKeyPair(image) != 0) return kSignBadKey;
-    SecureWipe(image.data(), image.size());
+    if (!EndsWithLineFeedOrIsEmpty(path)) return kSignFileError;
 
     char text[kDigestTextSize];
     if (FileDigestText(path, -1, text) != 0) return kSignFileError;

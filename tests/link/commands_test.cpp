@@ -41,7 +41,8 @@ TEST_F(Commands, Short27IsSentAsStatus271AndTeachesTheModelLetter) {
         char letter;
         char linkLetter;
     };
-    for (Case c : {Case{'B', 'B'}, Case{'H', 0}}) {
+    // A byte above 0x7F is no letter below "G".
+    for (Case c : {Case{'B', 'B'}, Case{'H', 0}, Case{static_cast<char>(0xC7), 0}}) {
         SCOPED_TRACE(c.letter);
         Open();
         g_session.ModelGate = 1;

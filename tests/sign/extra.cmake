@@ -1,3 +1,4 @@
-# The signature tests check the arithmetic, MD5 and signatures against OpenSSL.
+# The signature tests check the arithmetic, MD5 and signatures against OpenSSL,
+# which only the tests and the benchmark link; the library never does.
 find_package(OpenSSL REQUIRED)
 target_link_libraries(test_${name} PRIVATE OpenSSL::Crypto)

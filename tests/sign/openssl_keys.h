@@ -42,6 +42,9 @@ struct TestKey {
 // with scramble words A and B, and `len` as the second word.
 const TestKey& SharedKey();
 sign::KeyImage BuildImage(EVP_PKEY* pkey, int32_t a, int32_t b, int32_t len = 128, int32_t ver = 1);
+// The same, scrambled with the formula computed here rather than by the library, and
+// without refusing words that divide by zero (the image then stays clear).
+sign::KeyImage BuildImageUnchecked(EVP_PKEY* pkey, int32_t a, int32_t b);
 
 // OpenSSL's own PKCS#1 v1.5 type 1 over data (no digest algorithm of its own).
 std::vector<uint8_t> OsslSignRaw(EVP_PKEY* pkey, const uint8_t* data, size_t n);

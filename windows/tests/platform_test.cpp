@@ -342,17 +342,53 @@ WINE_CASE("tcp line: a printer that goes away drops the lines and refuses writes
     CHECK(!ok);
 }
 
-WINE_CASE("tcp line: a peer speaking something else is not taken for a printer") {
+WINE_CASE("tcp line: garbled bytes read as line noise, a framing error, and the line goes on") {
     Peer peer;
     auto dev = Connect(peer);
     if (!dev) return;
-    peer.Send(Bytes({'M', 0x30}));
-    CHECK(WaitUntil([&] { return Modem(*dev) == 0x30; }, 3000));
     peer.Send("HTTP/1.0 200 OK\r\n");
-    CHECK(WaitUntil([&] { return Modem(*dev) == 0; }, 3000));
-    uint8_t b = 0;
-    uint32_t w = 0;
-    CHECK(!dev->Write(&b, 1, &w));
+    peer.Send(Bytes({'D', 2, 'o', 'k'}));
+    uint32_t errors = 0, rx = 0, tx = 0;
+    CHECK(WaitUntil([&] {
+        uint32_t e = 0;
+        dev->ClearErrors(&e, &rx, &tx);
+        errors |= e;
+        return rx == 2;
+    }, 3000));
+    CHECK(errors & kErrFrame);
+    uint8_t buf[4];
+    uint32_t n = 0;
+    dev->Read(buf, sizeof buf, &n);
+    CHECK_EQ_STR(std::string(reinterpret_cast<char*>(buf), n), "ok");
+}
+
+WINE_CASE("tcp line: applying settings moves DTR and RTS the way the control fields say") {
+    Peer peer;
+    auto dev = Connect(peer);
+    if (!dev) return;
+    LineSettings s;
+    s.baudRate = 19200;
+    s.dtrControl = 1;  // enable
+    s.rtsControl = 0;  // disable
+    CHECK(dev->SetState(s));
+    CHECK(peer.Receive(10) == Bytes({'S', 0x00, 0x4B, 0, 0, 8, 0, 0, 'M', 1}));
+    CHECK(dev->SetState(s));  // lines unchanged: settings only
+    CHECK(peer.Receive(8) == Bytes({'S', 0x00, 0x4B, 0, 0, 8, 0, 0}));
+    s.dtrControl = 0;
+    CHECK(dev->SetState(s));
+    CHECK(peer.Receive(10) == Bytes({'S', 0x00, 0x4B, 0, 0, 8, 0, 0, 'M', 0}));
+}
+
+WINE_CASE("tcp line: the printer's lines are there from the open on") {
+    Peer peer;
+    int err = -1;
+    std::unique_ptr<SerialDevice> dev;
+    std::thread opener([&] { dev = OpenSerialByName(peer.Name(), &err); });
+    CHECK(peer.Accept());
+    peer.Send(Bytes({'M', 0x30}));
+    opener.join();
+    CHECK(dev != nullptr);
+    if (dev) CHECK_EQ(Modem(*dev), 0x30);
 }
 
 WINE_CASE("serial names: refused connections, bad names and missing devices fail with a reason") {

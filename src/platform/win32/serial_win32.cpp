@@ -1,6 +1,5 @@
-// Serial back ends on Windows: a COM device through the communications calls, and
-// the virtual serial line over TCP ("tcp:HOST:PORT") through winsock. The port table
-// above decides what to do with them; this file only moves bytes and line states.
+// Serial back ends on Windows: a COM device through the communications calls, and the
+// virtual serial line over TCP through winsock. What the port table does with them is its own.
 #include "platform/win32/win32.h"
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "platform/virtual_line.h"
 
 namespace moldrin::platform {
 
@@ -145,6 +145,21 @@ private:
 };
 
 // ---- Virtual serial line over TCP ------------------------------------------
+// The same host end as on posix (the line's messages are virtual_line.h's), over winsock.
+
+// Ceiling of the receive queue: the queue size asked for, but never below what
+// a printer can send in one go, since the socket delivers faster than a wire.
+constexpr size_t kMinReceiveQueue = 64 * 1024;
+// How long opening waits for the printer's first modem status.
+constexpr DWORD kFirstModemWaitMs = 200;
+constexpr DWORD kConnectTimeoutMs = 3000;
+constexpr size_t kMaxDrainPerCall = 256 * 1024;
+constexpr uint32_t kPurgeRxClear = 0x0008;  // PURGE_RXCLEAR
+
+// Applying settings moves DTR and RTS the way the device-control block says:
+// "disable" lowers the line, which is why the port table re-asserts them.
+bool DtrOnAfterApply(const LineSettings& s) { return s.dtrControl != kDtrControlDisable; }
+bool RtsOnAfterApply(const LineSettings& s) { return s.rtsControl != kRtsControlDisable; }
 
 // One WSAStartup per line, paired with its cleanup.
 struct Winsock {
@@ -160,9 +175,31 @@ struct Winsock {
     Winsock& operator=(const Winsock&) = delete;
 };
 
+// Waits up to ms for the socket to become readable (or writable too); the bits that came.
+enum : int { kReadable = 1, kWritable = 2 };
+int SocketWait(SOCKET s, bool wantWrite, DWORD ms) {
+    fd_set r, w;
+    FD_ZERO(&r);
+    FD_ZERO(&w);
+    FD_SET(s, &r);
+    if (wantWrite) FD_SET(s, &w);
+    timeval tv{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
+    if (::select(0, &r, wantWrite ? &w : nullptr, nullptr, &tv) <= 0) return 0;
+    return (FD_ISSET(s, &r) ? kReadable : 0) | (wantWrite && FD_ISSET(s, &w) ? kWritable : 0);
+}
+
 class TcpLine final : public SerialDevice {
 public:
-    TcpLine(std::unique_ptr<Winsock> ws, SOCKET s) : ws_(std::move(ws)), s_(s) {}
+    TcpLine(std::unique_ptr<Winsock> ws, SOCKET s) : ws_(std::move(ws)), s_(s) {
+        // The first modem read must see the printer's real lines.
+        DWORD start = ::GetTickCount();
+        while (!sawModem_ && !closed_) {
+            DWORD spent = ::GetTickCount() - start;
+            if (spent >= kFirstModemWaitMs || !SocketWait(s_, false, kFirstModemWaitMs - spent)) break;
+            Drain();
+        }
+        seenModem_ = modem_;
+    }
     ~TcpLine() override { ::closesocket(s_); }
 
     bool GetTimeouts(CommTimeouts& t) override {
@@ -178,167 +215,232 @@ public:
         return true;
     }
     bool SetState(const LineSettings& s) override {
+        if (closed_) return Refuse();
+        std::vector<uint8_t> out;
+        vline::AppendSettings(out, {s.baudRate, s.byteSize, s.parity, s.stopBits});
+        uint8_t lines = 0;
+        if (DtrOnAfterApply(s)) lines |= vline::kHostDtr;
+        if (RtsOnAfterApply(s)) lines |= vline::kHostRts;
+        if (lines != hostLines_) vline::AppendModem(out, lines);
+        if (!Send(out)) return false;
         settings_ = s;
-        uint8_t msg[8] = {'S',
-                          static_cast<uint8_t>(s.baudRate),
-                          static_cast<uint8_t>(s.baudRate >> 8),
-                          static_cast<uint8_t>(s.baudRate >> 16),
-                          static_cast<uint8_t>(s.baudRate >> 24),
-                          s.byteSize,
-                          s.parity,
-                          s.stopBits};
-        return SendAll(msg, sizeof msg);
-    }
-    bool SetupQueues(uint32_t, uint32_t) override { return !broken_; }
-    bool EscapeFunction(Escape e) override {
-        switch (e) {
-            case Escape::SetDtr: lines_ |= 1; break;
-            case Escape::ClrDtr: lines_ &= ~1u; break;
-            case Escape::SetRts: lines_ |= 2; break;
-            case Escape::ClrRts: lines_ &= ~2u; break;
-            case Escape::ResetDev: return !broken_;
-        }
-        uint8_t msg[2] = {'M', static_cast<uint8_t>(lines_)};
-        return SendAll(msg, sizeof msg);
-    }
-    bool ClearErrors(uint32_t* errors, uint32_t* rxCount, uint32_t* txCount) override {
-        Pump();
-        if (errors) *errors = errors_;
-        errors_ = 0;
-        if (rxCount) *rxCount = static_cast<uint32_t>(rx_.size());
-        if (txCount) *txCount = 0;  // a write returns only once the bytes are on the line
+        settings_.length = 28;
+        hostLines_ = lines;
         return true;
     }
-    bool SetEventMask(uint32_t) override { return !broken_; }
+    bool SetupQueues(uint32_t rx, uint32_t) override {
+        rxCapacity_ = std::max<size_t>(rx, kMinReceiveQueue);
+        return true;
+    }
+    bool EscapeFunction(Escape e) override {
+        uint8_t lines = hostLines_;
+        switch (e) {
+            case Escape::SetDtr: lines |= vline::kHostDtr; break;
+            case Escape::ClrDtr: lines &= static_cast<uint8_t>(~vline::kHostDtr); break;
+            case Escape::SetRts: lines |= vline::kHostRts; break;
+            case Escape::ClrRts: lines &= static_cast<uint8_t>(~vline::kHostRts); break;
+            case Escape::ResetDev:
+                Drain();
+                rx_.clear();
+                return true;
+        }
+        std::vector<uint8_t> out;
+        vline::AppendModem(out, lines);
+        if (!Send(out)) return false;
+        hostLines_ = lines;
+        return true;
+    }
+    bool ClearErrors(uint32_t* errors, uint32_t* rxCount, uint32_t* txCount) override {
+        Drain();
+        if (errors) *errors = errors_;
+        errors_ = 0;
+        seenErrors_ = 0;
+        if (rxCount) *rxCount = static_cast<uint32_t>(rx_.size());
+        if (txCount) *txCount = 0;  // a write returns only once the bytes are on the line
+        seenRx_ = rx_.size();
+        return true;
+    }
+    bool SetEventMask(uint32_t) override { return true; }
     bool Write(const uint8_t* bytes, uint32_t n, uint32_t* written) override {
         if (written) *written = 0;
-        uint32_t done = 0;
-        while (done < n) {
-            uint32_t chunk = n - done > 255 ? 255 : n - done;
-            uint8_t msg[257];
-            msg[0] = 'D';
-            msg[1] = static_cast<uint8_t>(chunk);
-            std::memcpy(msg + 2, bytes + done, chunk);
-            if (!SendAll(msg, chunk + 2)) return false;
-            done += chunk;
-            if (written) *written = done;
-        }
+        if (closed_) return Refuse();
+        std::vector<uint8_t> out;
+        vline::AppendData(out, bytes, n);
+        if (!Send(out)) return false;
+        if (written) *written = n;
         return true;
     }
     bool Read(uint8_t* buffer, uint32_t n, uint32_t* got) override {
-        Pump();
-        uint32_t k = 0;
-        while (k < n && !rx_.empty()) {
-            buffer[k++] = rx_.front();
-            rx_.pop_front();
-        }
-        if (got) *got = k;
+        Drain();
+        uint32_t count = static_cast<uint32_t>(std::min<size_t>(n, rx_.size()));
+        std::copy_n(rx_.begin(), count, buffer);
+        rx_.erase(rx_.begin(), rx_.begin() + count);
+        seenRx_ = rx_.size();
+        if (got) *got = count;
         return true;
     }
-    bool Purge(uint32_t) override { return true; }
+    bool Purge(uint32_t flags) override {
+        if (flags & kPurgeRxClear) {
+            Drain();
+            rx_.clear();
+        }
+        return true;
+    }
     bool ModemStatus(uint32_t* bits) override {
-        Pump();
+        Drain();
+        seenModem_ = modem_;
         if (bits) *bits = modem_;
         return true;
     }
+    // Returns as soon as anything the port reports changed (bytes, lines, errors).
     void Wait(uint32_t ms) override {
-        Pump();
-        if (!rx_.empty() || broken_) {
-            if (broken_) ::Sleep(ms < 1 ? 0 : 1);
-            return;
+        DWORD start = ::GetTickCount();
+        for (;;) {
+            Drain();
+            if (modem_ != seenModem_ || errors_ != seenErrors_ || rx_.size() != seenRx_) {
+                seenModem_ = modem_;
+                seenErrors_ = errors_;
+                seenRx_ = rx_.size();
+                return;
+            }
+            DWORD spent = ::GetTickCount() - start;
+            if (spent >= ms) return;
+            // A closed socket is always readable; nothing more can come, so just let the time pass.
+            if (closed_) ::Sleep(ms - spent);
+            else SocketWait(s_, false, ms - spent);
         }
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s_, &readable);
-        timeval tv{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
-        ::select(0, &readable, nullptr, nullptr, &tv);
     }
 
 private:
-    // Takes everything the printer has sent so far and sorts it into received
-    // bytes, modem lines and line errors. Never waits. A line whose printer went
-    // away reads like a cable pulled out: what had arrived stays, the lines drop.
-    void Pump() {
+    bool Refuse() {
+        ::SetLastError(ERROR_BROKEN_PIPE);
+        return false;
+    }
+
+    void PeerGone() {
+        closed_ = true;
+        modem_ = 0;
+        parser_.Reset();
+    }
+
+    // Takes what the socket holds, without waiting; a peer that never stops
+    // sending cannot keep the caller here for ever.
+    void Drain() {
+        if (closed_) return;
         char buf[4096];
-        while (!broken_) {
+        for (size_t taken = 0; taken < kMaxDrainPerCall;) {
             int r = ::recv(s_, buf, sizeof buf, 0);
             if (r > 0) {
-                in_.insert(in_.end(), buf, buf + r);
+                taken += static_cast<size_t>(r);
+                Parse(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(r));
                 continue;
             }
-            if (r == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) broken_ = true;
-            break;
+            if (r == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) PeerGone();
+            return;
         }
-        std::size_t i = 0;
-        while (i < in_.size()) {
-            uint8_t tag = in_[i];
-            if (tag == 'D') {
-                if (i + 1 >= in_.size()) break;
-                std::size_t n = in_[i + 1];
-                if (n == 0) {
-                    NotAPrinter();
-                    return;
-                }
-                if (i + 2 + n > in_.size()) break;
-                rx_.insert(rx_.end(), in_.begin() + static_cast<std::ptrdiff_t>(i + 2),
-                           in_.begin() + static_cast<std::ptrdiff_t>(i + 2 + n));
-                i += 2 + n;
-            } else if (tag == 'M' || tag == 'E') {
-                if (i + 1 >= in_.size()) break;
-                if (tag == 'M') modem_ = in_[i + 1] & (kModemCts | kModemDsr);
-                else errors_ |= in_[i + 1];
-                i += 2;
-            } else {
-                NotAPrinter();
-                return;
-            }
-        }
-        in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(i));
-        if (broken_) modem_ = 0;
     }
 
-    // A peer that does not speak the line's language is no printer: drop it.
-    void NotAPrinter() {
-        broken_ = true;
-        modem_ = 0;
-        in_.clear();
+    void Parse(const uint8_t* bytes, size_t n) {
+        size_t pos = 0;
+        vline::Message m;
+        while (pos < n) {
+            size_t used = 0;
+            auto result = parser_.Next(bytes + pos, n - pos, &used, m);
+            pos += used;
+            switch (result) {
+                case vline::Parser::Result::NeedMore: break;
+                // A garbled stream is what line noise looks like on a wire.
+                case vline::Parser::Result::BadTag:
+                case vline::Parser::Result::BadLength: errors_ |= kErrFrame; break;
+                case vline::Parser::Result::Complete: Accept(m); break;
+            }
+        }
     }
 
-    bool SendAll(const uint8_t* bytes, uint32_t n) {
-        if (broken_) return false;
-        uint32_t done = 0;
-        while (done < n) {
-            int r = ::send(s_, reinterpret_cast<const char*>(bytes) + done, static_cast<int>(n - done), 0);
-            if (r > 0) {
-                done += static_cast<uint32_t>(r);
+    void Accept(const vline::Message& m) {
+        switch (m.tag) {
+            case vline::kTagData: {
+                size_t room = rxCapacity_ > rx_.size() ? rxCapacity_ - rx_.size() : 0;
+                size_t take = std::min<size_t>(room, m.length);
+                rx_.insert(rx_.end(), m.data.begin(), m.data.begin() + static_cast<std::ptrdiff_t>(take));
+                if (take < m.length) errors_ |= kErrRxOver;
+                break;
+            }
+            case vline::kTagModem:
+                modem_ = m.bits & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
+                sawModem_ = true;
+                break;
+            case vline::kTagErrors: errors_ |= m.bits & 0x1Fu; break;
+            default: break;  // settings only travel towards the printer
+        }
+    }
+
+    // Hands whole messages to the socket; what arrives meanwhile is taken in, so
+    // two ends writing at once cannot stall each other.
+    bool Send(const std::vector<uint8_t>& out) {
+        size_t done = 0;
+        while (done < out.size()) {
+            if (closed_) return Refuse();
+            int w = ::send(s_, reinterpret_cast<const char*>(out.data()) + done, static_cast<int>(out.size() - done), 0);
+            if (w > 0) {
+                done += static_cast<size_t>(w);
                 continue;
             }
-            if (r < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
-                fd_set writable;
-                FD_ZERO(&writable);
-                FD_SET(s_, &writable);
-                timeval tv{1, 0};
-                ::select(0, nullptr, &writable, nullptr, &tv);
+            if (w < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
+                if (SocketWait(s_, true, 1000) & kReadable) Drain();
                 continue;
             }
-            broken_ = true;
-            modem_ = 0;
-            return false;
+            PeerGone();
+            return Refuse();
         }
         return true;
     }
 
     std::unique_ptr<Winsock> ws_;
     SOCKET s_;
-    CommTimeouts timeouts_{};
-    LineSettings settings_{};
-    uint32_t lines_ = 0;   // bit 0 DTR, bit 1 RTS, as last sent
-    uint32_t modem_ = 0;   // CTS/DSR bits, as last reported
-    uint32_t errors_ = 0;  // line errors not yet read
-    bool broken_ = false;
-    std::vector<uint8_t> in_;  // what came from the socket and is not yet sorted
-    std::deque<uint8_t> rx_;   // received bytes not yet read
+    bool closed_ = false;
+    vline::Parser parser_;
+    std::deque<uint8_t> rx_;
+    size_t rxCapacity_ = kMinReceiveQueue;
+    uint32_t modem_ = 0;
+    bool sawModem_ = false;
+    uint32_t errors_ = 0;
+    uint8_t hostLines_ = 0;
+    uint32_t seenModem_ = 0, seenErrors_ = 0;
+    size_t seenRx_ = 0;
+    LineSettings settings_;
+    CommTimeouts timeouts_;
 };
+
+// Connects without blocking past the time-out: a host that does not answer must
+// not hold ECFOpen for the system's own minute-long connect time-out.
+SOCKET ConnectWithin(const addrinfo* a, DWORD ms, int* err) {
+    SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (s == INVALID_SOCKET) {
+        *err = ::WSAGetLastError();
+        return s;
+    }
+    u_long nonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) return s;
+    *err = ::WSAGetLastError();
+    if (*err == WSAEWOULDBLOCK) {
+        fd_set w, e;
+        FD_ZERO(&w);
+        FD_ZERO(&e);
+        FD_SET(s, &w);
+        FD_SET(s, &e);
+        timeval tv{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
+        int r = ::select(0, nullptr, &w, &e, &tv);
+        if (r > 0 && FD_ISSET(s, &w)) return s;
+        int soErr = 0;
+        int len = sizeof soErr;
+        ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soErr), &len);
+        *err = r == 0 ? WSAETIMEDOUT : (soErr ? soErr : WSAECONNREFUSED);
+    }
+    ::closesocket(s);
+    return INVALID_SOCKET;
+}
 
 std::unique_ptr<SerialDevice> OpenTcpLine(const std::string& where, int* systemError) {
     auto colon = where.rfind(':');
@@ -364,18 +466,8 @@ std::unique_ptr<SerialDevice> OpenTcpLine(const std::string& where, int* systemE
         return nullptr;
     }
     SOCKET s = INVALID_SOCKET;
-    int err = 0;
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-        if (s == INVALID_SOCKET) {
-            err = ::WSAGetLastError();
-            continue;
-        }
-        if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) break;
-        err = ::WSAGetLastError();
-        ::closesocket(s);
-        s = INVALID_SOCKET;
-    }
+    int err = WSAHOST_NOT_FOUND;
+    for (addrinfo* a = found; a && s == INVALID_SOCKET; a = a->ai_next) s = ConnectWithin(a, kConnectTimeoutMs, &err);
     ::freeaddrinfo(found);
     if (s == INVALID_SOCKET) {
         if (systemError) *systemError = err;
@@ -384,8 +476,6 @@ std::unique_ptr<SerialDevice> OpenTcpLine(const std::string& where, int* systemE
     // One byte at a time is how the printer link talks: no waiting to fill segments.
     BOOL noDelay = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-    u_long nonBlocking = 1;
-    ::ioctlsocket(s, FIONBIO, &nonBlocking);
     if (systemError) *systemError = 0;
     return std::make_unique<TcpLine>(std::move(ws), s);
 }
