@@ -69,6 +69,23 @@ void SetOperatorHooks(const MoldrinOperator* hooks) {
     SetOperator(&Hooked());
 }
 
+// The information box has no way out but OK, Enter or the Esc character: an error
+// must not be dismissed by the close button.
+int InfoBoxCommandResult(int id) {
+    switch (id) {
+        case 1: case 13: case 27: return 1;
+        default: return -1;
+    }
+}
+
+int QuestionBoxCommandResult(int id) {
+    switch (id) {
+        case 1: case 13: return 1;
+        case 2: case 27: return 0;
+        default: return -1;
+    }
+}
+
 std::string Cp1252ToUtf8(std::string_view text) {
     static const char16_t kHigh[32] = {
         0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,

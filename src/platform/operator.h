@@ -23,6 +23,11 @@ void SetOperator(Operator* op);           // nullptr puts the default back
 void SetOperatorHooks(const MoldrinOperator* hooks);  // the exported hook; null = default
 Operator& DefaultOperator();
 
+// What a box ends with for a command identifier (1 OK/Sim, 2 cancel/Não, 13 Enter,
+// 27 Esc): its end value, or -1 when the box ignores the command and stays up.
+int InfoBoxCommandResult(int id);
+int QuestionBoxCommandResult(int id);
+
 // Window services of the boxes; no-ops where no windows exist.
 void PumpMessages();
 

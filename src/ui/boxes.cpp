@@ -19,19 +19,4 @@ int QuestionBox(const char* text) {
 
 void PumpMessages() { platform::PumpMessages(); }
 
-int InfoBoxCommandResult(int id) {
-    switch (id) {
-        case 1: case 13: case 27: return 1;
-        default: return -1;  // cancel (2) included: the box stays up
-    }
-}
-
-int QuestionBoxCommandResult(int id) {
-    switch (id) {
-        case 1: case 13: return 1;
-        case 2: case 27: return 0;
-        default: return -1;
-    }
-}
-
 }  // namespace moldrin::ui

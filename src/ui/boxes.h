@@ -8,9 +8,4 @@ void InfoBox(const char* text);
 int QuestionBox(const char* text);  // 1 yes, 0 no (-1: the box could not be shown)
 void PumpMessages();
 
-// What a box ends with for a command identifier: its end value, or -1 when the
-// box ignores the command and stays up.
-int InfoBoxCommandResult(int id);
-int QuestionBoxCommandResult(int id);
-
 }  // namespace moldrin::ui

@@ -45,8 +45,8 @@ TEST_F(Boxes, CommandTables) {
     };
     const Case cases[] = {{1, 1, 1}, {2, -1, 0}, {13, 1, 1}, {27, 1, 0}, {3, -1, -1}, {0, -1, -1}};
     for (const Case& c : cases) {
-        EXPECT_EQ(InfoBoxCommandResult(c.id), c.info) << c.id;
-        EXPECT_EQ(QuestionBoxCommandResult(c.id), c.question) << c.id;
+        EXPECT_EQ(platform::InfoBoxCommandResult(c.id), c.info) << c.id;
+        EXPECT_EQ(platform::QuestionBoxCommandResult(c.id), c.question) << c.id;
     }
 }
 

@@ -25,25 +25,9 @@ void CenterWindow(HWND window) {
     ::MoveWindow(window, x, y, width, height, FALSE);
 }
 
-// What each box ends with for a command; -1 keeps it up. The information box has
-// no way out but OK or Enter: an error must not be dismissed by a stray Esc.
-int InfoCommand(WORD id) {
-    switch (id) {
-        case 1: case 13: case 27: return 1;
-        default: return -1;
-    }
-}
-int QuestionCommand(WORD id) {
-    switch (id) {
-        case 1: case 13: return 1;
-        case 2: case 27: return 0;
-        default: return -1;
-    }
-}
-
 // Both boxes answer 0 to every message, the initialisation included, so the
 // system leaves the keyboard focus where the template puts it.
-INT_PTR BoxProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, int (*command)(WORD)) {
+INT_PTR BoxProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, int (*command)(int)) {
     if (message == WM_INITDIALOG) {
         ::SetWindowTextA(::GetDlgItem(dialog, kIdcMessage), reinterpret_cast<const char*>(lParam));
         CenterWindow(dialog);
@@ -53,9 +37,9 @@ INT_PTR BoxProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, in
     }
     return 0;
 }
-INT_PTR CALLBACK InfoProcedure(HWND d, UINT m, WPARAM w, LPARAM l) { return BoxProcedure(d, m, w, l, InfoCommand); }
+INT_PTR CALLBACK InfoProcedure(HWND d, UINT m, WPARAM w, LPARAM l) { return BoxProcedure(d, m, w, l, InfoBoxCommandResult); }
 INT_PTR CALLBACK QuestionProcedure(HWND d, UINT m, WPARAM w, LPARAM l) {
-    return BoxProcedure(d, m, w, l, QuestionCommand);
+    return BoxProcedure(d, m, w, l, QuestionBoxCommandResult);
 }
 
 // The identification dialog: one edit control per field, read back cut to the field.
