@@ -12,7 +12,7 @@
 #include "capture/registration.h"
 #include "capture/rfd_codec.h"
 #include "capture/rfd_file.h"
-#include "faulty_files.h"
+#include "support/fault_files.h"
 #include "log/text.h"
 #include "support/recording_operator.h"
 #include "support/scratch_root.h"
@@ -215,7 +215,7 @@ TEST_F(RegistrationTest, ForcedDialogAndAFailedReplaceKeepTheOldFile) {
     MoldrinIdentification changed = Entry();
     std::strcpy(changed.appName, "Outro");
     {
-        testing::FaultyFiles files;
+        testing::FaultFiles files;
         files.failRename = true;
         op.identifications.push_back(changed);
         EXPECT_EQ(EnsureRegistration(1), 0);

@@ -2,6 +2,8 @@
 // errors, and reading records back (whole, damaged, across blocks).
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <array>
 #include <cstring>
 #include <string>
@@ -11,7 +13,7 @@
 #include "capture/rfd_codec.h"
 #include "capture/rfd_file.h"
 #include "capture/rfd_reader.h"
-#include "faulty_files.h"
+#include "support/fault_files.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "support/fake_clock.h"
@@ -160,7 +162,7 @@ TEST_F(RfdFileTest, FileErrorsReachTheOperator) {
 TEST_F(RfdFileTest, AnExistingFileThatCannotBeWrittenIsKept) {
     ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1);
     const std::string before = root.Read(kMarch5);
-    testing::FaultyFiles files;
+    testing::FaultFiles files;
     files.refuseWriteOpens = true;
     EXPECT_EQ(RfdWriteLine("\x1B.02}"), -1);
     EXPECT_EQ(op.texts("message"), std::vector<std::string>{"ERRO ao abrir RFD: " + std::string(kMarch5)});
@@ -168,9 +170,9 @@ TEST_F(RfdFileTest, AnExistingFileThatCannotBeWrittenIsKept) {
 }
 
 TEST_F(RfdFileTest, WriteFlushAndCloseFailures) {
-    testing::FaultyFiles files;
+    testing::FaultFiles files;
     struct Case {
-        bool* flag;
+        std::atomic<bool>* flag;
         int result;
         std::string message;
     } cases[] = {{&files.shortWrite, -1, CP1252("ERRO de gravação RFD: ")},

@@ -1,5 +1,6 @@
 // A file system over the real one that lets a test choose creation times and
-// make chosen operations fail. Installed while it lives.
+// make chosen operations fail: refused or short writes, failed flushes, closes
+// (the file is closed all the same) and renames, refused opens. Installed while it lives.
 #pragma once
 #include <atomic>
 #include <mutex>
@@ -22,11 +23,14 @@ public:
         overrideCreation_ = true;
     }
     std::atomic<bool> failOpen{false}, failWrite{false}, failClose{false}, shortWrite{false};
+    std::atomic<bool> failFlush{false}, failRename{false};
+    std::atomic<bool> refuseWriteOpens{false};  // as for a read-only file
     std::atomic<int> opens{0};
 
     platform::FileHandle Open(const char* p, unsigned a, unsigned s, platform::FileCreation c) override {
         ++opens;
-        return failOpen ? platform::kInvalidFile : Real().Open(p, a, s, c);
+        if (failOpen || (refuseWriteOpens && (a & platform::kAccessWrite))) return platform::kInvalidFile;
+        return Real().Open(p, a, s, c);
     }
     bool Close(platform::FileHandle h) override {
         bool ok = Real().Close(h);
@@ -38,10 +42,9 @@ public:
             *d = 0;
             return false;
         }
-        if (shortWrite && n > 1) return Real().Write(h, b, n - 1, d);
-        return Real().Write(h, b, n, d);
+        return Real().Write(h, b, shortWrite ? n / 2 : n, d);
     }
-    bool Flush(platform::FileHandle h) override { return Real().Flush(h); }
+    bool Flush(platform::FileHandle h) override { return !failFlush && Real().Flush(h); }
     int64_t Seek(platform::FileHandle h, int64_t o, int w) override { return Real().Seek(h, o, w); }
     int64_t Size(platform::FileHandle h) override { return Real().Size(h); }
     std::optional<platform::LocalTime> CreationTime(platform::FileHandle h) override {
@@ -49,7 +52,7 @@ public:
         return overrideCreation_ ? creation_ : Real().CreationTime(h);
     }
     bool Delete(const char* p) override { return Real().Delete(p); }
-    bool Rename(const char* f, const char* t) override { return Real().Rename(f, t); }
+    bool Rename(const char* f, const char* t) override { return !failRename && Real().Rename(f, t); }
     bool CreateDirectory(const char* p) override { return Real().CreateDirectory(p); }
     bool IsDirectory(const char* p) override { return Real().IsDirectory(p); }
 
