@@ -1,11 +1,10 @@
-// Serial back ends on posix: a termios tty, and the host end of the virtual serial
-// line over a Unix or TCP stream socket. What the port table makes of them is its own.
+// Serial back ends on posix: a termios tty, and the Unix or TCP socket beneath the
+// virtual serial line (whose host end is virtual_line_host's). The port table's use is its own.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <linux/serial.h>
@@ -13,13 +12,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <deque>
 #include <string>
-#include <vector>
 
 #include "platform/posix/stream_socket_posix.h"
 #include "platform/serial_device.h"
-#include "platform/virtual_line.h"
+#include "platform/virtual_line_host.h"
 
 namespace moldrin::platform {
 
@@ -404,263 +401,49 @@ std::unique_ptr<SerialDevice> OpenTty(const std::string& name, int* systemError)
 
 // ---------------------------------------------------------------- virtual line
 
-// Ceiling of the receive queue: the queue size asked for, but never below what
-// a printer can send in one go, since the socket delivers faster than a wire.
-constexpr size_t kMinReceiveQueue = 64 * 1024;
-// How long opening waits for the printer's first modem status.
-constexpr int kFirstModemWaitMs = 200;
 constexpr int kConnectTimeoutMs = 3000;
-constexpr size_t kMaxDrainPerCall = 256 * 1024;
 
-class VirtualLineDevice final : public SerialDevice {
+// The virtual line's stream: a connected, non-blocking Unix or TCP socket.
+class SocketTransport final : public LineTransport {
 public:
-    explicit VirtualLineDevice(Fd sock) : sock_(std::move(sock)) {
-        // The first modem read must see the printer's real lines.
-        uint64_t deadline = posix::MonotonicMs() + kFirstModemWaitMs;
-        while (!sawModem_ && !closed_) {
-            uint64_t t = posix::MonotonicMs();
-            if (t >= deadline) break;
-            short revents = posix::PollFds(sock_.get(), POLLIN, -1, 0, static_cast<int>(deadline - t), nullptr);
-            if (revents == 0) break;
-            Drain();
-        }
-        seenModem_ = modem_;
-    }
+    explicit SocketTransport(Fd sock) : sock_(std::move(sock)) {}
 
-    bool GetTimeouts(CommTimeouts& t) override {
-        t = timeouts_;
-        return true;
-    }
-    bool SetTimeouts(const CommTimeouts& t) override {
-        timeouts_ = t;
-        return true;
-    }
-    bool GetState(LineSettings& s) override {
-        s = settings_;
-        return true;
-    }
-
-    bool SetState(const LineSettings& s) override {
-        if (closed_) return Refuse(EPIPE);
-        std::vector<uint8_t> out;
-        vline::AppendSettings(out, {s.baudRate, s.byteSize, s.parity, s.stopBits});
-        uint8_t lines = 0;
-        if (DtrOnAfterApply(s)) lines |= vline::kHostDtr;
-        if (RtsOnAfterApply(s)) lines |= vline::kHostRts;
-        if (lines != hostLines_) vline::AppendModem(out, lines);
-        if (!Send(out)) return false;
-        settings_ = s;
-        settings_.length = 28;
-        hostLines_ = lines;
-        return true;
-    }
-
-    bool SetupQueues(uint32_t rx, uint32_t) override {
-        rxCapacity_ = std::max<size_t>(rx, kMinReceiveQueue);
-        return true;
-    }
-
-    bool EscapeFunction(Escape e) override {
-        uint8_t lines = hostLines_;
-        switch (e) {
-            case Escape::SetDtr: lines |= vline::kHostDtr; break;
-            case Escape::ClrDtr: lines &= static_cast<uint8_t>(~vline::kHostDtr); break;
-            case Escape::SetRts: lines |= vline::kHostRts; break;
-            case Escape::ClrRts: lines &= static_cast<uint8_t>(~vline::kHostRts); break;
-            case Escape::ResetDev:
-                Drain();
-                rx_.clear();
-                return true;
-        }
-        std::vector<uint8_t> out;
-        vline::AppendModem(out, lines);
-        if (!Send(out)) return false;
-        hostLines_ = lines;
-        return true;
-    }
-
-    bool ClearErrors(uint32_t* errors, uint32_t* rxCount, uint32_t* txCount) override {
-        Drain();
-        if (errors) *errors = errors_;
-        errors_ = 0;
-        seenErrors_ = 0;
-        if (rxCount) *rxCount = static_cast<uint32_t>(rx_.size());
-        if (txCount) *txCount = 0;
-        seenRx_ = rx_.size();
-        return true;
-    }
-
-    bool SetEventMask(uint32_t) override { return true; }
-
-    bool Write(const uint8_t* bytes, uint32_t n, uint32_t* written) override {
-        if (written) *written = 0;
-        if (closed_) return Refuse(EPIPE);
-        std::vector<uint8_t> out;
-        vline::AppendData(out, bytes, n);
-        if (!Send(out)) return false;
-        if (written) *written = n;
-        return true;
-    }
-
-    bool Read(uint8_t* buffer, uint32_t n, uint32_t* got) override {
-        Drain();
-        uint32_t count = static_cast<uint32_t>(std::min<size_t>(n, rx_.size()));
-        std::copy_n(rx_.begin(), count, buffer);
-        rx_.erase(rx_.begin(), rx_.begin() + count);
-        seenRx_ = rx_.size();
-        if (got) *got = count;
-        return true;
-    }
-
-    bool Purge(uint32_t flags) override {
-        if (flags & kPurgeRxClear) {
-            Drain();
-            rx_.clear();
-        }
-        return true;
-    }
-
-    bool ModemStatus(uint32_t* bits) override {
-        Drain();
-        seenModem_ = modem_;
-        if (bits) *bits = modem_;
-        return true;
-    }
-
-    void Wait(uint32_t ms) override {
-        uint64_t deadline = posix::MonotonicMs() + ms;
+    long Send(const uint8_t* bytes, size_t n) override {
         for (;;) {
-            lastEmptyDrainUs_ = 0;
-            Drain();
-            if (modem_ != seenModem_ || errors_ != seenErrors_ || rx_.size() != seenRx_) {
-                seenModem_ = modem_;
-                seenErrors_ = errors_;
-                seenRx_ = rx_.size();
-                return;
-            }
-            uint64_t t = posix::MonotonicMs();
-            if (t >= deadline) return;
-            int remaining = static_cast<int>(deadline - t);
-            // A closed socket is always readable; nothing more can come, so just let the time pass.
-            if (closed_)
-                posix::SleepMs(remaining);
-            else
-                posix::PollFds(sock_.get(), POLLIN, -1, 0, remaining, nullptr);
+            ssize_t w = ::send(sock_.get(), bytes, n, MSG_NOSIGNAL);
+            if (w >= 0) return static_cast<long>(w);
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+            return -1;  // errno says why
         }
     }
+
+    long Receive(uint8_t* buffer, size_t n) override {
+        for (;;) {
+            ssize_t r = ::recv(sock_.get(), buffer, n, 0);
+            if (r > 0) return static_cast<long>(r);
+            if (r == 0) return -1;
+            if (errno == EINTR) continue;
+            return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+        }
+    }
+
+    int Wait(int events, uint32_t ms) override {
+        short want = POLLIN;
+        if (events & kWritable) want |= POLLOUT;
+        short revents = posix::PollFds(sock_.get(), want, -1, 0, static_cast<int>(ms), nullptr);
+        int ready = 0;
+        if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ready |= kReadable;
+        if (revents & POLLOUT) ready |= kWritable;
+        return ready;
+    }
+
+    void Sleep(uint32_t ms) override { posix::SleepMs(static_cast<int>(ms)); }
+
+    void SetBrokenPipe() override { errno = EPIPE; }
 
 private:
-    bool Refuse(int err) {
-        errno = err;
-        return false;
-    }
-
-    void PeerGone() {
-        closed_ = true;
-        modem_ = 0;
-        parser_.Reset();
-    }
-
-    // Takes what the socket holds, without waiting; a peer that never stops
-    // sending cannot keep the caller here for ever.
-    void Drain() {
-        if (closed_) return;
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        const uint64_t now = static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
-        if (now - lastEmptyDrainUs_ < kDrainQuietUs) return;
-        uint8_t buf[4096];
-        for (size_t taken = 0; taken < kMaxDrainPerCall;) {
-            ssize_t r = ::recv(sock_.get(), buf, sizeof buf, 0);
-            if (r > 0) {
-                taken += static_cast<size_t>(r);
-                Parse(buf, static_cast<size_t>(r));
-                continue;
-            }
-            if (r < 0 && errno == EINTR) continue;
-            if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) PeerGone();
-            if (taken == 0) lastEmptyDrainUs_ = now;
-            return;
-        }
-    }
-    // The link asks for the modem lines and queue counts before every byte; an
-    // empty socket is not asked again for this long (a UART FIFO is no fresher),
-    // which saves a system call per question. Wait() always looks.
-    static constexpr uint64_t kDrainQuietUs = 50;
-    uint64_t lastEmptyDrainUs_ = 0;
-
-    void Parse(const uint8_t* bytes, size_t n) {
-        size_t pos = 0;
-        vline::Message m;
-        while (pos < n) {
-            size_t used = 0;
-            auto result = parser_.Next(bytes + pos, n - pos, &used, m);
-            pos += used;
-            switch (result) {
-                case vline::Parser::Result::NeedMore: break;
-                // A garbled stream is what line noise looks like on a wire.
-                case vline::Parser::Result::BadTag:
-                case vline::Parser::Result::BadLength: errors_ |= kErrFrame; break;
-                case vline::Parser::Result::Complete: Accept(m); break;
-            }
-        }
-    }
-
-    void Accept(const vline::Message& m) {
-        switch (m.tag) {
-            case vline::kTagData: {
-                size_t room = rxCapacity_ > rx_.size() ? rxCapacity_ - rx_.size() : 0;
-                size_t take = std::min<size_t>(room, m.length);
-                rx_.insert(rx_.end(), m.data.begin(), m.data.begin() + static_cast<std::ptrdiff_t>(take));
-                if (take < m.length) errors_ |= kErrRxOver;
-                break;
-            }
-            case vline::kTagModem:
-                modem_ = m.bits & (kModemCts | kModemDsr | kModemRing | kModemRlsd);
-                sawModem_ = true;
-                break;
-            case vline::kTagErrors: errors_ |= m.bits & 0x1Fu; break;
-            default: break;  // settings only travel towards the printer
-        }
-    }
-
-    // Hands whole messages to the socket; what arrives meanwhile is taken in, so
-    // two ends writing at once cannot stall each other.
-    bool Send(const std::vector<uint8_t>& out) {
-        size_t done = 0;
-        while (done < out.size()) {
-            if (closed_) return Refuse(EPIPE);
-            ssize_t w = ::send(sock_.get(), out.data() + done, out.size() - done, MSG_NOSIGNAL);
-            if (w > 0) {
-                done += static_cast<size_t>(w);
-                continue;
-            }
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                short revents = posix::PollFds(sock_.get(), POLLIN | POLLOUT, -1, 0, 1000, nullptr);
-                if (revents & POLLIN) Drain();
-                continue;
-            }
-            int err = errno;
-            PeerGone();
-            return Refuse(err);
-        }
-        return true;
-    }
-
     Fd sock_;
-    bool closed_ = false;
-    vline::Parser parser_;
-    std::deque<uint8_t> rx_;
-    size_t rxCapacity_ = kMinReceiveQueue;
-    uint32_t modem_ = 0;
-    bool sawModem_ = false;
-    uint32_t errors_ = 0;
-    uint8_t hostLines_ = 0;
-    uint32_t seenModem_ = 0, seenErrors_ = 0;
-    size_t seenRx_ = 0;
-    LineSettings settings_;
-    CommTimeouts timeouts_;
 };
 
 std::unique_ptr<SerialDevice> OpenVirtualLine(const std::string& name, int* systemError) {
@@ -668,7 +451,7 @@ std::unique_ptr<SerialDevice> OpenVirtualLine(const std::string& name, int* syst
     if (!posix::ParseEndpoint(name, ep, systemError)) return nullptr;
     Fd sock = posix::ConnectStream(ep, kConnectTimeoutMs, systemError);
     if (!sock.valid()) return nullptr;
-    return std::make_unique<VirtualLineDevice>(std::move(sock));
+    return OpenVirtualLineHost(std::make_unique<SocketTransport>(std::move(sock)));
 }
 
 }  // namespace

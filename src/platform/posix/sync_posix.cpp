@@ -6,10 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <memory>
 #include <mutex>
 
+#include "platform/handle_table.h"
 #include "platform/sync.h"
 
 namespace moldrin::platform {
@@ -24,19 +24,12 @@ struct Semaphore {
     bool closed = false;
 };
 
-std::mutex g_tableMutex;
-std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>& Table() {
-    static auto* table = new std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>();
+// Never destroyed: a session closed from the process-exit path still finds it.
+HandleTable<Semaphore>& Table() {
+    static auto* table = new HandleTable<Semaphore>();
     return *table;
 }
-SemaphoreHandle g_nextHandle = 1;
 std::atomic<bool> g_soleThread{false};
-
-std::shared_ptr<Semaphore> Find(SemaphoreHandle h) {
-    std::lock_guard lock(g_tableMutex);
-    auto it = Table().find(h);
-    return it == Table().end() ? nullptr : it->second;
-}
 
 }  // namespace
 
@@ -51,14 +44,11 @@ SemaphoreHandle SemaphoreCreate(int32_t initial, int32_t maximum, uint32_t* last
     auto s = std::make_shared<Semaphore>();
     s->count = initial;
     s->maximum = maximum;
-    std::lock_guard lock(g_tableMutex);
-    SemaphoreHandle h = g_nextHandle++;
-    Table()[h] = std::move(s);
-    return h;
+    return Table().Add(std::move(s));
 }
 
 WaitResult SemaphoreWait(SemaphoreHandle h, uint32_t timeoutMs) {
-    auto s = Find(h);
+    auto s = Table().Find(h);
     if (!s) return WaitResult::Failed;
     if (g_soleThread.load()) timeoutMs = 0;
     std::unique_lock lock(s->m);
@@ -74,7 +64,7 @@ WaitResult SemaphoreWait(SemaphoreHandle h, uint32_t timeoutMs) {
 }
 
 bool SemaphoreRelease(SemaphoreHandle h, int32_t count) {
-    auto s = Find(h);
+    auto s = Table().Find(h);
     if (!s || count < 1) return false;
     std::lock_guard lock(s->m);
     if (s->closed || s->count + count > s->maximum) return false;
@@ -84,14 +74,8 @@ bool SemaphoreRelease(SemaphoreHandle h, int32_t count) {
 }
 
 bool SemaphoreClose(SemaphoreHandle h) {
-    std::shared_ptr<Semaphore> s;
-    {
-        std::lock_guard lock(g_tableMutex);
-        auto it = Table().find(h);
-        if (it == Table().end()) return false;
-        s = std::move(it->second);
-        Table().erase(it);
-    }
+    std::shared_ptr<Semaphore> s = Table().Take(h);
+    if (!s) return false;
     std::lock_guard lock(s->m);
     s->closed = true;
     s->cv.notify_all();

@@ -1,15 +1,13 @@
-// Serial back ends on Windows: a COM device through the communications calls, and the
-// virtual serial line over TCP through winsock. What the port table does with them is its own.
+// Serial back ends on Windows: a COM device through the communications calls, and the TCP socket
+// beneath the virtual serial line (whose host end is virtual_line_host's). The port table's use is its own.
 #include "platform/win32/win32.h"
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <string>
-#include <vector>
 
 #include "platform/serial_device.h"
-#include "platform/virtual_line.h"
+#include "platform/virtual_line_host.h"
 
 namespace moldrin::platform {
 
@@ -145,21 +143,9 @@ private:
 };
 
 // ---- Virtual serial line over TCP ------------------------------------------
-// The same host end as on posix (the line's messages are virtual_line.h's), over winsock.
+// The stream beneath the line's host end (virtual_line_host's), over winsock.
 
-// Ceiling of the receive queue: the queue size asked for, but never below what
-// a printer can send in one go, since the socket delivers faster than a wire.
-constexpr size_t kMinReceiveQueue = 64 * 1024;
-// How long opening waits for the printer's first modem status.
-constexpr DWORD kFirstModemWaitMs = 200;
 constexpr DWORD kConnectTimeoutMs = 3000;
-constexpr size_t kMaxDrainPerCall = 256 * 1024;
-constexpr uint32_t kPurgeRxClear = 0x0008;  // PURGE_RXCLEAR
-
-// Applying settings moves DTR and RTS the way the device-control block says:
-// "disable" lowers the line, which is why the port table re-asserts them.
-bool DtrOnAfterApply(const LineSettings& s) { return s.dtrControl != kDtrControlDisable; }
-bool RtsOnAfterApply(const LineSettings& s) { return s.rtsControl != kRtsControlDisable; }
 
 // One WSAStartup per line, paired with its cleanup.
 struct Winsock {
@@ -175,241 +161,49 @@ struct Winsock {
     Winsock& operator=(const Winsock&) = delete;
 };
 
-// Waits up to ms for the socket to become readable (or writable too); the bits that came.
-enum : int { kReadable = 1, kWritable = 2 };
-int SocketWait(SOCKET s, bool wantWrite, DWORD ms) {
-    fd_set r, w;
-    FD_ZERO(&r);
-    FD_ZERO(&w);
-    FD_SET(s, &r);
-    if (wantWrite) FD_SET(s, &w);
-    timeval tv{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
-    if (::select(0, &r, wantWrite ? &w : nullptr, nullptr, &tv) <= 0) return 0;
-    return (FD_ISSET(s, &r) ? kReadable : 0) | (wantWrite && FD_ISSET(s, &w) ? kWritable : 0);
-}
-
-class TcpLine final : public SerialDevice {
+class TcpTransport final : public LineTransport {
 public:
-    TcpLine(std::unique_ptr<Winsock> ws, SOCKET s) : ws_(std::move(ws)), s_(s) {
-        // The first modem read must see the printer's real lines.
-        DWORD start = ::GetTickCount();
-        while (!sawModem_ && !closed_) {
-            DWORD spent = ::GetTickCount() - start;
-            if (spent >= kFirstModemWaitMs || !SocketWait(s_, false, kFirstModemWaitMs - spent)) break;
-            Drain();
-        }
-        seenModem_ = modem_;
-    }
-    ~TcpLine() override { ::closesocket(s_); }
+    TcpTransport(std::unique_ptr<Winsock> ws, SOCKET s) : ws_(std::move(ws)), s_(s) {}
+    ~TcpTransport() override { ::closesocket(s_); }
+    TcpTransport(const TcpTransport&) = delete;
+    TcpTransport& operator=(const TcpTransport&) = delete;
 
-    bool GetTimeouts(CommTimeouts& t) override {
-        t = timeouts_;
-        return true;
+    long Send(const uint8_t* bytes, size_t n) override {
+        int chunk = static_cast<int>(std::min<size_t>(n, 0x7FFFFFFF));
+        int w = ::send(s_, reinterpret_cast<const char*>(bytes), chunk, 0);
+        if (w >= 0) return w;
+        if (::WSAGetLastError() == WSAEWOULDBLOCK) return 0;
+        SetBrokenPipe();
+        return -1;
     }
-    bool SetTimeouts(const CommTimeouts& t) override {
-        timeouts_ = t;
-        return true;
+
+    long Receive(uint8_t* buffer, size_t n) override {
+        int chunk = static_cast<int>(std::min<size_t>(n, 0x7FFFFFFF));
+        int r = ::recv(s_, reinterpret_cast<char*>(buffer), chunk, 0);
+        if (r > 0) return r;
+        if (r == 0) return -1;
+        return ::WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
     }
-    bool GetState(LineSettings& s) override {
-        s = settings_;
-        return true;
+
+    int Wait(int events, uint32_t ms) override {
+        const bool wantWrite = (events & kWritable) != 0;
+        fd_set r, w;
+        FD_ZERO(&r);
+        FD_ZERO(&w);
+        FD_SET(s_, &r);
+        if (wantWrite) FD_SET(s_, &w);
+        timeval tv{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
+        if (::select(0, &r, wantWrite ? &w : nullptr, nullptr, &tv) <= 0) return 0;
+        return (FD_ISSET(s_, &r) ? kReadable : 0) | (wantWrite && FD_ISSET(s_, &w) ? kWritable : 0);
     }
-    bool SetState(const LineSettings& s) override {
-        if (closed_) return Refuse();
-        std::vector<uint8_t> out;
-        vline::AppendSettings(out, {s.baudRate, s.byteSize, s.parity, s.stopBits});
-        uint8_t lines = 0;
-        if (DtrOnAfterApply(s)) lines |= vline::kHostDtr;
-        if (RtsOnAfterApply(s)) lines |= vline::kHostRts;
-        if (lines != hostLines_) vline::AppendModem(out, lines);
-        if (!Send(out)) return false;
-        settings_ = s;
-        settings_.length = 28;
-        hostLines_ = lines;
-        return true;
-    }
-    bool SetupQueues(uint32_t rx, uint32_t) override {
-        rxCapacity_ = std::max<size_t>(rx, kMinReceiveQueue);
-        return true;
-    }
-    bool EscapeFunction(Escape e) override {
-        uint8_t lines = hostLines_;
-        switch (e) {
-            case Escape::SetDtr: lines |= vline::kHostDtr; break;
-            case Escape::ClrDtr: lines &= static_cast<uint8_t>(~vline::kHostDtr); break;
-            case Escape::SetRts: lines |= vline::kHostRts; break;
-            case Escape::ClrRts: lines &= static_cast<uint8_t>(~vline::kHostRts); break;
-            case Escape::ResetDev:
-                Drain();
-                rx_.clear();
-                return true;
-        }
-        std::vector<uint8_t> out;
-        vline::AppendModem(out, lines);
-        if (!Send(out)) return false;
-        hostLines_ = lines;
-        return true;
-    }
-    bool ClearErrors(uint32_t* errors, uint32_t* rxCount, uint32_t* txCount) override {
-        Drain();
-        if (errors) *errors = errors_;
-        errors_ = 0;
-        seenErrors_ = 0;
-        if (rxCount) *rxCount = static_cast<uint32_t>(rx_.size());
-        if (txCount) *txCount = 0;  // a write returns only once the bytes are on the line
-        seenRx_ = rx_.size();
-        return true;
-    }
-    bool SetEventMask(uint32_t) override { return true; }
-    bool Write(const uint8_t* bytes, uint32_t n, uint32_t* written) override {
-        if (written) *written = 0;
-        if (closed_) return Refuse();
-        std::vector<uint8_t> out;
-        vline::AppendData(out, bytes, n);
-        if (!Send(out)) return false;
-        if (written) *written = n;
-        return true;
-    }
-    bool Read(uint8_t* buffer, uint32_t n, uint32_t* got) override {
-        Drain();
-        uint32_t count = static_cast<uint32_t>(std::min<size_t>(n, rx_.size()));
-        std::copy_n(rx_.begin(), count, buffer);
-        rx_.erase(rx_.begin(), rx_.begin() + count);
-        seenRx_ = rx_.size();
-        if (got) *got = count;
-        return true;
-    }
-    bool Purge(uint32_t flags) override {
-        if (flags & kPurgeRxClear) {
-            Drain();
-            rx_.clear();
-        }
-        return true;
-    }
-    bool ModemStatus(uint32_t* bits) override {
-        Drain();
-        seenModem_ = modem_;
-        if (bits) *bits = modem_;
-        return true;
-    }
-    // Returns as soon as anything the port reports changed (bytes, lines, errors).
-    void Wait(uint32_t ms) override {
-        DWORD start = ::GetTickCount();
-        for (;;) {
-            Drain();
-            if (modem_ != seenModem_ || errors_ != seenErrors_ || rx_.size() != seenRx_) {
-                seenModem_ = modem_;
-                seenErrors_ = errors_;
-                seenRx_ = rx_.size();
-                return;
-            }
-            DWORD spent = ::GetTickCount() - start;
-            if (spent >= ms) return;
-            // A closed socket is always readable; nothing more can come, so just let the time pass.
-            if (closed_) ::Sleep(ms - spent);
-            else SocketWait(s_, false, ms - spent);
-        }
-    }
+
+    void Sleep(uint32_t ms) override { ::Sleep(ms); }
+
+    void SetBrokenPipe() override { ::SetLastError(ERROR_BROKEN_PIPE); }
 
 private:
-    bool Refuse() {
-        ::SetLastError(ERROR_BROKEN_PIPE);
-        return false;
-    }
-
-    void PeerGone() {
-        closed_ = true;
-        modem_ = 0;
-        parser_.Reset();
-    }
-
-    // Takes what the socket holds, without waiting; a peer that never stops
-    // sending cannot keep the caller here for ever.
-    void Drain() {
-        if (closed_) return;
-        char buf[4096];
-        for (size_t taken = 0; taken < kMaxDrainPerCall;) {
-            int r = ::recv(s_, buf, sizeof buf, 0);
-            if (r > 0) {
-                taken += static_cast<size_t>(r);
-                Parse(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(r));
-                continue;
-            }
-            if (r == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) PeerGone();
-            return;
-        }
-    }
-
-    void Parse(const uint8_t* bytes, size_t n) {
-        size_t pos = 0;
-        vline::Message m;
-        while (pos < n) {
-            size_t used = 0;
-            auto result = parser_.Next(bytes + pos, n - pos, &used, m);
-            pos += used;
-            switch (result) {
-                case vline::Parser::Result::NeedMore: break;
-                // A garbled stream is what line noise looks like on a wire.
-                case vline::Parser::Result::BadTag:
-                case vline::Parser::Result::BadLength: errors_ |= kErrFrame; break;
-                case vline::Parser::Result::Complete: Accept(m); break;
-            }
-        }
-    }
-
-    void Accept(const vline::Message& m) {
-        switch (m.tag) {
-            case vline::kTagData: {
-                size_t room = rxCapacity_ > rx_.size() ? rxCapacity_ - rx_.size() : 0;
-                size_t take = std::min<size_t>(room, m.length);
-                rx_.insert(rx_.end(), m.data.begin(), m.data.begin() + static_cast<std::ptrdiff_t>(take));
-                if (take < m.length) errors_ |= kErrRxOver;
-                break;
-            }
-            case vline::kTagModem:
-                modem_ = m.bits & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
-                sawModem_ = true;
-                break;
-            case vline::kTagErrors: errors_ |= m.bits & 0x1Fu; break;
-            default: break;  // settings only travel towards the printer
-        }
-    }
-
-    // Hands whole messages to the socket; what arrives meanwhile is taken in, so
-    // two ends writing at once cannot stall each other.
-    bool Send(const std::vector<uint8_t>& out) {
-        size_t done = 0;
-        while (done < out.size()) {
-            if (closed_) return Refuse();
-            int w = ::send(s_, reinterpret_cast<const char*>(out.data()) + done, static_cast<int>(out.size() - done), 0);
-            if (w > 0) {
-                done += static_cast<size_t>(w);
-                continue;
-            }
-            if (w < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
-                if (SocketWait(s_, true, 1000) & kReadable) Drain();
-                continue;
-            }
-            PeerGone();
-            return Refuse();
-        }
-        return true;
-    }
-
     std::unique_ptr<Winsock> ws_;
     SOCKET s_;
-    bool closed_ = false;
-    vline::Parser parser_;
-    std::deque<uint8_t> rx_;
-    size_t rxCapacity_ = kMinReceiveQueue;
-    uint32_t modem_ = 0;
-    bool sawModem_ = false;
-    uint32_t errors_ = 0;
-    uint8_t hostLines_ = 0;
-    uint32_t seenModem_ = 0, seenErrors_ = 0;
-    size_t seenRx_ = 0;
-    LineSettings settings_;
-    CommTimeouts timeouts_;
 };
 
 // Connects without blocking past the time-out: a host that does not answer must
@@ -477,7 +271,7 @@ std::unique_ptr<SerialDevice> OpenTcpLine(const std::string& where, int* systemE
     BOOL noDelay = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     if (systemError) *systemError = 0;
-    return std::make_unique<TcpLine>(std::move(ws), s);
+    return OpenVirtualLineHost(std::make_unique<TcpTransport>(std::move(ws), s));
 }
 
 }  // namespace

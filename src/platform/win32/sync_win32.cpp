@@ -3,10 +3,9 @@
 #include "platform/win32/win32.h"
 
 #include <atomic>
-#include <map>
 #include <memory>
-#include <mutex>
 
+#include "platform/handle_table.h"
 #include "platform/sync.h"
 
 namespace moldrin::platform {
@@ -24,19 +23,12 @@ struct Semaphore {
     }
 };
 
-std::mutex g_tableMutex;
-std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>& Table() {
-    static auto* table = new std::map<SemaphoreHandle, std::shared_ptr<Semaphore>>();
+// Never destroyed: a session closed from the process-exit path still finds it.
+HandleTable<Semaphore>& Table() {
+    static auto* table = new HandleTable<Semaphore>();
     return *table;
 }
-SemaphoreHandle g_nextHandle = 1;
 std::atomic<bool> g_soleThread{false};
-
-std::shared_ptr<Semaphore> Find(SemaphoreHandle h) {
-    std::lock_guard lock(g_tableMutex);
-    auto it = Table().find(h);
-    return it == Table().end() ? nullptr : it->second;
-}
 
 }  // namespace
 
@@ -55,14 +47,11 @@ SemaphoreHandle SemaphoreCreate(int32_t initial, int32_t maximum, uint32_t* last
         if (lastError) *lastError = ::GetLastError();
         return 0;
     }
-    std::lock_guard lock(g_tableMutex);
-    SemaphoreHandle h = g_nextHandle++;
-    Table()[h] = std::move(s);
-    return h;
+    return Table().Add(std::move(s));
 }
 
 WaitResult SemaphoreWait(SemaphoreHandle h, uint32_t timeoutMs) {
-    auto s = Find(h);
+    auto s = Table().Find(h);
     if (!s) return WaitResult::Failed;
     // With every other thread gone nothing can release the semaphore later, so
     // blocking would only hang the process on its way out.
@@ -75,20 +64,14 @@ WaitResult SemaphoreWait(SemaphoreHandle h, uint32_t timeoutMs) {
 }
 
 bool SemaphoreRelease(SemaphoreHandle h, int32_t count) {
-    auto s = Find(h);
+    auto s = Table().Find(h);
     if (!s || count < 1) return false;
     return ::ReleaseSemaphore(s->sem, count, nullptr) != 0;
 }
 
 bool SemaphoreClose(SemaphoreHandle h) {
-    std::shared_ptr<Semaphore> s;
-    {
-        std::lock_guard lock(g_tableMutex);
-        auto it = Table().find(h);
-        if (it == Table().end()) return false;
-        s = std::move(it->second);
-        Table().erase(it);
-    }
+    std::shared_ptr<Semaphore> s = Table().Take(h);
+    if (!s) return false;
     ::SetEvent(s->closed);
     return true;
 }

@@ -1,0 +1,37 @@
+// The host end of the virtual serial line as a serial device, the same on every system;
+// each system brings only the stream it runs over (a socket), through LineTransport.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/serial_device.h"
+
+namespace moldrin::platform {
+
+// A connected, non-blocking byte stream to the printer end. Implementations keep the
+// system's own error where the system keeps it (errno, the thread's last error), so
+// that a refused write reads the same as one on a real port.
+class LineTransport {
+public:
+    virtual ~LineTransport() = default;
+    // Non-blocking: how many bytes the stream took (possibly fewer than n), 0 when it
+    // has no room now, negative when it failed (the reason left as said above).
+    virtual long Send(const uint8_t* bytes, size_t n) = 0;
+    // Non-blocking: >0 bytes, 0 nothing now, <0 peer closed or failed.
+    virtual long Receive(uint8_t* buffer, size_t n) = 0;
+    enum : int { kReadable = 1, kWritable = 2 };
+    // Blocks until the stream is readable (a closed or failed stream counts), or, when
+    // kWritable is asked, can take more; or until ms pass. Answers the bits that came.
+    virtual int Wait(int events, uint32_t ms) = 0;
+    // Lets ms pass without looking at the stream.
+    virtual void Sleep(uint32_t ms) = 0;
+    // Leaves the system's "broken pipe" as the reason of the next refusal.
+    virtual void SetBrokenPipe() = 0;
+};
+
+// The serial device over an open transport; it waits (briefly) for the printer's
+// first modem status, so that the first modem read sees the real lines.
+std::unique_ptr<SerialDevice> OpenVirtualLineHost(std::unique_ptr<LineTransport> transport);
+
+}  // namespace moldrin::platform
