@@ -7,24 +7,11 @@
 
 #include "sim/fiscal_figures.h"
 #include "sim/printer_state.h"
+#include "sim/record_fields.h"
 
 namespace moldrin::sim {
 
 namespace {
-
-constexpr std::size_t kRecord = 128;
-
-// Writes text at a position, cut or blank-filled to width, never over the "}".
-void Put(std::string& r, std::size_t at, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width && at + i < kRecord - 1; ++i) r[at + i] = i < text.size() ? text[i] : ' ';
-}
-
-std::string Digits(uint64_t v, int width) {
-    char b[32];
-    std::snprintf(b, sizeof b, "%0*llu", width, static_cast<unsigned long long>(v));
-    std::string s = b;
-    return s.size() > static_cast<std::size_t>(width) ? s.substr(s.size() - static_cast<std::size_t>(width)) : s;
-}
 
 // A tax total as the printer lists it: the entry's 3-character key, 12 digits.
 std::string TaxTotal(const PrinterState& s, std::size_t i) {

@@ -4,12 +4,11 @@
 #include <string>
 
 #include "sim/printer_state.h"
+#include "sim/record_fields.h"
 
 namespace moldrin::sim {
 
 namespace {
-
-constexpr std::size_t kRecord = 128;
 
 std::string Blank(char sign, char letter, char type) {
     std::string r(kRecord, ' ');
@@ -22,18 +21,6 @@ std::string Blank(char sign, char letter, char type) {
     r[6] = type;
     r[kRecord - 1] = '}';
     return r;
-}
-
-// Writes text at a position, cut or blank-filled to width.
-void Put(std::string& r, std::size_t at, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width && at + i < kRecord - 1; ++i) r[at + i] = i < text.size() ? text[i] : ' ';
-}
-
-std::string Digits(uint64_t v, int width) {
-    char b[32];
-    std::snprintf(b, sizeof b, "%0*llu", width, static_cast<unsigned long long>(v));
-    std::string s = b;
-    return s.size() > static_cast<std::size_t>(width) ? s.substr(s.size() - width) : s;
 }
 
 void PutTaxes(std::string& r, const PrinterState& s, std::size_t first, std::size_t count, std::size_t at) {

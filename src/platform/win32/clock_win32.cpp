@@ -13,16 +13,7 @@ public:
     LocalTime Now() override {
         SYSTEMTIME st{};
         ::GetLocalTime(&st);
-        LocalTime lt;
-        lt.year = st.wYear;
-        lt.month = st.wMonth;
-        lt.day = st.wDay;
-        lt.hour = st.wHour;
-        lt.minute = st.wMinute;
-        lt.second = st.wSecond;
-        lt.millisecond = st.wMilliseconds;
-        lt.weekday = st.wDayOfWeek;
-        return lt;
+        return FromSystemTime(st);
     }
     void Sleep(uint32_t ms) override { ::Sleep(ms); }
 };

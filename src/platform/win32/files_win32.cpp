@@ -14,16 +14,7 @@ std::optional<LocalTime> ToLocal(const FILETIME& utc) {
     FILETIME local{};
     SYSTEMTIME st{};
     if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &st)) return std::nullopt;
-    LocalTime lt;
-    lt.year = st.wYear;
-    lt.month = st.wMonth;
-    lt.day = st.wDay;
-    lt.hour = st.wHour;
-    lt.minute = st.wMinute;
-    lt.second = st.wSecond;
-    lt.millisecond = st.wMilliseconds;
-    lt.weekday = st.wDayOfWeek;
-    return lt;
+    return FromSystemTime(st);
 }
 
 class Win32FileSystem final : public FileSystem {

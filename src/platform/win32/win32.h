@@ -15,3 +15,23 @@
 #undef CreateDirectory
 #undef MessageBox
 #undef GetModuleHandle
+
+#include "platform/clock.h"
+
+namespace moldrin::platform {
+
+// A system time as the library's local time.
+inline LocalTime FromSystemTime(const SYSTEMTIME& st) {
+    LocalTime lt;
+    lt.year = st.wYear;
+    lt.month = st.wMonth;
+    lt.day = st.wDay;
+    lt.hour = st.wHour;
+    lt.minute = st.wMinute;
+    lt.second = st.wSecond;
+    lt.millisecond = st.wMilliseconds;
+    lt.weekday = st.wDayOfWeek;
+    return lt;
+}
+
+}  // namespace moldrin::platform
