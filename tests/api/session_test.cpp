@@ -13,6 +13,7 @@
 #include "serial/port_table.h"
 #include "support/fake_clock.h"
 #include "support/fake_device.h"
+#include "support/fault_files.h"
 #include "support/library_state.h"
 #include "support/log_reader.h"
 #include "support/recording_operator.h"
@@ -29,6 +30,8 @@ protected:
     void SetUp() override {
         testing::ResetLibraryState();
         com1 = ports.Add(1);
+        // Weekly renewal must follow the fake clock's date, not the real creation time of the files.
+        files.SetCreationTime(std::nullopt);
     }
     void TearDown() override { testing::ResetLibraryState(); }
     std::vector<std::string> Log() { return testing::AllLogLines(root); }
@@ -38,6 +41,7 @@ protected:
     testing::FakeClock clock;
     testing::RecordingOperator op;
     testing::FakePorts ports;
+    testing::FaultFiles files;
     std::shared_ptr<testing::FakeDeviceState> com1;
 };
 
