@@ -27,9 +27,9 @@ long ElapsedMs(steady_clock::time_point since) {
 class VirtualLine : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        std::string spec = GetParam() == std::string("unix") ? "unix:" + root_.path() + "/line.sock" : "tcp:127.0.0.1:0";
+        std::string name = GetParam() == std::string("unix") ? "unix:" + root_.path() + "/line.sock" : "tcp:127.0.0.1:0";
         int err = -1;
-        printer_ = VirtualLinePrinterEnd::Open(spec, &err);
+        printer_ = VirtualLinePrinterEnd::Open(name, &err);
         ASSERT_TRUE(printer_) << "errno " << err;
         printer_->SendModem(vline::kPrinterCts | vline::kPrinterDsr);
         Connect();
