@@ -2,6 +2,7 @@
 // a real serial port is never touched.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -200,6 +201,32 @@ TEST(TtyPrinterEnd, CarriesDataOverATerminal) {
     start = steady_clock::now();
     EXPECT_EQ(printer->Poll(ev, 5000), 0);
     EXPECT_LT(ElapsedMs(start), 4000);
+}
+
+class CountingPrinter : public PrinterEndHandler {
+public:
+    void OnConnected(VirtualLinePrinterEnd& end) override {
+        ++connects;
+        end.SendData(reinterpret_cast<const uint8_t*>("hi"), 2);
+    }
+    std::atomic<int> connects{0};
+};
+
+TEST(TtyPrinterEnd, TheServeLoopAnnouncesTheTerminalOnce) {
+    testing::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    int err = -1;
+    auto printer = VirtualLinePrinterEnd::Open(pty.name(), &err);
+    ASSERT_TRUE(printer) << err;
+    CountingPrinter handler;
+    std::atomic<bool> stop{false};
+    std::thread server([&] { ServePrinterEnd(*printer, handler, stop, 10); });
+    EXPECT_EQ(pty.Receive(2), (std::vector<uint8_t>{'h', 'i'}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    printer->Wake();
+    server.join();
+    EXPECT_EQ(handler.connects.load(), 1);
 }
 
 }  // namespace
