@@ -13,7 +13,7 @@ struct Cp1252Text {
     std::size_t size = 0;
 };
 
-consteval int Cp1252FromCodePoint(uint32_t cp) {
+constexpr int Cp1252FromCodePoint(uint32_t cp) {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
     switch (cp) {
         case 0x20AC: return 0x80; case 0x201A: return 0x82; case 0x0192: return 0x83;

@@ -11,6 +11,9 @@ void* GetModuleHandle();
 // Directory of the running executable, with a trailing separator, host form.
 std::string ExecutableDirectory();
 
+// Full path of the running executable (the process's module file name), host form.
+std::string ExecutablePath();
+
 // Product name and product version from the library's version resource;
 // empty strings when absent. Each is at most 511 characters.
 void ReadVersion(std::string& name, std::string& version);

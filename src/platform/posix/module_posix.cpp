@@ -26,6 +26,13 @@ std::string ExecutableDirectory() {
     return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
+std::string ExecutablePath() {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return std::string();
+    return std::string(buf, static_cast<size_t>(n));
+}
+
 void ReadVersion(std::string& name, std::string& version) {
     name = MOLDRIN_PRODUCT_NAME;
     version = MOLDRIN_PRODUCT_VERSION;

@@ -1,0 +1,237 @@
+// The simulated printer's protocol: framing the host's bytes, choosing the
+// answer, applying the fault switches and timing the answer bytes. Status
+// record contents are status_records.cpp's; transports are the device's and the tool's.
+#include "sim/printer_model.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+
+namespace moldrin::sim {
+
+namespace {
+
+constexpr std::size_t kRecord = 128;
+constexpr std::size_t kFrameMax = 4096;
+constexpr char kEsc = 0x1B;
+
+int Code(const std::string& frame) {
+    if (frame.size() < 4) return -1;
+    char a = frame[2], b = frame[3];
+    if (a < '0' || a > '9' || b < '0' || b > '9') return -1;
+    return (a - '0') * 10 + (b - '0');
+}
+
+bool NeverContinued(const std::string& frame, int code) {
+    return (frame.size() > 2 && frame[2] == '+') || code == 27 || code == 28 || code == 29 || code == 46 ||
+           code == 49 || code == 59;
+}
+
+// What a byte looks like when read at the wrong speed: never "." nor "}".
+uint8_t Garble(uint8_t b) { return static_cast<uint8_t>((b ^ 0x5A) | 0x80); }
+
+}  // namespace
+
+PrinterModel::PrinterModel(uint32_t speed) : speed_(speed) {}
+
+void PrinterModel::SetSpeed(uint32_t bitsPerSecond) {
+    std::lock_guard lock(m_);
+    speed_ = bitsPerSecond;
+}
+uint32_t PrinterModel::Speed() const {
+    std::lock_guard lock(m_);
+    return speed_;
+}
+void PrinterModel::SetFaults(const Faults& faults) {
+    {
+        std::lock_guard lock(m_);
+        faults_ = faults;
+    }
+    news_.notify_all();
+}
+Faults PrinterModel::GetFaults() const {
+    std::lock_guard lock(m_);
+    return faults_;
+}
+void PrinterModel::SetResponder(Responder responder) {
+    std::lock_guard lock(m_);
+    responder_ = std::move(responder);
+}
+PrinterState PrinterModel::State() const {
+    std::lock_guard lock(m_);
+    return state_;
+}
+
+void PrinterModel::HostSettings(uint32_t bitsPerSecond) {
+    std::lock_guard lock(m_);
+    hostSpeed_ = bitsPerSecond;
+}
+void PrinterModel::HostLines(bool dtr, bool rts) {
+    std::lock_guard lock(m_);
+    dtr_ = dtr;
+    rts_ = rts;
+}
+bool PrinterModel::HostDtr() const {
+    std::lock_guard lock(m_);
+    return dtr_;
+}
+bool PrinterModel::HostRts() const {
+    std::lock_guard lock(m_);
+    return rts_;
+}
+uint32_t PrinterModel::HostSpeed() const {
+    std::lock_guard lock(m_);
+    return hostSpeed_;
+}
+
+std::string PrinterModel::Records(std::string_view content, bool closeFull) {
+    std::string out;
+    const std::size_t chunk = kRecord - 2;
+    std::size_t at = 0;
+    do {
+        std::size_t n = std::min(chunk, content.size() - at);
+        out += '.';
+        out.append(content.substr(at, n));
+        out += '}';
+        at += n;
+        if (at >= content.size() && n == chunk && closeFull) out += ".}";
+    } while (at < content.size());
+    return out;
+}
+
+std::string PrinterModel::AnswerFor(const std::string& frame) {
+    if (responder_) {
+        if (auto own = responder_(frame)) return *own;
+    }
+    const int code = Code(frame);
+    const char type = frame.size() > 5 ? frame[4] : '}';
+    switch (code) {
+        case 23: return Status23Record(state_);
+        case 27: return Status27Record(state_, type);
+        case 28: return type == '}' ? Status28Record(state_) : Status28TypedRecord(state_, type);
+        case 29: return Status29Record(state_, type);
+        default: break;
+    }
+    if (code >= 0) state_.lastCommand = static_cast<unsigned>(code);
+    auto it = state_.answers.find(code);
+    if (it != state_.answers.end()) return Records(it->second, !NeverContinued(frame, code));
+    char ack[16];
+    std::snprintf(ack, sizeof ack, ".+00%02d}", code < 0 ? 0 : code);
+    return ack;
+}
+
+void PrinterModel::Queue(const std::string& answer, uint32_t nowTick) {
+    const Faults& f = faults_;
+    std::string bytes = f.strayBefore + (f.overlongRecord ? "." + std::string(kRecord - 1, 'X') : answer);
+    if (hostSpeed_ != 0 && hostSpeed_ != speed_) {
+        for (auto& c : bytes) c = static_cast<char>(Garble(static_cast<uint8_t>(c)));
+    }
+    uint32_t due = nowTick + f.answerDelayMs;
+    if (f.loseByte) out_.push_back({0, due, 0, true});
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (f.pauseMs && i == f.pauseAfterBytes) due += f.pauseMs;
+        if (i > 0) due += f.byteGapMs;
+        uint32_t errors = (f.overrun && i == 0) ? platform::kErrOverrun : 0;
+        out_.push_back({static_cast<uint8_t>(bytes[i]), due, errors, false});
+    }
+}
+
+void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTick) {
+    bool queued = false;
+    {
+        std::lock_guard lock(m_);
+        for (std::size_t i = 0; i < n; ++i) {
+            const char c = static_cast<char>(bytes[i]);
+            if (c == kEsc) {
+                frame_.assign(1, c);
+                inFrame_ = true;
+                continue;
+            }
+            if (!inFrame_) continue;  // hand-shake bytes and noise between frames
+            if (frame_.size() < kFrameMax) frame_ += c;
+            if (c != '}') continue;
+            inFrame_ = false;
+            frames_.push_back(frame_);
+            if (faults_.silent) continue;
+            Queue(AnswerFor(frame_), nowTick);
+            queued = true;
+            if (faults_.frames > 0 && --faults_.frames == 0) {
+                Faults cleared;
+                cleared.dsrLow = faults_.dsrLow;
+                cleared.ctsLow = faults_.ctsLow;
+                faults_ = cleared;
+            }
+        }
+    }
+    if (queued) news_.notify_all();
+}
+
+std::size_t PrinterModel::Ready(uint32_t nowTick) const {
+    std::lock_guard lock(m_);
+    std::size_t n = 0;
+    for (const Out& o : out_) {
+        if (!platform::TickReached(nowTick, o.due)) break;
+        ++n;
+    }
+    return n;
+}
+
+std::size_t PrinterModel::Take(uint8_t* out, std::size_t n, uint32_t nowTick, uint32_t* errors) {
+    std::lock_guard lock(m_);
+    std::size_t got = 0;
+    while (got < n && !out_.empty() && platform::TickReached(nowTick, out_.front().due)) {
+        Out o = out_.front();
+        out_.pop_front();
+        if (o.lost) break;
+        out[got++] = o.byte;
+        if (o.errors) {
+            if (errors) *errors |= o.errors;
+            break;
+        }
+    }
+    return got;
+}
+
+std::optional<uint32_t> PrinterModel::NextDue() const {
+    std::lock_guard lock(m_);
+    if (out_.empty()) return std::nullopt;
+    return out_.front().due;
+}
+
+void PrinterModel::DropOutput() {
+    std::lock_guard lock(m_);
+    out_.clear();
+}
+
+uint32_t PrinterModel::ModemBits() const {
+    std::lock_guard lock(m_);
+    return (faults_.ctsLow ? 0 : platform::kModemCts) | (faults_.dsrLow ? 0 : platform::kModemDsr);
+}
+
+void PrinterModel::WaitForNews(uint32_t ms, uint32_t nowTick) {
+    std::unique_lock lock(m_);
+    if (!out_.empty()) {
+        uint32_t due = out_.front().due;
+        if (platform::TickReached(nowTick, due)) return;
+        ms = std::min(ms, due - nowTick);
+    }
+    if (ms == 0) return;
+    const std::size_t before = out_.size();
+    const Faults faults = faults_;
+    news_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        return out_.size() != before || faults.dsrLow != faults_.dsrLow || faults.ctsLow != faults_.ctsLow;
+    });
+}
+
+std::vector<std::string> PrinterModel::Frames() const {
+    std::lock_guard lock(m_);
+    return frames_;
+}
+void PrinterModel::ClearFrames() {
+    std::lock_guard lock(m_);
+    frames_.clear();
+}
+
+}  // namespace moldrin::sim

@@ -1,0 +1,108 @@
+// The simulated printer, independent of any transport: it takes the host's
+// bytes, modem lines and line speed, answers each frame with reply records,
+// and holds its answer bytes until their time has come. Faults switch per test.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/printer_state.h"
+
+namespace moldrin::sim {
+
+struct Faults {
+    bool silent = false;             // takes frames, never answers
+    bool dsrLow = false;
+    bool ctsLow = false;
+    std::string strayBefore;         // bytes sent ahead of each answer
+    bool overlongRecord = false;     // the answer is 128 bytes with no "}"
+    bool overrun = false;            // the answer's first byte comes with an overrun error
+    bool loseByte = false;           // a byte is announced ahead of the answer but never delivered
+    uint32_t answerDelayMs = 0;      // the answer starts this long after the frame's "}"
+    uint32_t pauseAfterBytes = 0;    // with pauseMs: a pause inside the answer after so many bytes
+    uint32_t pauseMs = 0;
+    uint32_t byteGapMs = 0;          // each answer byte this long after the one before
+    int frames = -1;                 // answer faults hold for the next n frames only; -1 = for all
+};
+
+// A test's own answer to a frame: the raw bytes to send, or nothing for the
+// printer's usual answer.
+using Responder = std::function<std::optional<std::string>(std::string_view frame)>;
+
+class PrinterModel {
+public:
+    explicit PrinterModel(uint32_t speed = 9600);
+
+    // Configuration; safe to change from another thread while the host works.
+    void SetSpeed(uint32_t bitsPerSecond);
+    uint32_t Speed() const;
+    void SetFaults(const Faults& faults);
+    Faults GetFaults() const;
+    void SetResponder(Responder responder);
+    template <class F>
+    void EditState(F edit) {
+        std::lock_guard lock(m_);
+        edit(state_);
+    }
+    PrinterState State() const;
+
+    // The host side of the line.
+    void HostSettings(uint32_t bitsPerSecond);
+    void HostLines(bool dtr, bool rts);
+    void HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTick);
+
+    // The printer side: answer bytes whose time has come.
+    std::size_t Ready(uint32_t nowTick) const;
+    // Takes up to n ready bytes. Stops early at a lost byte (which is consumed
+    // without being delivered) and after a byte that carries line errors,
+    // whose bits go to *errors.
+    std::size_t Take(uint8_t* out, std::size_t n, uint32_t nowTick, uint32_t* errors);
+    // Tick at which the next held byte is due, if any is held.
+    std::optional<uint32_t> NextDue() const;
+    void DropOutput();
+    uint32_t ModemBits() const;  // platform::kModemCts | kModemDsr
+    // Blocks (real time) until a byte may be due or the state changed, at most ms.
+    void WaitForNews(uint32_t ms, uint32_t nowTick);
+
+    // What the printer saw, for tests and the tool.
+    std::vector<std::string> Frames() const;
+    void ClearFrames();
+    bool HostDtr() const;
+    bool HostRts() const;
+    uint32_t HostSpeed() const;
+
+    // Splits an answer text into records of at most 128 bytes; a last record of
+    // exactly 128 is followed by an empty one when closeFull says so.
+    static std::string Records(std::string_view content, bool closeFull);
+
+private:
+    struct Out {
+        uint8_t byte;
+        uint32_t due;
+        uint32_t errors;
+        bool lost;
+    };
+    std::string AnswerFor(const std::string& frame);
+    void Queue(const std::string& answer, uint32_t nowTick);
+
+    mutable std::mutex m_;
+    std::condition_variable news_;
+    uint32_t speed_;
+    uint32_t hostSpeed_ = 0;
+    bool dtr_ = false, rts_ = false;
+    Faults faults_;
+    Responder responder_;
+    PrinterState state_;
+    std::string frame_;
+    bool inFrame_ = false;
+    std::deque<Out> out_;
+    std::vector<std::string> frames_;
+};
+
+}  // namespace moldrin::sim

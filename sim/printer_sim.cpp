@@ -1,1 +1,0 @@
-// The printer simulator (being written).

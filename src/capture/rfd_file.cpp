@@ -1,0 +1,201 @@
+// Writing records to the day's RFD file: naming the file, stamping and checking
+// the line, the clock warning and the error boxes. Packing is rfd_codec's.
+#include "capture/rfd_file.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "capture/capture_state.h"
+#include "capture/rfd_codec.h"
+#include "log/file_helpers.h"
+#include "log/text.h"
+#include "platform/files.h"
+#include "platform/operator.h"
+
+namespace moldrin::capture {
+
+namespace {
+
+constexpr std::size_t kNameSize = 64;
+// A recorded text longer than this cannot make a line of 510 characters anyway.
+constexpr std::size_t kTextMax = 1600;
+
+void ErrorBox(const char* text, const char* caption) {
+    platform::GetOperator().MessageBox(text, caption, MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
+}
+
+void FileErrorBox(const char* what, const char* fileName) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s%s", what, fileName);
+    ErrorBox(text, "ERRO");
+}
+
+bool Known(const char* s) { return s[0] != 0; }
+
+void ClockCheck(const platform::LocalTime& now) {
+    const auto& fiscal = g_capture.fiscalDate;
+    const auto& clock = g_capture.printerClock;
+    char today[16];
+    std::snprintf(today, sizeof today, "%02d%02d%02d", now.day, now.month, now.year - 2000);
+    if (!Known(fiscal.data()) || CompareDdmmyy(fiscal.data(), today) == 0) return;
+    if (!Known(clock.data()) || CompareDdmmyy(clock.data(), today) == 0) return;
+    if (clock[6] == '0' && clock[7] == '0') return;
+    if (now.hour == 0 || g_capture.clockMessageShown) return;
+
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  CP1252("relógio PC  = %2d/%02d/%04d    %02d:%02d:%02d\r\n"
+                         "relógio ECF = %2.2s/%2.2s/20%2.2s    %2.2s:%2.2s:00\r\n"
+                         "ECF data fiscal  =  %2.2s/%2.2s/20%2.2s\r\n"),
+                  now.day, now.month, now.year, now.hour, now.minute, now.second, clock.data(),
+                  clock.data() + 2, clock.data() + 4, clock.data() + 6, clock.data() + 8, fiscal.data(),
+                  fiscal.data() + 2, fiscal.data() + 4);
+    ErrorBox(text, "ERRO RELOGIO DO COMPUTADOR ???");
+    g_capture.clockMessageShown = true;
+}
+
+}  // namespace
+
+const char* MonthName(int month) {
+    static const char* const kNames[12] = {
+        "Janeiro", "Fevereiro", CP1252("Março"), "Abril",    "Maio",     "Junho",
+        "Julho",   "Agosto",    "Setembro",      "Outubro",  "Novembro", "Dezembro"};
+    return month >= 1 && month <= 12 ? kNames[month - 1] : nullptr;
+}
+
+bool RfdFileName(char* out, std::size_t size, int day, int month, int year) {
+    const char* name = MonthName(month);
+    if (!out || !name) return false;
+    const int n = std::snprintf(out, size, "c:\\TALMA\\RFD\\RFD-%02d-%s-%04d.bin", day, name, year);
+    return n > 0 && static_cast<std::size_t>(n) < size;
+}
+
+bool RfdCurrentFileName(char* out, std::size_t size, const platform::LocalTime& now) {
+    const char* fiscal = g_capture.fiscalDate.data();
+    int day = now.day, month = now.month;
+    if (Known(fiscal)) {
+        const int fiscalDay = log::ParseNumber(fiscal, 2);
+        const int fiscalMonth = log::ParseNumber(fiscal + 2, 2);
+        // A fiscal month without a name cannot name a file; the computer's date does.
+        if (fiscalDay != 0 && fiscalDay != now.day && MonthName(fiscalMonth)) {
+            day = fiscalDay;
+            month = fiscalMonth;
+        }
+    }
+    return RfdFileName(out, size, day, month, now.year);
+}
+
+int CompareDdmmyy(const char* a, const char* b) {
+    static constexpr int kOrder[6] = {4, 5, 2, 3, 0, 1};
+    for (int i : kOrder) {
+        const auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return 0;
+}
+
+void MakeDirectoryPath(const char* path) {
+    if (!path) return;
+    constexpr std::size_t kLookMax = 260, kComponentMax = 128;
+    char prefix[kLookMax + 2];
+    std::size_t componentLength = 0;
+    std::size_t i = 0;
+    for (; i < kLookMax && path[i]; ++i) {
+        const char c = path[i];
+        if (c == '\\' || c == '/') {
+            // The drive's root is asked for too: where drives are directories
+            // under a root of their own, it may not exist yet.
+            if (componentLength > 0 || (i > 0 && path[i - 1] == ':')) {
+                prefix[i] = c;
+                prefix[i + 1] = 0;
+                platform::Files().CreateDirectory(prefix);
+            }
+            componentLength = 0;
+        } else if (++componentLength > kComponentMax) {
+            return;
+        }
+        prefix[i] = c;
+    }
+    if (componentLength > 0 && (i == 0 || path[i - 1] != ':')) {
+        prefix[i] = 0;
+        platform::Files().CreateDirectory(prefix);
+    }
+}
+
+namespace {
+
+// Length of the part of `text` that the check value covers.
+std::size_t CheckedLength(const char* text) {
+    std::size_t n = 0;
+    for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p >= 0x20 || *p == 0x1B; ++p) ++n;
+    return n;
+}
+
+// Writes the record of the recorded text `first` followed by `second`.
+int WriteRecord(const char* first, const char* second) {
+    const platform::LocalTime now = platform::Now();
+    ClockCheck(now);
+
+    char fileName[kNameSize];
+    if (!RfdCurrentFileName(fileName, sizeof fileName, now)) return -1;
+
+    log::FileHandle h = log::FileOpenAppend(fileName);
+    if (h == log::kInvalidFile) {
+        MakeDirectoryPath(kRfdDirectory);
+        h = log::FileRecreate(fileName);
+        if (h == log::kInvalidFile) {
+            FileErrorBox("ERRO ao abrir RFD: ", fileName);
+            return -1;
+        }
+    }
+
+    // The check value covers the recorded text, seeded from the stamp it carries.
+    const uint32_t seed = static_cast<uint32_t>(now.millisecond) * static_cast<uint32_t>(now.minute) *
+                          static_cast<uint32_t>(now.second) * static_cast<uint32_t>(now.day);
+    uint16_t check = RfdLineChecksum(first, seed);
+    if (CheckedLength(first) == std::strlen(first))
+        check = static_cast<uint16_t>(check + RfdLineChecksum(second, seed));
+    std::array<char, kTextMax + 64> line{};
+    const int length = std::snprintf(line.data(), line.size(), "%02d/%02d/%04d %02d:%02d:%02d.%03d <%04X> = %s%s\r\n",
+                                     now.day, now.month, now.year, now.hour, now.minute, now.second,
+                                     now.millisecond, check, first, second);
+    std::array<char, kRfdRecordBuffer> record{};
+    // An over-long text is refused by the encoder, never stored cut.
+    const int stored = length > 0 && static_cast<std::size_t>(length) < line.size()
+                           ? RfdEncodeRecord(record, line.data())
+                           : 0;
+    if (stored <= 0 || log::FileWrite(h, record.data(), static_cast<uint32_t>(stored)) !=
+                           static_cast<uint32_t>(stored)) {
+        FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
+        log::FileClose(h);
+        return -1;
+    }
+    // The record counts as written only once it has reached the disk.
+    if (!platform::Files().Flush(h)) {
+        FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
+        log::FileClose(h);
+        return -1;
+    }
+    if (log::FileClose(h) != 0) {
+        FileErrorBox("ERRO no Fechamento do Arquivo RFD: ", fileName);
+        return -1;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int RfdWriteLine(const char* text) {
+    if (!text) return -1;
+    return WriteRecord(text, "");
+}
+
+int RfdRecordQuery(char* query, char* reply) {
+    if (!query || !query[0]) return 0;
+    query[std::strlen(query) - 1] = '|';
+    if (reply && strnlen(reply, 129) > 128) reply[128] = 0;
+    return WriteRecord(query, reply ? reply : "");
+}
+
+}  // namespace moldrin::capture

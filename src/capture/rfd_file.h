@@ -1,0 +1,39 @@
+// The day's RFD capture file: its name and directory, writing one record,
+// recording a status query with its reply, and the computer-clock warning.
+// The stored form is rfd_codec's; reading records back is rfd_reader's.
+#pragma once
+#include <cstddef>
+
+#include "platform/clock.h"
+
+namespace moldrin::capture {
+
+inline constexpr const char kRfdDirectory[] = "c:\\TALMA\\RFD";
+
+// Month name of month 1 to 12 (Windows-1252), nullptr outside.
+const char* MonthName(int month);
+
+// Full name of the RFD file for a day: "c:\TALMA\RFD\RFD-05-Março-2008.bin".
+// False when the month has no name or the buffer is too small.
+bool RfdFileName(char* out, std::size_t size, int day, int month, int year);
+
+// The file that a record written at `now` goes to, from the fiscal date when it
+// names another day of the month.
+bool RfdCurrentFileName(char* out, std::size_t size, const platform::LocalTime& now);
+
+// Appends one record for the NUL-terminated text; 1 when it is on disk, -1 on
+// failure (the operator has been told).
+int RfdWriteLine(const char* text);
+
+// Records a status query with its reply as one line. The query's closing "}"
+// becomes "|" in the caller's buffer, and the reply (at least 129 bytes) is
+// cut at 128 characters. 0 for an empty query, else RfdWriteLine's result.
+int RfdRecordQuery(char* query, char* reply);
+
+// Compares two DDMMYY dates: 0 equal, -1 when a is earlier, 1 when later.
+int CompareDdmmyy(const char* a, const char* b);
+
+// Creates every directory along a Windows path, ignoring those that exist.
+void MakeDirectoryPath(const char* path);
+
+}  // namespace moldrin::capture

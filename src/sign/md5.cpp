@@ -1,0 +1,172 @@
+// MD5 per RFC 1321: the compression function and the padding of the last block.
+// Callers decide what is digested and how the 16 bytes are shown.
+#include "sign/md5.h"
+
+#include <cstring>
+
+namespace moldrin::sign {
+
+namespace {
+
+inline uint32_t Rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
+
+inline uint32_t Load32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The four rounds; F and G are written in their cheaper equivalent forms.
+#define MD5_STEP(f, a, b, c, d, x, t, s) \
+    a += f(b, c, d) + (x) + (t);         \
+    a = Rotl(a, s) + b;
+#define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+#define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
+
+void Compress(uint32_t st[4], const uint8_t* p, size_t blocks) {
+    uint32_t a = st[0], b = st[1], c = st[2], d = st[3];
+    for (; blocks > 0; --blocks, p += 64) {
+        uint32_t x[16];
+        for (int i = 0; i < 16; ++i) x[i] = Load32(p + 4 * i);
+        const uint32_t aa = a, bb = b, cc = c, dd = d;
+
+        MD5_STEP(MD5_F, a, b, c, d, x[0], 0xd76aa478, 7)
+        MD5_STEP(MD5_F, d, a, b, c, x[1], 0xe8c7b756, 12)
+        MD5_STEP(MD5_F, c, d, a, b, x[2], 0x242070db, 17)
+        MD5_STEP(MD5_F, b, c, d, a, x[3], 0xc1bdceee, 22)
+        MD5_STEP(MD5_F, a, b, c, d, x[4], 0xf57c0faf, 7)
+        MD5_STEP(MD5_F, d, a, b, c, x[5], 0x4787c62a, 12)
+        MD5_STEP(MD5_F, c, d, a, b, x[6], 0xa8304613, 17)
+        MD5_STEP(MD5_F, b, c, d, a, x[7], 0xfd469501, 22)
+        MD5_STEP(MD5_F, a, b, c, d, x[8], 0x698098d8, 7)
+        MD5_STEP(MD5_F, d, a, b, c, x[9], 0x8b44f7af, 12)
+        MD5_STEP(MD5_F, c, d, a, b, x[10], 0xffff5bb1, 17)
+        MD5_STEP(MD5_F, b, c, d, a, x[11], 0x895cd7be, 22)
+        MD5_STEP(MD5_F, a, b, c, d, x[12], 0x6b901122, 7)
+        MD5_STEP(MD5_F, d, a, b, c, x[13], 0xfd987193, 12)
+        MD5_STEP(MD5_F, c, d, a, b, x[14], 0xa679438e, 17)
+        MD5_STEP(MD5_F, b, c, d, a, x[15], 0x49b40821, 22)
+
+        MD5_STEP(MD5_G, a, b, c, d, x[1], 0xf61e2562, 5)
+        MD5_STEP(MD5_G, d, a, b, c, x[6], 0xc040b340, 9)
+        MD5_STEP(MD5_G, c, d, a, b, x[11], 0x265e5a51, 14)
+        MD5_STEP(MD5_G, b, c, d, a, x[0], 0xe9b6c7aa, 20)
+        MD5_STEP(MD5_G, a, b, c, d, x[5], 0xd62f105d, 5)
+        MD5_STEP(MD5_G, d, a, b, c, x[10], 0x02441453, 9)
+        MD5_STEP(MD5_G, c, d, a, b, x[15], 0xd8a1e681, 14)
+        MD5_STEP(MD5_G, b, c, d, a, x[4], 0xe7d3fbc8, 20)
+        MD5_STEP(MD5_G, a, b, c, d, x[9], 0x21e1cde6, 5)
+        MD5_STEP(MD5_G, d, a, b, c, x[14], 0xc33707d6, 9)
+        MD5_STEP(MD5_G, c, d, a, b, x[3], 0xf4d50d87, 14)
+        MD5_STEP(MD5_G, b, c, d, a, x[8], 0x455a14ed, 20)
+        MD5_STEP(MD5_G, a, b, c, d, x[13], 0xa9e3e905, 5)
+        MD5_STEP(MD5_G, d, a, b, c, x[2], 0xfcefa3f8, 9)
+        MD5_STEP(MD5_G, c, d, a, b, x[7], 0x676f02d9, 14)
+        MD5_STEP(MD5_G, b, c, d, a, x[12], 0x8d2a4c8a, 20)
+
+        MD5_STEP(MD5_H, a, b, c, d, x[5], 0xfffa3942, 4)
+        MD5_STEP(MD5_H, d, a, b, c, x[8], 0x8771f681, 11)
+        MD5_STEP(MD5_H, c, d, a, b, x[11], 0x6d9d6122, 16)
+        MD5_STEP(MD5_H, b, c, d, a, x[14], 0xfde5380c, 23)
+        MD5_STEP(MD5_H, a, b, c, d, x[1], 0xa4beea44, 4)
+        MD5_STEP(MD5_H, d, a, b, c, x[4], 0x4bdecfa9, 11)
+        MD5_STEP(MD5_H, c, d, a, b, x[7], 0xf6bb4b60, 16)
+        MD5_STEP(MD5_H, b, c, d, a, x[10], 0xbebfbc70, 23)
+        MD5_STEP(MD5_H, a, b, c, d, x[13], 0x289b7ec6, 4)
+        MD5_STEP(MD5_H, d, a, b, c, x[0], 0xeaa127fa, 11)
+        MD5_STEP(MD5_H, c, d, a, b, x[3], 0xd4ef3085, 16)
+        MD5_STEP(MD5_H, b, c, d, a, x[6], 0x04881d05, 23)
+        MD5_STEP(MD5_H, a, b, c, d, x[9], 0xd9d4d039, 4)
+        MD5_STEP(MD5_H, d, a, b, c, x[12], 0xe6db99e5, 11)
+        MD5_STEP(MD5_H, c, d, a, b, x[15], 0x1fa27cf8, 16)
+        MD5_STEP(MD5_H, b, c, d, a, x[2], 0xc4ac5665, 23)
+
+        MD5_STEP(MD5_I, a, b, c, d, x[0], 0xf4292244, 6)
+        MD5_STEP(MD5_I, d, a, b, c, x[7], 0x432aff97, 10)
+        MD5_STEP(MD5_I, c, d, a, b, x[14], 0xab9423a7, 15)
+        MD5_STEP(MD5_I, b, c, d, a, x[5], 0xfc93a039, 21)
+        MD5_STEP(MD5_I, a, b, c, d, x[12], 0x655b59c3, 6)
+        MD5_STEP(MD5_I, d, a, b, c, x[3], 0x8f0ccc92, 10)
+        MD5_STEP(MD5_I, c, d, a, b, x[10], 0xffeff47d, 15)
+        MD5_STEP(MD5_I, b, c, d, a, x[1], 0x85845dd1, 21)
+        MD5_STEP(MD5_I, a, b, c, d, x[8], 0x6fa87e4f, 6)
+        MD5_STEP(MD5_I, d, a, b, c, x[15], 0xfe2ce6e0, 10)
+        MD5_STEP(MD5_I, c, d, a, b, x[6], 0xa3014314, 15)
+        MD5_STEP(MD5_I, b, c, d, a, x[13], 0x4e0811a1, 21)
+        MD5_STEP(MD5_I, a, b, c, d, x[4], 0xf7537e82, 6)
+        MD5_STEP(MD5_I, d, a, b, c, x[11], 0xbd3af235, 10)
+        MD5_STEP(MD5_I, c, d, a, b, x[2], 0x2ad7d2bb, 15)
+        MD5_STEP(MD5_I, b, c, d, a, x[9], 0xeb86d391, 21)
+
+        a += aa;
+        b += bb;
+        c += cc;
+        d += dd;
+    }
+    st[0] = a;
+    st[1] = b;
+    st[2] = c;
+    st[3] = d;
+}
+
+#undef MD5_STEP
+#undef MD5_F
+#undef MD5_G
+#undef MD5_H
+#undef MD5_I
+
+}  // namespace
+
+void Md5Start(Md5Context& ctx) {
+    ctx.count[0] = ctx.count[1] = 0;
+    ctx.state[0] = 0x67452301;
+    ctx.state[1] = 0xefcdab89;
+    ctx.state[2] = 0x98badcfe;
+    ctx.state[3] = 0x10325476;
+    std::memset(ctx.block, 0, sizeof ctx.block);
+}
+
+void Md5Update(Md5Context& ctx, const void* bytes, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(bytes);
+    size_t used = ctx.count[0] & 63u;
+    uint64_t total = ((static_cast<uint64_t>(ctx.count[1]) << 32) | ctx.count[0]) + n;
+    ctx.count[0] = static_cast<uint32_t>(total);
+    ctx.count[1] = static_cast<uint32_t>(total >> 32);
+    if (used) {
+        size_t take = 64 - used;
+        if (n < take) {
+            std::memcpy(ctx.block + used, p, n);
+            return;
+        }
+        std::memcpy(ctx.block + used, p, take);
+        Compress(ctx.state, ctx.block, 1);
+        p += take;
+        n -= take;
+    }
+    if (n >= 64) {
+        Compress(ctx.state, p, n / 64);
+        p += n & ~size_t{63};
+        n &= 63;
+    }
+    if (n) std::memcpy(ctx.block, p, n);
+}
+
+void Md5Finish(Md5Context& ctx, uint8_t digest[16]) {
+    const uint64_t bits = ((static_cast<uint64_t>(ctx.count[1]) << 32) | ctx.count[0]) << 3;
+    size_t used = ctx.count[0] & 63u;
+    ctx.block[used++] = 0x80;
+    if (used > 56) {
+        std::memset(ctx.block + used, 0, 64 - used);
+        Compress(ctx.state, ctx.block, 1);
+        used = 0;
+    }
+    std::memset(ctx.block + used, 0, 56 - used);
+    for (int i = 0; i < 8; ++i) ctx.block[56 + i] = static_cast<uint8_t>(bits >> (8 * i));
+    Compress(ctx.state, ctx.block, 1);
+    for (int i = 0; i < 4; ++i)
+        for (int k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<uint8_t>(ctx.state[i] >> (8 * k));
+    std::memset(&ctx, 0, sizeof ctx);
+}
+
+}  // namespace moldrin::sign
