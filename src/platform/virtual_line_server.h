@@ -45,7 +45,7 @@ public:
     // any other name is a tty wired to the host through a null-modem cable: our
     // RTS is the host's CTS, our DTR its DSR, and the host's RTS/DTR arrive as our
     // CTS/DSR. Null on failure, with the system's error in *systemError.
-    static std::unique_ptr<VirtualLinePrinterEnd> Open(const std::string& endpoint, int* systemError);
+    static std::unique_ptr<VirtualLinePrinterEnd> Open(const std::string& name, int* systemError);
     virtual ~VirtualLinePrinterEnd() = default;
 
     // The name a host opens to reach this end ("unix:PATH", "tcp:HOST:PORT" with

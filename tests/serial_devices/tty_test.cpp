@@ -2,8 +2,10 @@
 // a real serial port is never touched.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <thread>
 
@@ -129,8 +131,11 @@ TEST_F(Tty, MovesEveryByteUnchangedBothWays) {
 
 TEST_F(Tty, WaitBlocksUntilInputOrTheTimeIsUp) {
     auto start = steady_clock::now();
-    dev_->Wait(80);
-    EXPECT_GE(ElapsedMs(start), 70);
+    long cpu = static_cast<long>(std::clock() * 1000.0 / CLOCKS_PER_SEC);
+    dev_->Wait(300);
+    EXPECT_GE(ElapsedMs(start), 290);
+    // A line without modem lines to watch blocks in poll() the whole time.
+    EXPECT_LT(static_cast<long>(std::clock() * 1000.0 / CLOCKS_PER_SEC) - cpu, 100);
 
     std::thread later([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -196,6 +201,32 @@ TEST(TtyPrinterEnd, CarriesDataOverATerminal) {
     start = steady_clock::now();
     EXPECT_EQ(printer->Poll(ev, 5000), 0);
     EXPECT_LT(ElapsedMs(start), 4000);
+}
+
+class CountingPrinter : public PrinterEndHandler {
+public:
+    void OnConnected(VirtualLinePrinterEnd& end) override {
+        ++connects;
+        end.SendData(reinterpret_cast<const uint8_t*>("hi"), 2);
+    }
+    std::atomic<int> connects{0};
+};
+
+TEST(TtyPrinterEnd, TheServeLoopAnnouncesTheTerminalOnce) {
+    testing::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    int err = -1;
+    auto printer = VirtualLinePrinterEnd::Open(pty.name(), &err);
+    ASSERT_TRUE(printer) << err;
+    CountingPrinter handler;
+    std::atomic<bool> stop{false};
+    std::thread server([&] { ServePrinterEnd(*printer, handler, stop, 10); });
+    EXPECT_EQ(pty.Receive(2), (std::vector<uint8_t>{'h', 'i'}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    printer->Wake();
+    server.join();
+    EXPECT_EQ(handler.connects.load(), 1);
 }
 
 }  // namespace

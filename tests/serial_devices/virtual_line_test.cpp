@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <numeric>
 #include <thread>
@@ -23,13 +24,16 @@ long ElapsedMs(steady_clock::time_point since) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - since).count());
 }
 
+// Processor time of the whole test process: a wait that spins shows here.
+long CpuMs() { return static_cast<long>(std::clock() * 1000.0 / CLOCKS_PER_SEC); }
+
 // A printer end and a host device connected to it.
 class VirtualLine : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        std::string endpoint = GetParam() == std::string("unix") ? "unix:" + root_.path() + "/line.sock" : "tcp:127.0.0.1:0";
+        std::string name = GetParam() == std::string("unix") ? "unix:" + root_.path() + "/line.sock" : "tcp:127.0.0.1:0";
         int err = -1;
-        printer_ = VirtualLinePrinterEnd::Open(endpoint, &err);
+        printer_ = VirtualLinePrinterEnd::Open(name, &err);
         ASSERT_TRUE(printer_) << "errno " << err;
         printer_->SendModem(vline::kPrinterCts | vline::kPrinterDsr);
         Connect();
@@ -207,14 +211,18 @@ TEST_P(VirtualLine, APeerThatLeftReadsAsLinesOffAndRefusesWrites) {
 
     // A dead line does not make a waiter spin: the wait takes its time.
     auto start = steady_clock::now();
-    host_->Wait(60);
-    EXPECT_GE(ElapsedMs(start), 50);
+    long cpu = CpuMs();
+    host_->Wait(300);
+    EXPECT_GE(ElapsedMs(start), 290);
+    EXPECT_LT(CpuMs() - cpu, 100);
 }
 
 TEST_P(VirtualLine, WaitBlocksUntilSomethingArrivesOrTheTimeIsUp) {
     auto start = steady_clock::now();
-    host_->Wait(80);
-    EXPECT_GE(ElapsedMs(start), 70);
+    long cpu = CpuMs();
+    host_->Wait(300);
+    EXPECT_GE(ElapsedMs(start), 290);
+    EXPECT_LT(CpuMs() - cpu, 100);  // blocked, not spinning
 
     std::thread later([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

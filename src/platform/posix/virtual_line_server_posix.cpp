@@ -420,15 +420,15 @@ private:
 
 }  // namespace
 
-std::unique_ptr<VirtualLinePrinterEnd> VirtualLinePrinterEnd::Open(const std::string& endpoint, int* systemError) {
+std::unique_ptr<VirtualLinePrinterEnd> VirtualLinePrinterEnd::Open(const std::string& name, int* systemError) {
     if (systemError) *systemError = 0;
-    if (!posix::IsSocketName(endpoint)) {
-        auto device = OpenSerialByName(endpoint, systemError);
+    if (!posix::IsSocketName(name)) {
+        auto device = OpenSerialByName(name, systemError);
         if (!device) return nullptr;
-        return std::make_unique<TtyPrinterEnd>(std::move(device), endpoint);
+        return std::make_unique<TtyPrinterEnd>(std::move(device), name);
     }
     posix::Endpoint ep;
-    if (!posix::ParseEndpoint(endpoint, ep, systemError)) return nullptr;
+    if (!posix::ParseEndpoint(name, ep, systemError)) return nullptr;
     std::string address;
     Fd listener = posix::ListenStream(ep, &address, systemError);
     if (!listener.valid()) return nullptr;
