@@ -68,13 +68,11 @@ const char* SignResultText(uint16_t code) {
     }
 }
 
-uint16_t VerifyFileWithKey(const char* path, const char* keyPath) {
-    WipedImage held;
-    KeyImage& image = held.image;
-    if (LoadKeyFile(keyPath, image) != 0) return kSignNoKey;
-    RsaKey key;
-    const bool unpacked = UnpackKey(image, key) == 0;
+namespace {
 
+// Checks the EAD line of a file against a key already loaded (and unpacked, when
+// `unpacked`); signing asks this first, so the key file is read only once.
+uint16_t VerifyWithLoadedKey(const char* path, const KeyImage& image, RsaKey& key, bool unpacked) {
     log::FileHandle h = log::FileOpenMode(path, 0);
     if (h == log::kInvalidFile) return kSignFileError;
     const int32_t size = log::FileSeek(h, 0, 2);
@@ -104,6 +102,17 @@ uint16_t VerifyFileWithKey(const char* path, const char* keyPath) {
     return RsaVerify(key, text, signature, kSignatureSize) == 0 ? kSignOk : kSignBadSignature;
 }
 
+}  // namespace
+
+uint16_t VerifyFileWithKey(const char* path, const char* keyPath) {
+    WipedImage held;
+    KeyImage& image = held.image;
+    if (LoadKeyFile(keyPath, image) != 0) return kSignNoKey;
+    RsaKey key;
+    const bool unpacked = UnpackKey(image, key) == 0;
+    return VerifyWithLoadedKey(path, image, key, unpacked);
+}
+
 uint16_t SignFileWithKey(const char* path, const char* keyPath) {
     WipedImage held;
     KeyImage& image = held.image;
@@ -111,7 +120,7 @@ uint16_t SignFileWithKey(const char* path, const char* keyPath) {
     RsaKey key;
     const bool unpacked = UnpackKey(image, key) == 0;
 
-    uint16_t verdict = VerifyFileWithKey(path, keyPath);
+    uint16_t verdict = VerifyWithLoadedKey(path, image, key, unpacked);
     if (verdict != kSignNotSigned) return verdict;
     if (!unpacked || CheckKeyPair(image) != 0) return kSignBadKey;
     if (!EndsWithLineFeedOrIsEmpty(path)) return kSignFileError;
