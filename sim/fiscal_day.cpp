@@ -106,6 +106,15 @@ std::optional<SaleItem> TaxOf(const PrinterState& s, std::string_view code) {
     return std::nullopt;
 }
 
+// a × b / c for amounts whose product may not fit 64 bits.
+uint64_t MulDiv(uint64_t a, uint64_t b, uint64_t c) {
+#ifdef __SIZEOF_INT128__
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b / c);
+#else
+    return static_cast<uint64_t>(static_cast<long double>(a) * static_cast<long double>(b) / static_cast<long double>(c));
+#endif
+}
+
 // A subtotal discount or increase is spread over the live items in proportion
 // to their value; what the division leaves goes to the last of them.
 void Spread(PrinterState& s, uint64_t amount, bool increase) {
@@ -116,7 +125,7 @@ void Spread(PrinterState& s, uint64_t amount, bool increase) {
     std::vector<uint64_t> shares(d.items.size(), 0);
     for (std::size_t i = 0; i < d.items.size(); ++i) {
         if (d.items[i].cancelled || d.items[i].Net() == 0) continue;
-        shares[i] = static_cast<uint64_t>(static_cast<unsigned __int128>(amount) * d.items[i].Net() / base);
+        shares[i] = std::min(MulDiv(amount, d.items[i].Net(), base), amount - given);
         given += shares[i];
         last = &d.items[i];
     }

@@ -29,10 +29,12 @@ extern "C" void StopOnSignal(int) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: moldrin sim (--listen unix:PATH | --listen tcp:HOST:PORT | --device /dev/ttyX)\n"
-                 "                   [--speed BITS] [--model LETTER] [--fault NAME]... [--delay MS] [--trace]\n"
-                 "       moldrin sim --scenario FILE [--model LETTER]\n"
+                 "                   [--speed BITS] [--model LETTER] [--extended] [--fault NAME]... [--delay MS]\n"
+                 "                   [--trace]\n"
+                 "       moldrin sim --scenario FILE [--model LETTER] [--extended]\n"
                  "  --speed   the one line speed the printer listens at (default 9600)\n"
                  "  --model   model letter of status 27 1 (default B)\n"
+                 "  --extended  a model with the extended status (typed status 28, status G digit)\n"
                  "  --fault   silent, dsr-low, cts-low, stray, overlong, overrun, lost\n"
                  "  --delay   every answer starts this many milliseconds late\n"
                  "  --trace   print each frame and answer on standard error\n"
@@ -73,6 +75,7 @@ int Run(int argc, char** argv) {
     bool trace = false;
     uint32_t speed = 9600;
     char model = 'B';
+    bool extended = false;
     sim::Faults faults;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -91,6 +94,8 @@ int Run(int argc, char** argv) {
             if (!SetFault(faults, v)) return Usage();
         } else if (a == "--delay" && (v = value())) {
             faults.answerDelayMs = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+        } else if (a == "--extended") {
+            extended = true;
         } else if (a == "--scenario" && (v = value())) {
             scenario = v;
         } else if (a == "--trace") {
@@ -112,6 +117,10 @@ int Run(int argc, char** argv) {
     std::snprintf(clock, sizeof clock, "%s%.4s", date, time);
     printer.EditState([&](sim::PrinterState& s) {
         s.modelLetter = model;
+        if (extended) {
+            s.typedStatus28 = true;
+            s.statusGFlag = '1';
+        }
         s.fiscalDate = date;
         s.fiscalTime = time;
         s.clock = clock;

@@ -486,29 +486,41 @@ TEST(Scenario, ReplayCountsTheRepliesThatDiffer) {
     EXPECT_EQ(printer.Frames().size(), 3u);
 }
 
-TEST(Scenario, TheShortDayAddsUp) {
-    std::vector<ScenarioStep> steps;
-    std::string error;
-    ASSERT_TRUE(ReadScenario(MOLDRIN_SIM_SCENARIOS "/short_day.txt", &steps, &error)) << error;
-    PrinterModel printer;
-    std::string beforeZ;
-    const std::size_t mismatches = ReplayScenario(
-        steps,
-        [&](const std::string& f) {
-            if (f == "\x1B.14}") beforeZ = Status27Record(printer.State(), '1');
-            return printer.Command(f);
-        },
-        nullptr, stderr);
-    EXPECT_EQ(mismatches, 0u);
-    const std::string r1 = Status27Record(printer.State(), '1');
-    EXPECT_EQ(r1.substr(13, 4), "0008");    // 4 coupons, a receipt, an X reading, the reduction
-    EXPECT_EQ(r1.substr(120, 4), "0004");   // CCF
-    EXPECT_EQ(r1.substr(116, 4), "0002");   // GNF
-    EXPECT_EQ(r1.substr(40, 4), "0001");    // CRZ
-    // Sold: 43.80 + 16.06 + 9.18 + 3.50, 30.00 + 0.45, 4.97 + 0.50, 7.48.
-    EXPECT_EQ(r1.substr(19, 17), Digits(4380 + 1606 + 918 + 350 + 3000 + 45 + 497 + 50 + 748, 17));
-    EXPECT_EQ(beforeZ.substr(44, 12), r1.substr(19 + 5, 12));  // the day's gross sale, shown before the Z
-    EXPECT_EQ(r1.substr(44, 12), std::string(12, '0'));
+// The scripted short days, each on every dot-matrix model letter of its class.
+TEST(Scenario, TheShortDayAddsUpOnEveryModel) {
+    for (const bool extended : {false, true}) {
+        std::vector<ScenarioStep> steps;
+        std::string error;
+        const std::string file = extended ? "/short_day_extended.txt" : "/short_day.txt";
+        ASSERT_TRUE(ReadScenario(MOLDRIN_SIM_SCENARIOS + file, &steps, &error)) << error;
+        for (const char letter : std::string("BCDEF")) {
+            SCOPED_TRACE(file + " on model " + letter);
+            PrinterModel printer;
+            printer.EditState([&](PrinterState& s) {
+                s.modelLetter = letter;
+                s.typedStatus28 = extended;
+                s.statusGFlag = extended ? '1' : ' ';
+            });
+            std::string beforeZ;
+            const std::size_t mismatches = ReplayScenario(
+                steps,
+                [&](const std::string& f) {
+                    if (f == "\x1B.14}") beforeZ = Status27Record(printer.State(), '1');
+                    return printer.Command(f);
+                },
+                nullptr, stderr);
+            EXPECT_EQ(mismatches, 0u);
+            const std::string r1 = Status27Record(printer.State(), '1');
+            EXPECT_EQ(r1.substr(13, 4), "0008");   // 4 coupons, a receipt, an X reading, the reduction
+            EXPECT_EQ(r1.substr(120, 4), "0004");  // CCF
+            EXPECT_EQ(r1.substr(116, 4), "0002");  // GNF
+            EXPECT_EQ(r1.substr(40, 4), "0001");   // CRZ
+            // Sold: 43.80 + 16.06 + 9.18 + 3.50, 30.00 + 0.45, 4.97 + 0.50, 7.48.
+            EXPECT_EQ(r1.substr(19, 17), Digits(4380 + 1606 + 918 + 350 + 3000 + 45 + 497 + 50 + 748, 17));
+            EXPECT_EQ(beforeZ.substr(44, 12), r1.substr(19 + 5, 12));  // the day's gross sale, shown before the Z
+            EXPECT_EQ(r1.substr(44, 12), std::string(12, '0'));
+        }
+    }
 }
 
 }  // namespace
