@@ -420,13 +420,11 @@ Outcome Report(PrinterState& s, std::string_view f, int code) {
 
 Outcome OpenCoupon(PrinterState& s, std::string_view f) {
     OpenDocument& d = s.day.doc;
-    if (d.kind == Document::Sale && d.items.empty()) {
-        // A coupon opened and left empty is cancelled by the next opening.
-        CancelSale(s, d);
-        d = OpenDocument{};
-    }
-    if (d.kind != Document::None) return Refuse(kWrongState);
+    // A coupon opened and left empty is cancelled by the next opening.
+    const bool replaceEmpty = d.kind == Document::Sale && d.items.empty();
+    if (d.kind != Document::None && !replaceEmpty) return Refuse(kWrongState);
     if (unsigned r = DayRefusal(s)) return Refuse(r);
+    if (replaceEmpty) CancelSale(s, d);
     OpenSale(s, DigitsOf(f, 4, 20));
     return 1;
 }

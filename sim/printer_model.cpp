@@ -122,12 +122,6 @@ std::string PrinterModel::AnswerFor(const std::string& frame) {
     return ack;
 }
 
-std::string PrinterModel::Command(const std::string& frame) {
-    std::lock_guard lock(m_);
-    frames_.push_back(frame);
-    return AnswerFor(frame);
-}
-
 void PrinterModel::Queue(const std::string& answer, uint32_t nowTick) {
     const Faults& f = faults_;
     std::string bytes = f.strayBefore + (f.overlongRecord ? "." + std::string(kRecord - 1, 'X') : answer);
@@ -249,6 +243,12 @@ std::vector<std::string> PrinterModel::Frames() const {
 void PrinterModel::ClearFrames() {
     std::lock_guard lock(m_);
     frames_.clear();
+}
+
+std::string PrinterModel::Command(const std::string& frame) {
+    std::lock_guard lock(m_);
+    frames_.push_back(frame);
+    return AnswerFor(frame);
 }
 
 }  // namespace moldrin::sim

@@ -309,6 +309,7 @@ TEST_F(Day, CommandsOutOfPlaceChangeNothing) {
         {{Item(1000, 100, "ARROZ", "T01"), Pay(1, 50)}, Item(1000, 100, "ARROZ", "T01"), ".-0011}"},
         {{Item(1000, 100, "ARROZ", "T01"), Pay(1, 50)}, Discount(3, 10, false), ".-0011}"},
         {{Item(1000, 100, "ARROZ", "T01"), Pay(1, 50)}, "\x1B.04}", ".-0011}"},
+        {{"\x1B.17}", "\x1B.++DATE 101226}"}, "\x1B.17}", ".-0020}"},  // the empty coupon stays
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.frame);
@@ -318,6 +319,9 @@ TEST_F(Day, CommandsOutOfPlaceChangeNothing) {
         EXPECT_EQ(fresh.Command(c.frame), c.reply);
         const PrinterState after = fresh.State();
         for (char t : std::string("123456789ABCDEF")) EXPECT_EQ(Status27Record(after, t), Status27Record(before, t)) << t;
+        EXPECT_EQ(after.day.doc.kind, before.day.doc.kind);
+        EXPECT_EQ(after.day.doc.items.size(), before.day.doc.items.size());
+        EXPECT_EQ(after.day.doc.phase, before.day.doc.phase);
         EXPECT_EQ(Status28Record(after)[9], 'E');
         EXPECT_EQ(Status28Record(after).substr(21, 12), Status28Record(before).substr(21, 12));
     }
