@@ -6,6 +6,8 @@
 
 #include "sim/printer_model.h"
 #include "sim/scenario.h"
+#include "sim/sim_device.h"
+#include "support/fake_clock.h"
 
 namespace moldrin::sim {
 namespace {
@@ -454,6 +456,26 @@ TEST_F(Day, OwnAnswersOfATestStillComeFirst) {
     EXPECT_EQ(Send(Item(1000, 1000, "ARROZ", "T01")), ".+0901}");
     EXPECT_EQ(GrandTotal(), 0u);
     EXPECT_EQ(Send("\x1B.30}"), ".+0030}");
+}
+
+TEST(DayOnTheLine, FramesFromTheHostMoveTheSameFigures) {
+    testing::FakeClock clock;
+    auto printer = std::make_shared<PrinterModel>(9600);
+    SimDevice device{printer};
+    auto exchange = [&](const std::string& frame) {
+        uint32_t written = 0;
+        device.Write(reinterpret_cast<const uint8_t*>(frame.data()), static_cast<uint32_t>(frame.size()), &written);
+        std::string out;
+        uint8_t b[64];
+        uint32_t got = 0;
+        while (device.Read(b, sizeof b, &got) && got > 0) out.append(reinterpret_cast<char*>(b), got);
+        return out;
+    };
+    EXPECT_EQ(exchange("\x1B.1712345678909}"), ".+0001}");
+    EXPECT_EQ(exchange(Item(1000, 250, "PAO", "T01")), ".+0002}");
+    EXPECT_EQ(exchange("\x1B.28}").substr(0, 20), ".+0002001P VENDAS 01");
+    EXPECT_EQ(exchange("\x1B.271}").substr(19, 17), Digits(250, 17));
+    EXPECT_EQ(printer->Frames().size(), 4u);
 }
 
 TEST(Scenario, ParsesFramesRepliesAndComments) {
