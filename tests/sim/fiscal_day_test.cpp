@@ -549,5 +549,29 @@ TEST(Scenario, TheShortDayAddsUpOnEveryModel) {
     }
 }
 
+TEST(Scenario, TwoDaysFollowThePrintersClock) {
+    std::vector<ScenarioStep> steps;
+    std::string error;
+    ASSERT_TRUE(ReadScenario(MOLDRIN_SIM_SCENARIOS "/two_days.txt", &steps, &error)) << error;
+    PrinterModel printer;
+    std::vector<std::string> zDates;
+    const std::size_t mismatches = ReplayScenario(
+        steps,
+        [&](const std::string& f) {
+            const std::string reply = printer.Command(f);
+            if (f == "\x1B.14}") zDates.push_back(Status27Record(printer.State(), '1').substr(7, 6));
+            return reply;
+        },
+        nullptr, stderr);
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(zDates, (std::vector<std::string>{"091226", "101226"}));
+    const std::string r1 = Status27Record(printer.State(), '1');
+    EXPECT_EQ(r1.substr(7, 6), "111226");
+    EXPECT_EQ(r1.substr(40, 4), "0002");
+    EXPECT_EQ(r1.substr(120, 4), "0003");
+    EXPECT_EQ(r1.substr(19, 17), Digits(4380 + 918 + 918, 17));
+    EXPECT_EQ(r1.substr(44, 12), Digits(918, 12));
+}
+
 }  // namespace
 }  // namespace moldrin::sim
