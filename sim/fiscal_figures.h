@@ -20,7 +20,9 @@ struct UserEntry {
 };
 
 struct FiscalFigures {
-    unsigned coo = 1;                       // 27-1 13-16: document counter
+    unsigned coo = 1;                       // 27-1 13-16: document counter (COO)
+    unsigned gnf = 0;                       // 27-1 116-119: non-fiscal document counter (GNF)
+    unsigned ccf = 0;                       // 27-1 120-123: fiscal coupon counter (CCF)
     uint64_t grossDailySale = 0;            // 27-1 44-55
     uint64_t cancelledT = 0;                // 27-1 60-71
     uint64_t cancelledT2 = 0;               // 27-1 76-87
@@ -35,7 +37,8 @@ struct FiscalFigures {
     // order: the first at 27-3 93-107, then seven in 27-4, seven in 27-5.
     std::array<uint64_t, 15> taxTotals{};
     std::array<uint64_t, 10> paymentTotals{};          // 27-6 (1-7) and 27-7 (8-10)
-    std::array<std::array<uint64_t, 7>, 7> moreTotals{};  // 27-8, 27-9, 27-A to 27-E
+    std::array<uint64_t, 2> nonFiscalTotals{};            // 27-7 91-102, 107-118: non-fiscal 1 and 2
+    std::array<std::array<uint64_t, 7>, 7> moreTotals{};  // 27-8, 27-9, 27-A to 27-E: non-fiscal 3-51
     uint64_t increaseT = 0;                 // 27-F 11-22 ("AT")
     uint64_t increaseS = 0;                 // 27-F 43-54 ("AS")
     unsigned restartCounter = 0;            // 27-G 15-18

@@ -1,7 +1,6 @@
 // Puts the simulated printer's fiscal figures at the positions the capture and
 // the fiscal file read them from. Framing and the common fields are status_records'.
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -30,7 +29,7 @@ void PutValues(std::string& r, const uint64_t* values, std::size_t count) {
 // Payment names: 15 apart on the basic models, 16 apart (a marker and the
 // name) on models with the extended status.
 void PutNames(std::string& r, const PrinterState& s, std::size_t first, std::size_t count, std::size_t at) {
-    const bool extended = std::isdigit(static_cast<unsigned char>(s.statusGFlag)) != 0;
+    const bool extended = ExtendedModel(s);
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& name = s.fiscal.paymentNames[first + i];
         if (extended) Put(r, at + 16 * i, (name.empty() ? " " : "S") + name, 16);
@@ -51,6 +50,8 @@ void AddFiscalFields(std::string& r, const PrinterState& s, int family, char typ
                 Put(r, 60, Digits(f.cancelledT, 12), 12);
                 Put(r, 76, Digits(f.cancelledT2, 12), 12);
                 Put(r, 92, Digits(f.discountT, 12), 12);
+                Put(r, 116, Digits(f.gnf, 4), 4);
+                Put(r, 120, Digits(f.ccf, 4), 4);
                 break;
             case '2':
                 Put(r, 11, Digits(f.cancelledS, 12), 12);
@@ -66,7 +67,11 @@ void AddFiscalFields(std::string& r, const PrinterState& s, int family, char typ
             case '4': PutTaxTotals(r, s, 1); break;
             case '5': PutTaxTotals(r, s, 8); break;
             case '6': PutValues(r, f.paymentTotals.data(), 7); break;
-            case '7': PutValues(r, f.paymentTotals.data() + 7, 3); break;
+            case '7':
+                PutValues(r, f.paymentTotals.data() + 7, 3);
+                Put(r, 91, Digits(f.nonFiscalTotals[0], 12), 12);
+                Put(r, 107, Digits(f.nonFiscalTotals[1], 12), 12);
+                break;
             case '8': case '9': PutValues(r, f.moreTotals[static_cast<std::size_t>(type - '8')].data(), 7); break;
             case 'A': case 'B': case 'C': case 'D': case 'E':
                 PutValues(r, f.moreTotals[static_cast<std::size_t>(type - 'A' + 2)].data(), 7);

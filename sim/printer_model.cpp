@@ -110,8 +110,12 @@ std::string PrinterModel::AnswerFor(const std::string& frame) {
         case 29: return Status29Record(state_, type);
         default: break;
     }
-    if (code >= 0) state_.lastCommand = static_cast<unsigned>(code);
+    if (auto own = ControlCommand(state_, frame)) return *own;
     auto it = state_.answers.find(code);
+    if (it == state_.answers.end()) {
+        if (auto fiscal = FiscalCommand(state_, frame)) return *fiscal;
+    }
+    if (code >= 0) state_.lastCommand = static_cast<unsigned>(code);
     if (it != state_.answers.end()) return Records(it->second, !NeverContinued(frame, code));
     char ack[16];
     std::snprintf(ack, sizeof ack, ".+00%02d}", code < 0 ? 0 : code);
@@ -239,6 +243,12 @@ std::vector<std::string> PrinterModel::Frames() const {
 void PrinterModel::ClearFrames() {
     std::lock_guard lock(m_);
     frames_.clear();
+}
+
+std::string PrinterModel::Command(const std::string& frame) {
+    std::lock_guard lock(m_);
+    frames_.push_back(frame);
+    return AnswerFor(frame);
 }
 
 }  // namespace moldrin::sim

@@ -70,6 +70,10 @@ public:
     // Blocks (real time) until a byte may be due or the state changed, at most ms.
     void WaitForNews(uint32_t ms, uint32_t nowTick);
 
+    // Answers one frame at once, as the line would but without timing or
+    // faults: for replaying scripted days in-process.
+    std::string Command(const std::string& frame);
+
     // What the printer saw, for tests and the tool.
     std::vector<std::string> Frames() const;
     void ClearFrames();

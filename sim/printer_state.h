@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "sim/fiscal_day.h"
 #include "sim/fiscal_figures.h"
 
 namespace moldrin::sim {
@@ -17,7 +18,8 @@ struct PrinterState {
     uint64_t grandTotal = 0;                  // 17 digits, 27-1 positions 19-35
     unsigned zCounter = 0;                    // 4 digits, 27-1 positions 40-43
     std::string factoryNumber = "MS0300019";  // 9 characters, 27-3 positions 12-20
-    unsigned lastCommand = 0;                 // 4 digits, 28 positions 2-5
+    unsigned lastCommand = 0;                 // 4 digits, 28 positions 2-5: the code of the
+                                              // last ordinary command's reply
     unsigned itemCount = 0;                   // 3 digits, 28 positions 6-8
     char documentState = 'C';                 // 28 position 9: "C", "E" or "P"
     std::string documentField = "        ";   // 8 characters, 28 positions 10-17
@@ -32,6 +34,8 @@ struct PrinterState {
     std::map<int, std::string> answers;
     // Totalizers, payment methods, user entries and texts (fiscal_records.cpp).
     FiscalFigures fiscal;
+    // The open document and the day's closing state (fiscal_day.cpp).
+    FiscalDay day;
 };
 
 // The records of the status queries, exactly 128 bytes with "}" at 127

@@ -7,65 +7,18 @@
 #include <vector>
 
 #include "moldrin.h"
+#include "sim/scenario.h"
 #include "tools/command.h"
 
 namespace moldrin::tools {
 
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// C escapes as a shell user types them: \e and \x1B for ESC, \n, \r, \t, \\,
-// \xHH and octal \NNN. An unknown escape stands for itself.
-std::string Unescape(const char* text) {
-    std::string out;
-    for (const char* p = text; *p; ++p) {
-        if (*p != '\\' || !p[1]) {
-            out += *p;
-            continue;
-        }
-        char c = *++p;
-        switch (c) {
-            case 'e': out += '\x1B'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case '\\': out += '\\'; break;
-            case 'x': {
-                int value = 0, digits = 0;
-                while (digits < 2 && HexDigit(p[1]) >= 0) {
-                    value = value * 16 + HexDigit(*++p);
-                    ++digits;
-                }
-                if (digits == 0) out += 'x';
-                else out += static_cast<char>(value);
-                break;
-            }
-            default:
-                if (c >= '0' && c <= '7') {
-                    int value = c - '0', digits = 1;
-                    while (digits < 3 && p[1] >= '0' && p[1] <= '7') {
-                        value = value * 8 + (*++p - '0');
-                        ++digits;
-                    }
-                    out += static_cast<char>(value & 0xFF);
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out;
-}
-
 int Usage() {
     std::fprintf(stderr,
-                 "usage: moldrin send --port N [--timeout S] [--log-mode M] COMMAND...\n"
+                 "usage: moldrin send --port N [--timeout S] [--log-mode M] (COMMAND... | --script FILE)\n"
                  "  COMMAND may use C escapes: \\e or \\x1B for ESC, \\r, \\n, \\\\ ...\n"
+                 "  --script  the frames of a scenario file (sim/command_set.md), each reply checked\n"
                  "  e.g.  moldrin send --port 1 '\\e.271}' '\\e.28}'\n");
     return 2;
 }
@@ -73,7 +26,8 @@ int Usage() {
 int Run(int argc, char** argv) {
     int port = 0;
     unsigned timeout = 10, logMode = 500;
-    std::vector<std::string> commands;
+    std::vector<sim::ScenarioStep> steps;
+    std::string script;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -86,13 +40,24 @@ int Run(int argc, char** argv) {
         } else if (a == "--log-mode" && v) {
             logMode = static_cast<unsigned>(std::strtoul(v, nullptr, 10));
             ++i;
+        } else if (a == "--script" && v) {
+            script = v;
+            ++i;
         } else if (a.rfind("--", 0) == 0) {
             return Usage();
         } else {
-            commands.push_back(Unescape(argv[i]));
+            steps.push_back({sim::Unescape(argv[i]), std::nullopt, 0});
         }
     }
-    if (port <= 0 || commands.empty()) return Usage();
+    if (!script.empty()) {
+        std::string error;
+        if (!steps.empty()) return Usage();
+        if (!sim::ReadScenario(script, &steps, &error)) {
+            std::fprintf(stderr, "moldrin send: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    if (port <= 0 || steps.empty()) return Usage();
 
     if (ECFOpen(port, timeout, logMode, 0) != 0) {
         std::fprintf(stderr, "moldrin send: ECFOpen(COM%d) failed\n", port);
@@ -100,18 +65,27 @@ int Run(int argc, char** argv) {
         return 1;
     }
     bool allSent = true;
-    for (const std::string& command : commands) {
+    auto send = [&](const std::string& command) {
         int r = ECFWrite(command.c_str());
         allSent = allSent && r == 0;
         char reply[1728] = {};
         ECFRead(reply, sizeof reply);
-        std::fwrite(reply, 1, std::strlen(reply), stdout);
-        std::fputc('\n', stdout);
+        return std::string(reply);
+    };
+    std::size_t mismatches = 0;
+    if (script.empty()) {
+        for (const sim::ScenarioStep& step : steps) {
+            const std::string reply = send(step.frame);
+            std::fwrite(reply.data(), 1, reply.size(), stdout);
+            std::fputc('\n', stdout);
+        }
+    } else {
+        mismatches = sim::ReplayScenario(steps, send, stdout, stderr);
     }
     char logPath[300] = {};
     if (ECFPathLog(logPath) == 0) std::fprintf(stderr, "traffic log: %s\n", logPath);
     ECFClose();
-    return allSent ? 0 : 1;
+    return allSent && mismatches == 0 ? 0 : 1;
 }
 
 RegisterCommand reg("send", "open a session, send commands, print the replies, close", Run);

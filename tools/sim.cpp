@@ -11,6 +11,7 @@
 #include "platform/virtual_line_server.h"
 #include "sim/line_server.h"
 #include "sim/printer_model.h"
+#include "sim/scenario.h"
 #include "tools/command.h"
 
 namespace moldrin::tools {
@@ -28,12 +29,17 @@ extern "C" void StopOnSignal(int) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: moldrin sim (--listen unix:PATH | --listen tcp:HOST:PORT | --device /dev/ttyX)\n"
-                 "                   [--speed BITS] [--model LETTER] [--fault NAME]... [--delay MS] [--trace]\n"
+                 "                   [--speed BITS] [--model LETTER] [--extended] [--fault NAME]... [--delay MS]\n"
+                 "                   [--trace]\n"
+                 "       moldrin sim --scenario FILE [--model LETTER] [--extended]\n"
                  "  --speed   the one line speed the printer listens at (default 9600)\n"
                  "  --model   model letter of status 27 1 (default B)\n"
+                 "  --extended  a model with the extended status (typed status 28, status G digit)\n"
                  "  --fault   silent, dsr-low, cts-low, stray, overlong, overrun, lost\n"
                  "  --delay   every answer starts this many milliseconds late\n"
-                 "  --trace   print each frame and answer on standard error\n");
+                 "  --trace   print each frame and answer on standard error\n"
+                 "  --scenario  replay a scripted day in-process (sim/command_set.md), print each\n"
+                 "            frame and reply, and fail when a reply is not the one the script says\n");
     return 2;
 }
 
@@ -49,12 +55,27 @@ bool SetFault(sim::Faults& f, const char* name) {
     return true;
 }
 
+// A scripted day replayed straight into the printer, with no line between.
+int ReplayFile(sim::PrinterModel& printer, const std::string& path) {
+    std::vector<sim::ScenarioStep> steps;
+    std::string error;
+    if (!sim::ReadScenario(path, &steps, &error)) {
+        std::fprintf(stderr, "moldrin sim: %s\n", error.c_str());
+        return 2;
+    }
+    const std::size_t mismatches =
+        sim::ReplayScenario(steps, [&](const std::string& frame) { return printer.Command(frame); }, stdout, stderr);
+    return mismatches == 0 ? 0 : 1;
+}
+
 int Run(int argc, char** argv) {
     std::string name;
+    std::string scenario;
     bool tty = false;
     bool trace = false;
     uint32_t speed = 9600;
     char model = 'B';
+    bool extended = false;
     sim::Faults faults;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -73,13 +94,17 @@ int Run(int argc, char** argv) {
             if (!SetFault(faults, v)) return Usage();
         } else if (a == "--delay" && (v = value())) {
             faults.answerDelayMs = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+        } else if (a == "--extended") {
+            extended = true;
+        } else if (a == "--scenario" && (v = value())) {
+            scenario = v;
         } else if (a == "--trace") {
             trace = true;
         } else {
             return Usage();
         }
     }
-    if (name.empty() || speed == 0) return Usage();
+    if ((name.empty() && scenario.empty()) || speed == 0) return Usage();
     if (tty && name.rfind("unix:", 0) == 0) return Usage();
 
     sim::PrinterModel printer(speed);
@@ -92,10 +117,16 @@ int Run(int argc, char** argv) {
     std::snprintf(clock, sizeof clock, "%s%.4s", date, time);
     printer.EditState([&](sim::PrinterState& s) {
         s.modelLetter = model;
+        if (extended) {
+            s.typedStatus28 = true;
+            s.statusGFlag = '1';
+        }
         s.fiscalDate = date;
         s.fiscalTime = time;
         s.clock = clock;
     });
+
+    if (!scenario.empty()) return ReplayFile(printer, scenario);
 
     int err = 0;
     auto end = platform::VirtualLinePrinterEnd::Open(name, &err);
