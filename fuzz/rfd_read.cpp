@@ -51,6 +51,7 @@ public:
     bool Rename(const char*, const char*) override { return false; }
     bool CreateDirectory(const char*) override { return false; }
     bool IsDirectory(const char*) override { return false; }
+    bool Exists(const char*) override { return true; }
 };
 
 class Recipe {

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "log/file_helpers.h"
+#include "platform/files.h"
 #include "sign/bignum.h"
 #include "sign/key_file.h"
 #include "sign/rsa.h"
@@ -110,15 +111,23 @@ void MakePrime(BigNum& p, const BigNum& e, Random& rng) {
     }
 }
 
+// The key image holds the private key in the clear until it is scrambled: it is
+// wiped on every way out.
+struct WipedImage {
+    KeyImage image{};
+    WipedImage() = default;
+    WipedImage(const WipedImage&) = delete;
+    WipedImage& operator=(const WipedImage&) = delete;
+    ~WipedImage() { SecureWipe(image.data(), image.size()); }
+};
+
 int Run(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: moldrin keygen OUT\n");
         return 2;
     }
     const char* out = argv[1];
-    log::FileHandle existing = log::FileOpenRead(out);
-    if (existing != log::kInvalidFile) {
-        log::FileClose(existing);
+    if (platform::Files().Exists(out)) {
         std::fprintf(stderr, "moldrin keygen: %s exists; a key file is never overwritten\n", out);
         return 1;
     }
@@ -143,7 +152,8 @@ int Run(int argc, char** argv) {
     key.ver = 1;
     key.len = 128;
 
-    KeyImage image{};
+    WipedImage wiped;
+    KeyImage& image = wiped.image;
     StoreKeyWord(image, 0, key.ver);
     StoreKeyWord(image, 4, key.len);
     for (int i = kN; i <= kQP; ++i) StoreKeyNumber(image, i, key.Number(i));
@@ -166,11 +176,19 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "moldrin keygen: the new key failed its own checks\n");
         return 1;
     }
-    log::FileHandle h = log::FileCreate(out);
-    bool ok = h != log::kInvalidFile && log::FileWriteBlock(h, image.data(), kKeyFileSize) == static_cast<int32_t>(kKeyFileSize);
-    if (h != log::kInvalidFile) log::FileClose(h);
-    SecureWipe(image.data(), image.size());
+    // Only a file made here, readable by its owner alone: never one that was
+    // there already, nor the target of a link planted at OUT.
+    log::FileHandle h = log::FileCreateNew(out, true);
+    if (h == log::kInvalidFile) {
+        std::fprintf(stderr, "moldrin keygen: cannot create %s\n", out);
+        return 1;
+    }
+    bool ok = log::FileWriteBlock(h, image.data(), kKeyFileSize) == static_cast<int32_t>(kKeyFileSize) &&
+              platform::Files().Flush(h);
+    ok = log::FileClose(h) == 0 && ok;
     if (!ok) {
+        // A torn key file would only fail later, far from here.
+        platform::Files().Delete(out);
         std::fprintf(stderr, "moldrin keygen: cannot write %s\n", out);
         return 1;
     }

@@ -185,8 +185,11 @@ int WriteRegistrationFile(char modelLetter, int8_t modelGate) {
 
     // A crash while writing must never leave a torn registration: the new
     // record goes to a file of its own and replaces E00.BIN in one rename.
+    // That file is one this call has just made: a leftover of an interrupted
+    // write, or a link planted in its place, is removed first, never written through.
     MakeDirectoryPath(kRfdDirectory);
-    log::FileHandle h = log::FileCreate(kRegistrationTemp);
+    platform::Files().Delete(kRegistrationTemp);
+    log::FileHandle h = log::FileCreateNew(kRegistrationTemp);
     if (h == log::kInvalidFile) return 0;
     const bool written = log::FileWrite(h, bytes.data(), kRegistrationFileSize) == kRegistrationFileSize &&
                          platform::Files().Flush(h);
@@ -195,6 +198,9 @@ int WriteRegistrationFile(char modelLetter, int8_t modelGate) {
         platform::Files().Delete(kRegistrationTemp);
         return 0;
     }
+    // EXX.BIN holds older data: left behind, it would pre-fill the next check's
+    // dialog and an OK would write those data back over this registration.
+    platform::Files().Delete(kRegistrationOverride);
     return 1;
 }
 
@@ -246,7 +252,6 @@ int EnsureRegistration(int force) {
         }
         if (force != 1) return 1;
         if (!WriteRegistrationFile(g_capture.ModelLetter, g_session.ModelGate)) return 0;
-        platform::Files().Delete(kRegistrationOverride);
         return -1;
     }
 }

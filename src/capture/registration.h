@@ -54,7 +54,8 @@ bool RegistrationRequiredBlank(const RegistrationRecord& record);
 bool RegistrationIncomplete(const RegistrationRecord& record);
 
 // Writes E00.BIN for the current fields (through a temporary file and a
-// rename, so the old file stays whole until the new one is). 1 done, 0 failed.
+// rename, so the old file stays whole until the new one is) and then removes
+// EXX.BIN. 1 done, 0 failed.
 int WriteRegistrationFile(char modelLetter, int8_t modelGate);
 
 // 1 a complete record was loaded; -1 the operator entered it and a new

@@ -143,15 +143,15 @@ int WriteRecord(const char* first, const char* second) {
     log::FileHandle h = log::FileOpenAppend(fileName);
     if (h == log::kInvalidFile) {
         // A capture file that exists but cannot be written to is evidence all
-        // the same: it is never replaced by an empty one.
-        const log::FileHandle existing = log::FileOpenRead(fileName);
-        if (existing != log::kInvalidFile) {
-            log::FileClose(existing);
+        // the same, even when it cannot be read either (another opener holds it):
+        // it is never deleted nor replaced by an empty one.
+        if (platform::Files().Exists(fileName)) {
             FileErrorBox("ERRO ao abrir RFD: ", fileName);
             return -1;
         }
         MakeDirectoryPath(kRfdDirectory);
-        h = log::FileRecreate(fileName);
+        // Created only where nothing is, so one that appeared meanwhile is kept too.
+        h = log::FileCreateNew(fileName);
         if (h == log::kInvalidFile) {
             FileErrorBox("ERRO ao abrir RFD: ", fileName);
             return -1;

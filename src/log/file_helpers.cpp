@@ -35,6 +35,12 @@ FileHandle FileRecreate(const char* path) {
     return Files().Open(path, platform::kAccessWrite, platform::kShareNone, FileCreation::CreateAlways);
 }
 
+FileHandle FileCreateNew(const char* path, bool ownerOnly) {
+    if (!path) return kInvalidFile;
+    return Files().Open(path, platform::kAccessRead | platform::kAccessWrite, platform::kShareNone,
+                        ownerOnly ? FileCreation::CreateNewPrivate : FileCreation::CreateNew);
+}
+
 FileHandle FileOpenAppend(const char* path) {
     FileHandle h = FileOpenShared(path);
     if (h == kInvalidFile) return kInvalidFile;

@@ -14,6 +14,9 @@ FileHandle FileOpenShared(const char* path);
 FileHandle FileOpenRead(const char* path);
 FileHandle FileCreate(const char* path);
 FileHandle FileRecreate(const char* path);
+// Creates a file that must not exist yet (read and write, unshared); -1 when
+// anything, a link included, is already there. ownerOnly: a file for its owner's eyes alone.
+FileHandle FileCreateNew(const char* path, bool ownerOnly = false);
 FileHandle FileOpenAppend(const char* path);
 FileHandle FileOpenMode(const char* path, unsigned mode);
 int FileClose(FileHandle h);

@@ -15,8 +15,12 @@ constexpr FileHandle kInvalidFile = -1;
 
 enum FileAccess : unsigned { kAccessRead = 1, kAccessWrite = 2 };
 enum FileShare : unsigned { kShareNone = 0, kShareRead = 1, kShareWrite = 2 };
-enum class FileCreation { OpenExisting, CreateAlways };
+// CreateNew fails when anything, a link included, is already at the path;
+// CreateNewPrivate is CreateNew for a file only its owner may read (a key).
+enum class FileCreation { OpenExisting, CreateAlways, CreateNew, CreateNewPrivate };
 
+// Whatever a file system opens for writing or creates is a regular file reached
+// without following a link at the path's last component.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -35,6 +39,8 @@ public:
     virtual bool Rename(const char* from, const char* to) = 0;  // replaces `to`
     virtual bool CreateDirectory(const char* path) = 0;         // one level, like the system call
     virtual bool IsDirectory(const char* path) = 0;
+    // Something, of any kind, is at the path; true too when the system cannot tell.
+    virtual bool Exists(const char* path) = 0;
 };
 
 FileSystem& Files();

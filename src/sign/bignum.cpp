@@ -252,6 +252,11 @@ MOLDRIN_UNROLL
     }
     if (t[m] == 0 && borrow)
         for (size_t j = 0; j < m; ++j) r[j] = t[j];
+    // The row held values derived from the private key; the stack keeps no copy.
+    if constexpr (M != 0) {
+        volatile Word* row = fixed;
+        for (size_t j = 0; j <= M; ++j) row[j] = 0;
+    }
 }
 
 using MontMulFn = void (*)(Word*, const Word*, const Word*, const Word*, Word, size_t, Word*);
@@ -588,25 +593,8 @@ int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNu
     const size_t bits = BnBitLength(e);
     if (bits == 0) return BnSet(x, 1);
 
-    // R² mod n for R = 2^(32 × nl): the cache's form, whatever width we compute in.
-    BigNum rr;
-    // A cached value that cannot be R² mod n (negative, zero, not below n) is not used.
-    bool cached = cache && cache->count > 0 && Sgn(*cache) > 0 && Sig(*cache) > 0 && BnCompareAbs(*cache, n) < 0;
-    if (cached) {
-        if (int rc = BnCopy(rr, *cache)) return rc;
-    } else {
-        if (int rc = BnSet(rr, 1)) return rc;
-        if (int rc = BnShiftLeft(rr, 64 * nl)) return rc;
-        if (int rc = BnMod(rr, rr, n)) return rc;
-        if (cache && cache->count <= 0)
-            if (int rc = BnCopy(*cache, rr)) return rc;
-    }
     // With words of two limbs and an odd limb count, our R is one limb larger.
     const size_t m = (nl + kLimbsPerWord - 1) / kLimbsPerWord;
-    if (m * kLimbsPerWord != nl) {
-        if (int rc = BnShiftLeft(rr, 32 * (m * kLimbsPerWord - nl) * 2)) return rc;
-        if (int rc = BnMod(rr, rr, n)) return rc;
-    }
     BigNum base;
     if (int rc = BnMod(base, a, n)) return rc;
 
@@ -623,12 +611,40 @@ int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNu
     Word* t = table + tableSize * m;  // product scratch for the sizes without a fixed routine
 
     ToWords(nw, m, n);
-    ToWords(r2, m, rr);
     ToWords(acc, m, base);
     Word inv = nw[0];
     for (int i = 0; i < 6; ++i) inv *= 2 - nw[0] * inv;
     const Word n0 = 0 - inv;
     const MontMulFn mul = SelectMontMul(m);
+
+    // R² mod n for the R = 2^(kWordBits × m) used here. A cached value may have been
+    // made for another limb count (a key record carrying a zero limb on top, or our
+    // own words being wider than the limbs): it serves only when it is this R²
+    // (K·R⁻¹ squared in Montgomery form gives K·R⁻¹ back exactly when K = R² mod n),
+    // and is recomputed otherwise.
+    bool cached = false;
+    if (cache && cache->count > 0 && Sgn(*cache) > 0 && Sig(*cache) > 0 && BnCompareAbs(*cache, n) < 0) {
+        ToWords(r2, m, *cache);
+        for (size_t k = 0; k < m; ++k) one[k] = 0;
+        one[0] = 1;
+        mul(sq, r2, one, nw, n0, m, t);
+        mul(table, sq, sq, nw, n0, m, t);
+        cached = std::memcmp(sq, table, m * sizeof(Word)) == 0;
+    }
+    if (!cached) {
+        // An empty cache gets the constant for the modulus' own limbs, R = 2^(32 × nl).
+        BigNum rr;
+        if (int rc = BnSet(rr, 1)) return rc;
+        if (int rc = BnShiftLeft(rr, 64 * nl)) return rc;
+        if (int rc = BnMod(rr, rr, n)) return rc;
+        if (cache && cache->count <= 0)
+            if (int rc = BnCopy(*cache, rr)) return rc;
+        if (m * kLimbsPerWord != nl) {
+            if (int rc = BnShiftLeft(rr, 64 * (m * kLimbsPerWord - nl))) return rc;
+            if (int rc = BnMod(rr, rr, n)) return rc;
+        }
+        ToWords(r2, m, rr);
+    }
 
     mul(table, acc, r2, nw, n0, m, t);
     if (tableSize > 1) {

@@ -64,8 +64,9 @@ int BnMulInt(BigNum& x, const BigNum& a, int32_t z);
 int BnDivide(BigNum* q, BigNum* r, const BigNum& a, const BigNum& b);
 // r := a mod |b|, in 0 ≤ r < |b|.
 int BnMod(BigNum& r, const BigNum& a, const BigNum& b);
-// x := a^e mod n. cache, when given, keeps R² mod n (R = 2^(32 × limbs of n)) across
-// calls: a cache with limbs is trusted, an empty one is filled.
+// x := a^e mod n. cache, when given, keeps R² mod n across calls: an empty one is
+// filled (R = 2^(32 × significant limbs of n)); one with limbs is used only when it
+// is the R² this call works with, whatever limb count it was made for, else recomputed.
 int BnModExp(BigNum& x, const BigNum& a, const BigNum& e, const BigNum& n, BigNum* cache);
 // g := gcd(|a|, |b|).
 int BnGcd(BigNum& g, const BigNum& a, const BigNum& b);

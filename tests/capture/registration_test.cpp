@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -227,6 +229,48 @@ TEST_F(RegistrationTest, ForcedDialogAndAFailedReplaceKeepTheOldFile) {
     EXPECT_EQ(EnsureRegistration(1), -1);
     EXPECT_EQ(Messages(), std::vector<std::string>{"<dialog>"});
     EXPECT_NE(root.Read(kRegistrationFile), good);
+}
+
+TEST_F(RegistrationTest, WritingTheRecordAlwaysRemovesTheOverride) {
+    const std::string good = Register();
+    root.Write(kRegistrationOverride, good);
+    // As "moldrin register" does with its field options: no dialog, a new record.
+    MoldrinIdentification changed = Entry();
+    std::strcpy(changed.appVersion, "3.0");
+    TakeIdentification(changed);
+    ASSERT_EQ(WriteRegistrationFile('D', 1), 1);
+    EXPECT_FALSE(root.Exists(kRegistrationOverride));
+    ResetCaptureState();
+    EXPECT_EQ(EnsureRegistration(0), 1) << "no dialog pre-filled with the old data";
+    EXPECT_STREQ(g_registration.fields.appVersion, "3.0       ");
+    EXPECT_TRUE(op.shown().empty());
+}
+
+TEST_F(RegistrationTest, PlantedLinksAreReplacedNeverWrittenThrough) {
+    const std::string outside = root.path() + "/outside.bin";
+    const auto outsideText = [&] {
+        std::ifstream in(outside);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto isLink = [&](const char* path) {
+        return std::filesystem::is_symlink(std::filesystem::symlink_status(root.Host(path)));
+    };
+    std::ofstream(outside) << "not ours";
+    root.Write("c:\\TALMA\\RFD\\keep", "");
+    std::filesystem::create_symlink(outside, root.Host("c:\\TALMA\\RFD\\E00.NEW"));
+    const std::string written = Register();
+    EXPECT_EQ(written.size(), kRegistrationFileSize);
+    EXPECT_FALSE(isLink(kRegistrationFile));
+    EXPECT_EQ(outsideText(), "not ours");
+
+    // A link in place of the registration itself is replaced by the new file.
+    std::filesystem::remove(root.Host(kRegistrationFile));
+    std::filesystem::create_symlink(outside, root.Host(kRegistrationFile));
+    op.identifications.push_back(Entry());
+    EXPECT_EQ(EnsureRegistration(0), -1);
+    EXPECT_FALSE(isLink(kRegistrationFile));
+    EXPECT_EQ(root.Read(kRegistrationFile), written);
+    EXPECT_EQ(outsideText(), "not ours");
 }
 
 TEST_F(RegistrationTest, CancelledDialogReturnsZero) {

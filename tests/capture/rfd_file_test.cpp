@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -167,6 +169,32 @@ TEST_F(RfdFileTest, AnExistingFileThatCannotBeWrittenIsKept) {
     EXPECT_EQ(RfdWriteLine("\x1B.02}"), -1);
     EXPECT_EQ(op.texts("message"), std::vector<std::string>{"ERRO ao abrir RFD: " + std::string(kMarch5)});
     EXPECT_EQ(root.Read(kMarch5), before);
+}
+
+TEST_F(RfdFileTest, AnExistingFileThatCannotBeOpenedAtAllIsKept) {
+    ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1);
+    const std::string before = root.Read(kMarch5);
+    // Another opener holds it unshared: neither appending nor reading is allowed.
+    const log::FileHandle holder = log::FileOpenMode(kMarch5, 2);
+    ASSERT_NE(holder, log::kInvalidFile);
+    EXPECT_EQ(RfdWriteLine("\x1B.02}"), -1);
+    log::FileClose(holder);
+    EXPECT_EQ(op.texts("message"), std::vector<std::string>{"ERRO ao abrir RFD: " + std::string(kMarch5)});
+    EXPECT_EQ(root.Read(kMarch5), before);
+    EXPECT_EQ(ReadAll(kMarch5).size(), 1u);
+
+    // A link in the file's place is neither written through nor removed.
+    op.clear();
+    const std::string outside = root.path() + "/outside.bin";
+    std::ofstream(outside) << "elsewhere";
+    const std::string linked = "c:\\TALMA\\RFD\\RFD-06-Mar\xE7o-2008.bin";
+    std::filesystem::create_symlink(outside, root.Host(linked.c_str()));
+    clock.SetDate(2008, 3, 6, 10, 0, 0);
+    EXPECT_EQ(RfdWriteLine("\x1B.03}"), -1);
+    EXPECT_EQ(op.texts("message"), std::vector<std::string>{"ERRO ao abrir RFD: " + linked});
+    EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::symlink_status(root.Host(linked.c_str()))));
+    std::ifstream in(outside);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "elsewhere");
 }
 
 TEST_F(RfdFileTest, WriteFlushAndCloseFailures) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -160,6 +162,18 @@ TEST_F(TrafficLog, UnwritableRootFailsWithTheOpenMessage) {
     setenv("MOLDRIN_ROOT", root.Host("c:\\blocker").c_str(), 1);
     EXPECT_EQ(LogSerial("x"), -1);
     EXPECT_THAT(op.texts("info"), ElementsAre(std::string("ERRO ao abrir o LOG serial - ") + kWednesdayCom2));
+}
+
+TEST_F(TrafficLog, ALinkedLogFileIsReplacedNotWrittenThrough) {
+    root.Write("c:\\TEMP\\keep", "");
+    const std::string outside = root.path() + "/outside.txt";
+    std::ofstream(outside) << "not a log";
+    std::filesystem::create_symlink(outside, root.Host(kWednesdayCom2));
+    EXPECT_EQ(LogSerial("line"), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(root.Host(kWednesdayCom2))));
+    EXPECT_EQ(root.Read(kWednesdayCom2), "\r\n09/12/2026 09:05:03 == line");
+    std::ifstream in(outside);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a log");
 }
 
 TEST_F(TrafficLog, LinesFromSeveralThreadsNeverInterleave) {

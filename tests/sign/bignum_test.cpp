@@ -320,6 +320,36 @@ TEST(BigNum, ModExpRefusesBadModuliAndHandlesTrivialCases) {
     EXPECT_EQ(BnCompareInt(x, 0), 0);
 }
 
+TEST(BigNum, ModExpUsesACachedConstantOnlyWhenItIsTheOneItNeeds) {
+    std::mt19937_64 rng(8);
+    // Odd and even limb counts, so that both word widths meet a foreign constant.
+    for (int nbits : {95, 128, 512, 1024, 1000}) {
+        OsslBn rn = RandomBn(rng, nbits), ra = RandomBn(rng, nbits - 3), re = RandomBn(rng, 200);
+        BN_set_bit(rn.get(), 0);
+        BigNum a, e, n, want;
+        FromOssl(a, ra.get());
+        FromOssl(e, re.get());
+        FromOssl(n, rn.get());
+        ASSERT_EQ(BnModExp(want, a, e, n, nullptr), kBnOk);
+        const size_t limbs = BnSignificantLimbs(n);
+        // R² mod n made for more limbs than n has (a key record with zero limbs on top).
+        for (size_t extra : {0, 1, 2, 5}) {
+            BigNum cache, x;
+            BnSet(cache, 1);
+            BnShiftLeft(cache, 64 * (limbs + extra));
+            BnMod(cache, cache, n);
+            const std::string before = Hex(cache);
+            ASSERT_EQ(BnModExp(x, a, e, n, &cache), kBnOk);
+            EXPECT_EQ(BnCompare(x, want), 0) << nbits << " bits, " << extra << " extra limbs";
+            EXPECT_EQ(Hex(cache), before) << "a given constant is the caller's, never rewritten";
+        }
+        BigNum junk, x;
+        BnSet(junk, 12345);
+        ASSERT_EQ(BnModExp(x, a, e, n, &junk), kBnOk);
+        EXPECT_EQ(BnCompare(x, want), 0) << nbits << " bits, a constant that is no R squared";
+    }
+}
+
 TEST(BigNum, ModExpCacheWithoutLimbsIsComputedWhateverItsSign) {
     std::mt19937_64 rng(7);
     OsslBn rn = RandomBn(rng, 512), ra = RandomBn(rng, 500), re = RandomBn(rng, 512);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "openssl_keys.h"
@@ -217,11 +218,6 @@ TEST_F(EadTest, UnusableKeysGiveFourAndLeaveTheFileAlone) {
         // Private exponents are not checked up front; the signature then fails its own check.
         {"wrong DP", EditedKey([&](KeyImage& k) { k[record(kDP) + 12] ^= 0x01; })},
         {"wrong QP", EditedKey([&](KeyImage& k) { k[record(kQP) + 12] ^= 0x01; })},
-        {"wrong cached constant", EditedKey([&](KeyImage& k) {
-             StoreKeyWord(k, record(kRP), 1);
-             StoreKeyWord(k, record(kRP) + 4, 1);
-             StoreKeyWord(k, record(kRP) + 8, 12345);
-         })},
     };
     const std::string content = Records(4);
     for (const Case& c : cases) {
@@ -229,6 +225,60 @@ TEST_F(EadTest, UnusableKeysGiveFourAndLeaveTheFileAlone) {
         root.Write(kFile, content);
         EXPECT_EQ(SignFileWithKey(kFile, kKey), kSignBadKey) << c.what;
         EXPECT_EQ(root.Read(kFile), content) << c.what;
+    }
+}
+
+// Records N, P and Q carry `extra` zero limbs on top, and the cached constants are
+// made from the record's limb count, as another key maker may lay them out.
+KeyImage PaddedKey(int32_t extra) {
+    RsaKey key;
+    EXPECT_EQ(UnpackKey(testing::SharedKey().image, key), 0);
+    return EditedKey([&](KeyImage& k) {
+        const std::pair<int, int> numbers[] = {{kN, kRN}, {kP, kRP}, {kQ, kRQ}};
+        for (const auto& [which, cache] : numbers) {
+            const size_t at = kKeyRecordOffset + kKeyRecordSize * static_cast<size_t>(which);
+            const auto limbs = static_cast<int32_t>(BnSignificantLimbs(key.Number(which))) + extra;
+            StoreKeyWord(k, at + 4, limbs);
+            BigNum r;
+            BnSet(r, 1);
+            BnShiftLeft(r, 64 * static_cast<size_t>(limbs));
+            BnMod(r, r, key.Number(which));
+            EXPECT_TRUE(StoreKeyNumber(k, cache, r));
+        }
+    });
+}
+
+TEST_F(EadTest, CachedConstantsForAnotherLimbCountAreRecomputed) {
+    const std::string content = Records(6);
+    const std::string reference = Signed(content);
+    auto garbage = [](KeyImage& k) {
+        for (int which : {kRN, kRP, kRQ}) {
+            const size_t at = kKeyRecordOffset + kKeyRecordSize * static_cast<size_t>(which);
+            StoreKeyWord(k, at, 1);
+            StoreKeyWord(k, at + 4, 1);
+            StoreKeyWord(k, at + 8, 12345);
+        }
+    };
+    const struct {
+        const char* what;
+        KeyImage image;
+    } cases[] = {
+        {"one zero limb on top", PaddedKey(1)},
+        {"three zero limbs on top", PaddedKey(3)},
+        {"constants of the significant limbs", PaddedKey(0)},
+        {"constants that are no R squared at all", EditedKey(garbage)},
+    };
+    for (const auto& c : cases) {
+        root.Write(kKey, ImageBytes(c.image));
+        // The signature is the one the plain key makes, and each key checks the other's.
+        root.Write(kFile, content);
+        EXPECT_EQ(SignFileWithKey(kFile, kKey), kSignOk) << c.what;
+        EXPECT_EQ(root.Read(kFile), reference) << c.what;
+        EXPECT_EQ(VerifyContent(reference), kSignOk) << c.what;
+        std::string forged = reference;
+        char& digit = forged[forged.size() - 3];
+        digit = digit == '0' ? '1' : '0';
+        EXPECT_EQ(VerifyContent(forged), kSignBadSignature) << c.what;
     }
 }
 

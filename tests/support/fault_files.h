@@ -55,6 +55,7 @@ public:
     bool Rename(const char* f, const char* t) override { return !failRename && Real().Rename(f, t); }
     bool CreateDirectory(const char* p) override { return Real().CreateDirectory(p); }
     bool IsDirectory(const char* p) override { return Real().IsDirectory(p); }
+    bool Exists(const char* p) override { return Real().Exists(p); }
 
 private:
     static platform::FileSystem& Real() { return platform::SystemFileSystem(); }

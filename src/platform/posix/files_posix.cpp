@@ -30,19 +30,35 @@ public:
     FileHandle Open(const char* path, unsigned access, unsigned share, FileCreation how) override {
         if (!path) return kInvalidFile;
         std::string host = HostPath(path);
-        int flags = O_CLOEXEC;
+        const bool creates = how != FileCreation::OpenExisting;
+        const bool exclusive = how == FileCreation::CreateNew || how == FileCreation::CreateNewPrivate;
+        // Non-blocking only while opening: a pipe planted in a file's place must not hang us.
+        int flags = O_CLOEXEC | O_NONBLOCK;
         if ((access & kAccessRead) && (access & kAccessWrite)) flags |= O_RDWR;
         else if (access & kAccessWrite) flags |= O_WRONLY;
         else flags |= O_RDONLY;
+        // A link planted in the data folder must not let us write somewhere else.
+        if ((access & kAccessWrite) || creates) flags |= O_NOFOLLOW;
+        if (creates) flags |= O_CREAT;
+        if (exclusive) flags |= O_EXCL;
+        const mode_t mode = how == FileCreation::CreateNewPrivate ? 0600 : 0666;
         std::lock_guard lock(mutex_);
-        struct stat st{};
-        bool exists = ::stat(host.c_str(), &st) == 0;
-        if (exists && S_ISDIR(st.st_mode)) { errno = EISDIR; return kInvalidFile; }
-        if (exists && !Compatible(st.st_dev, st.st_ino, access, share)) { errno = EBUSY; return kInvalidFile; }
-        if (how == FileCreation::CreateAlways) flags |= O_CREAT | O_TRUNC;
-        int fd = ::open(host.c_str(), flags, 0666);
+        int fd = ::open(host.c_str(), flags, mode);
         if (fd < 0) return kInvalidFile;
-        if (::fstat(fd, &st) != 0) { ::close(fd); return kInvalidFile; }
+        auto refuse = [fd](int error) {
+            ::close(fd);
+            errno = error;
+            return kInvalidFile;
+        };
+        struct stat st{};
+        if (::fstat(fd, &st) != 0) return refuse(errno);
+        if (S_ISDIR(st.st_mode)) return refuse(EISDIR);
+        if (!S_ISREG(st.st_mode)) return refuse(EINVAL);
+        // Sharing is judged before truncating, so a refused opener changes nothing.
+        if (!Compatible(st.st_dev, st.st_ino, access, share)) return refuse(EBUSY);
+        if (how == FileCreation::CreateAlways && ::ftruncate(fd, 0) != 0) return refuse(errno);
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return refuse(errno);
         open_[fd] = OpenInfo{st.st_dev, st.st_ino, access, share};
         return fd;
     }
@@ -124,13 +140,21 @@ public:
         if (!path) return false;
         std::string host = HostPath(path);
         struct stat st{};
-        if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+        if (::lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
         return ::unlink(host.c_str()) == 0;
     }
 
     bool Rename(const char* from, const char* to) override {
         if (!from || !to) return false;
-        return ::rename(HostPath(from).c_str(), HostPath(to).c_str()) == 0;
+        const std::string source = HostPath(from);
+        // Only a file of our own is moved into place, never a link put where it was.
+        struct stat st{};
+        if (::lstat(source.c_str(), &st) != 0) return false;
+        if (!S_ISREG(st.st_mode)) {
+            errno = EINVAL;
+            return false;
+        }
+        return ::rename(source.c_str(), HostPath(to).c_str()) == 0;
     }
 
     bool CreateDirectory(const char* path) override {
@@ -149,6 +173,13 @@ public:
     bool IsDirectory(const char* path) override {
         struct stat st{};
         return path && ::stat(HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    bool Exists(const char* path) override {
+        if (!path) return false;
+        struct stat st{};
+        if (::lstat(HostPath(path).c_str(), &st) == 0) return true;
+        return errno != ENOENT && errno != ENOTDIR;
     }
 
 private:

@@ -10,6 +10,10 @@ namespace {
 
 HANDLE AsHandle(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
 
+bool IsReparsePoint(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 std::optional<LocalTime> ToLocal(const FILETIME& utc) {
     FILETIME local{};
     SYSTEMTIME st{};
@@ -27,9 +31,28 @@ public:
         DWORD shr = 0;
         if (share & kShareRead) shr |= FILE_SHARE_READ;
         if (share & kShareWrite) shr |= FILE_SHARE_WRITE;
-        DWORD disposition = how == FileCreation::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
-        HANDLE h = ::CreateFileA(path, acc, shr, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD disposition = OPEN_EXISTING;
+        if (how == FileCreation::CreateAlways) disposition = CREATE_ALWAYS;
+        else if (how == FileCreation::CreateNew || how == FileCreation::CreateNewPrivate) disposition = CREATE_NEW;
+        // A link (reparse point) planted in the data folder must not let us write
+        // somewhere else: refuse it, and open the link itself should one appear meanwhile.
+        const bool writes = (access & kAccessWrite) != 0 || disposition != OPEN_EXISTING;
+        DWORD flags = FILE_ATTRIBUTE_NORMAL;
+        if (writes) {
+            if (IsReparsePoint(::GetFileAttributesA(path))) {
+                ::SetLastError(ERROR_CANT_ACCESS_FILE);
+                return kInvalidFile;
+            }
+            flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+        }
+        HANDLE h = ::CreateFileA(path, acc, shr, nullptr, disposition, flags, nullptr);
         if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (writes && (!::GetFileInformationByHandle(h, &info) || IsReparsePoint(info.dwFileAttributes))) {
+            ::CloseHandle(h);
+            ::SetLastError(ERROR_CANT_ACCESS_FILE);
+            return kInvalidFile;
+        }
         return reinterpret_cast<FileHandle>(h);
     }
 
@@ -81,7 +104,8 @@ public:
     bool Delete(const char* path) override { return path && ::DeleteFileA(path) != 0; }
 
     bool Rename(const char* from, const char* to) override {
-        return from && to && ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+        if (!from || !to || IsReparsePoint(::GetFileAttributesA(from))) return false;
+        return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
     }
 
     bool CreateDirectory(const char* path) override { return path && ::CreateDirectoryA(path, nullptr) != 0; }
@@ -90,6 +114,13 @@ public:
         if (!path) return false;
         DWORD attrs = ::GetFileAttributesA(path);
         return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+
+    bool Exists(const char* path) override {
+        if (!path) return false;
+        if (::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
+        const DWORD error = ::GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
     }
 };
 
