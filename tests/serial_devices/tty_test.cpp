@@ -1,6 +1,8 @@
 // The termios back end on a pseudo-terminal, and the names that open nothing;
 // a real serial port is never touched.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -42,6 +44,41 @@ TEST(TtyOpen, AMissingOrNonTerminalDeviceGivesNullAndTheReason) {
         EXPECT_FALSE(OpenSerialByName(c.name, &err)) << c.name;
         EXPECT_EQ(err, c.error) << c.name;
     }
+}
+
+// What a second opener in another process gets: 0 when it could open, else its errno.
+int OpenInChild(const std::string& name) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        int err = 0;
+        auto dev = OpenSerialByName(name, &err);
+        ::_exit(dev ? 0 : (err ? err : 255));
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// A port in use is refused to a second opener at once, even to root (who passes
+// the terminal's own exclusive flag), and is free again once closed.
+TEST(TtyOpen, ASecondOpenerIsRefusedHereAndInAnotherProcessUntilClose) {
+    testing::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    int err = -1;
+    auto first = OpenSerialByName(pty.name(), &err);
+    ASSERT_TRUE(first) << err;
+
+    auto start = steady_clock::now();
+    err = 0;
+    EXPECT_FALSE(OpenSerialByName(pty.name(), &err));
+    EXPECT_EQ(err, EBUSY);
+    EXPECT_EQ(OpenInChild(pty.name()), EBUSY);
+    EXPECT_LT(ElapsedMs(start), 2000);
+
+    first.reset();
+    EXPECT_EQ(OpenInChild(pty.name()), 0);
+    auto again = OpenSerialByName(pty.name(), &err);
+    EXPECT_TRUE(again) << "errno " << err;
 }
 
 class Tty : public ::testing::Test {

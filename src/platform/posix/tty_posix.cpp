@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -83,6 +84,10 @@ public:
         ReadCounters(&lastCounters_);
         seen_ = Take();
     }
+
+    // The exclusive flag outlives this open while anyone else holds the terminal
+    // (a pseudo-terminal's far end does): without this, our own next open would be refused.
+    ~TtyDevice() override { ::ioctl(fd_.get(), TIOCNXCL); }
 
     bool GetTimeouts(CommTimeouts& t) override {
         t = timeouts_;
@@ -390,7 +395,14 @@ std::unique_ptr<SerialDevice> OpenTty(const std::string& name, int* systemError)
         if (systemError) *systemError = ENOTTY;
         return nullptr;
     }
-    // The port is not shared, as on Windows: a second opener is refused.
+    // The port is not shared, as on Windows: a second opener is refused at once.
+    // TIOCEXCL keeps out other processes but not root; the advisory lock holds for
+    // root too, and for a second open inside this process. A file system without
+    // locks does not make the port unusable.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        if (systemError) *systemError = EBUSY;
+        return nullptr;
+    }
     ::ioctl(fd.get(), TIOCEXCL);
     return std::make_unique<TtyDevice>(std::move(fd));
 }
