@@ -12,8 +12,17 @@
 #include <linux/serial.h>
 #endif
 
+#include <pthread.h>
+#include <signal.h>
+#if defined(__linux__)
+#include <sys/eventfd.h>
+#endif
+#include <time.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 
 #include "platform/posix/stream_socket_posix.h"
 
@@ -65,11 +74,168 @@ uint32_t CodeToSpeed(speed_t code) {
     return 0;
 }
 
+
+// Modem lines whose change ends a wait: those the modem status reports.
+constexpr int kWatchedLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
+
+// Where nothing wakes us for a modem-line change, a wait looks at the lines this
+// often: the transmitter must see CTS and DSR rise within a millisecond or two,
+// and a driver without the change wait leaves no cheaper way to know.
+constexpr int kLinePollMs = 2;
+
+// A line that takes no byte for this long is held (hand-shake, XOFF), not slow:
+// even at 110 bit/s the terminal frees room for a byte several times a second.
+constexpr uint64_t kWriteStallMs = 10000;
+
+// How long close waits for the watcher to end once cancelled; it ends at once
+// from a wait the driver makes interruptible, as every driver's is.
+constexpr int kWatchStopMs = 2000;
+
+int SystemGetLines(int fd, int* lines) { return ::ioctl(fd, TIOCMGET, lines); }
+
+int SystemWaitChange(int fd, int mask) {
+#if defined(TIOCMIWAIT)
+    return ::ioctl(fd, TIOCMIWAIT, mask);
+#else
+    (void)fd;
+    (void)mask;
+    errno = ENOTTY;
+    return -1;
+#endif
+}
+
+// The driver's wait for a modem-line change has no time-out, so it cannot be made on
+// the waiting thread: a thread of the device's own sits in it and makes each change
+// a readable event descriptor, which Wait polls beside the tty. The watcher ends on
+// its own when the driver cannot wait (a pseudo-terminal, some adapters), and
+// otherwise by cancellation at close: the one thing that ends the driver's wait
+// without touching the lines.
+class ModemWatch {
+public:
+    ModemWatch() = default;
+    ModemWatch(const ModemWatch&) = delete;
+    ModemWatch& operator=(const ModemWatch&) = delete;
+
+    // False when no watcher could be started; Wait then looks at the lines itself.
+    bool Start(int ttyFd, const ModemLineCalls& calls) {
+#if defined(__linux__)
+        shared_.tty = ttyFd;
+        shared_.waitChange = calls.waitChange;
+        shared_.wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (shared_.wake < 0) return false;
+        // The application's signals are not ours to take.
+        sigset_t all, old;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &old);
+        shared_.active.store(true);
+        bool started = ::pthread_create(&thread_, nullptr, &ModemWatch::Run, &shared_) == 0;
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        if (!started) {
+            shared_.active.store(false);
+            ::close(shared_.wake);
+            shared_.wake = -1;
+            return false;
+        }
+        running_ = true;
+        return true;
+#else
+        (void)ttyFd;
+        (void)calls;
+        return false;
+#endif
+    }
+
+    // Ends the watcher; false when it could not be seen to end, in which case it
+    // may still use the tty and the wake descriptor, and the caller must leave the
+    // tty open.
+    bool Stop() {
+        if (!running_) return true;
+        running_ = false;
+        ::pthread_cancel(thread_);
+        timespec until{};
+        ::clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_sec += kWatchStopMs / 1000;
+        until.tv_nsec += static_cast<long>(kWatchStopMs % 1000) * 1000000L;
+        if (until.tv_nsec >= 1000000000L) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000L;
+        }
+        if (::pthread_clockjoin_np(thread_, nullptr, CLOCK_MONOTONIC, &until) != 0) {
+            ::pthread_detach(thread_);
+            return false;
+        }
+        ::close(shared_.wake);
+        shared_.wake = -1;
+        shared_.active.store(false);
+        return true;
+    }
+
+    // True while changes of the lines wake the wake descriptor.
+    bool Active() const { return running_ && shared_.active.load(); }
+    int WakeFd() const { return running_ ? shared_.wake : -1; }
+    uint32_t Changes() const { return shared_.changes.load(); }
+
+    void Drain() const {
+        uint64_t count = 0;
+        if (shared_.wake >= 0 && ::read(shared_.wake, &count, sizeof count) < 0) {
+            // Nothing pending: another waiter took it.
+        }
+    }
+
+private:
+    struct Shared {
+        int tty = -1;
+        int wake = -1;
+        int (*waitChange)(int fd, int mask) = nullptr;
+        std::atomic<bool> active{false};
+        std::atomic<uint32_t> changes{0};
+    };
+
+    static void Signal(int wake) {
+        // A full counter already wakes every poller; nothing is lost by a refusal.
+        static const uint64_t one = 1;
+        if (::write(wake, &one, sizeof one) < 0) {
+        }
+    }
+
+    // Cancellation may unwind these two frames from inside the driver's wait: it runs
+    // no destructor, so nothing here may own anything, nor keep a local whose address
+    // is taken.
+    static int WaitChange(Shared* w) {
+        ::pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
+        int r = w->waitChange(w->tty, kWatchedLines);
+        int err = errno;
+        ::pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
+        errno = err;
+        return r;
+    }
+
+    static void* Run(void* arg) {
+        Shared* w = static_cast<Shared*>(arg);
+        for (;;) {
+            if (WaitChange(w) == 0) {
+                w->changes.fetch_add(1);
+                Signal(w->wake);
+            } else if (errno != EINTR) {
+                // The driver cannot wait for the lines (or the line is gone): the
+                // waiters look at the lines themselves from now on.
+                w->active.store(false);
+                Signal(w->wake);
+                return nullptr;
+            }
+        }
+    }
+
+    Shared shared_;
+    pthread_t thread_{};
+    bool running_ = false;
+};
+
 class TtyDevice final : public SerialDevice {
 public:
-    explicit TtyDevice(Fd fd) : fd_(std::move(fd)) {
+    TtyDevice(Fd fd, const ModemLineCalls& calls) : fd_(std::move(fd)), calls_(calls) {
         int lines = 0;
-        hasModemLines_ = ::ioctl(fd_.get(), TIOCMGET, &lines) == 0;
+        hasModemLines_ = calls_.get(fd_.get(), &lines) == 0;
         ReadTermios();
         // Raw from the start: a line discipline must never eat printer bytes,
         // whatever settings the caller applies later.
@@ -83,28 +249,42 @@ public:
         }
         ReadCounters(&lastCounters_);
         seen_ = Take();
+        if (hasModemLines_ && calls_.waitChange) watch_.Start(fd_.get(), calls_);
     }
 
-    // The exclusive flag outlives this open while anyone else holds the terminal
-    // (a pseudo-terminal's far end does): without this, our own next open would be refused.
-    ~TtyDevice() override { ::ioctl(fd_.get(), TIOCNXCL); }
+    ~TtyDevice() override {
+        if (!watch_.Stop()) {
+            // A watcher that did not end may still be in the driver with this
+            // descriptor: keeping it open is better than letting its number be
+            // reused under that watcher.
+            fd_.Release();
+            return;
+        }
+        // The exclusive flag outlives this open while anyone else holds the terminal
+        // (a pseudo-terminal's far end does): without this, our own next open would be refused.
+        ::ioctl(fd_.get(), TIOCNXCL);
+    }
 
     bool GetTimeouts(CommTimeouts& t) override {
+        std::lock_guard lock(mutex_);
         t = timeouts_;
         return true;
     }
     // Reads never wait on this back end, whatever the time-outs say.
     bool SetTimeouts(const CommTimeouts& t) override {
+        std::lock_guard lock(mutex_);
         timeouts_ = t;
         return true;
     }
 
     bool GetState(LineSettings& s) override {
+        std::lock_guard lock(mutex_);
         s = settings_;
         return true;
     }
 
     bool SetState(const LineSettings& s) override {
+        std::lock_guard lock(mutex_);
         termios t{};
         if (::tcgetattr(fd_.get(), &t) != 0) return false;
         speed_t speed;
@@ -178,16 +358,23 @@ public:
     }
 
     bool ClearErrors(uint32_t* errors, uint32_t* rxCount, uint32_t* txCount) override {
-        uint32_t bits = PendingErrors();
-        ReadCounters(&lastCounters_);
-        seen_.errorEvents = 0;
-        if (errors) *errors = bits;
         int in = 0, out = 0;
         bool ok = ::ioctl(fd_.get(), FIONREAD, &in) == 0;
         if (::ioctl(fd_.get(), TIOCOUTQ, &out) != 0) out = 0;
+        uint32_t bits = 0;
+        {
+            // Read and cleared in one step: an error is reported to one reader, once.
+            std::lock_guard lock(mutex_);
+            Counters now;
+            ReadCounters(&now);
+            bits = ErrorsSince(lastCounters_, now);
+            if (now.valid) lastCounters_ = now;
+            seen_.errorEvents = 0;
+            seen_.inQueue = ok ? in : 0;
+        }
+        if (errors) *errors = bits;
         if (rxCount) *rxCount = ok ? static_cast<uint32_t>(in) : 0;
         if (txCount) *txCount = static_cast<uint32_t>(out);
-        seen_.inQueue = ok ? in : 0;
         return ok;
     }
 
@@ -195,23 +382,31 @@ public:
 
     bool Write(const uint8_t* bytes, uint32_t n, uint32_t* written) override {
         uint32_t done = 0;
-        // A Windows write without a time-out returns when all is handed over;
-        // a full output buffer is waited out, not spun on.
+        // A Windows write without a time-out returns when all is handed over; a
+        // full output buffer is waited out, not spun on, but a line that takes
+        // nothing at all fails the write instead of holding the caller for ever.
+        uint64_t stalledSince = MonotonicMs();
         while (done < n) {
             ssize_t w = ::write(fd_.get(), bytes + done, n - done);
             if (w > 0) {
                 done += static_cast<uint32_t>(w);
+                stalledSince = MonotonicMs();
             } else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                PollFds(fd_.get(), POLLOUT, -1, 0, 1000, nullptr);
+                uint64_t now = MonotonicMs();
+                if (now - stalledSince >= kWriteStallMs) {
+                    errno = ETIMEDOUT;
+                    break;
+                }
+                int left = static_cast<int>(kWriteStallMs - (now - stalledSince));
+                PollFds(fd_.get(), POLLOUT, -1, 0, std::min(left, 1000), nullptr);
             } else if (w < 0 && errno == EINTR) {
                 continue;
             } else {
-                if (written) *written = done;
-                return false;
+                break;
             }
         }
         if (written) *written = done;
-        return true;
+        return done == n;
     }
 
     bool Read(uint8_t* buffer, uint32_t n, uint32_t* got) override {
@@ -222,7 +417,10 @@ public:
             if (r >= 0) {
                 if (got) *got = static_cast<uint32_t>(r);
                 int in = 0;
-                if (::ioctl(fd_.get(), FIONREAD, &in) == 0) seen_.inQueue = in;
+                if (::ioctl(fd_.get(), FIONREAD, &in) == 0) {
+                    std::lock_guard lock(mutex_);
+                    seen_.inQueue = in;
+                }
                 return true;
             }
             if (errno == EINTR) continue;
@@ -239,36 +437,48 @@ public:
 
     bool ModemStatus(uint32_t* bits) override {
         int lines = 0;
-        if (::ioctl(fd_.get(), TIOCMGET, &lines) != 0) {
+        if (calls_.get(fd_.get(), &lines) != 0) {
             if (bits) *bits = 0;
             return false;
         }
         uint32_t status = LinesToStatus(lines);
-        seen_.modem = status;
+        {
+            std::lock_guard lock(mutex_);
+            seen_.modem = status;
+        }
         if (bits) *bits = status;
         return true;
     }
 
-    // Input wakes poll(); modem lines do not (and the wait for their change has
-    // no time-out), so while there are lines to watch the wait looks every 1 ms.
+    // Ends when the input, the modem lines or the line errors differ from what the
+    // device last reported, or a line changed, or the time is up. Input and errors
+    // wake poll(); line changes wake it through the watcher. Each wait compares
+    // with what was reported when it began, so a report made meanwhile to another
+    // thread cannot hide news from this one.
     void Wait(uint32_t ms) override {
-        uint64_t deadline = MonotonicMs() + ms;
+        const uint64_t deadline = MonotonicMs() + ms;
+        Snapshot base;
+        {
+            std::lock_guard lock(mutex_);
+            base = seen_;
+        }
+        const uint32_t changes = watch_.Changes();
         for (;;) {
             Snapshot now = Take();
-            if (now.inQueue != seen_.inQueue || now.modem != seen_.modem || now.errorEvents != seen_.errorEvents) {
+            if (now != base || watch_.Changes() != changes) {
+                std::lock_guard lock(mutex_);
                 seen_ = now;
                 return;
             }
             uint64_t t = MonotonicMs();
             if (t >= deadline) return;
-            int remaining = static_cast<int>(deadline - t);
-            // Bytes already waiting keep poll() readable: look again in 1 ms instead.
-            bool watch = hasModemLines_ || now.inQueue > 0;
-            int step = watch ? std::min(remaining, 1) : remaining;
-            if (now.inQueue > 0)
-                SleepMs(step);
-            else
-                PollFds(fd_.get(), POLLIN, -1, 0, step, nullptr);
+            int step = static_cast<int>(deadline - t);
+            // Unread input keeps the tty readable, so it cannot wake us for more.
+            bool pollTty = now.inQueue == 0;
+            if (!pollTty || (hasModemLines_ && !watch_.Active())) step = std::min(step, kLinePollMs);
+            short wake = 0;
+            PollFds(pollTty ? fd_.get() : -1, POLLIN, watch_.WakeFd(), POLLIN, step, &wake);
+            if (wake & POLLIN) watch_.Drain();
         }
     }
 
@@ -281,6 +491,9 @@ private:
         int inQueue = 0;
         uint32_t modem = 0;
         int errorEvents = 0;
+        bool operator!=(const Snapshot& o) const {
+            return inQueue != o.inQueue || modem != o.modem || errorEvents != o.errorEvents;
+        }
     };
 
     static uint32_t LinesToStatus(int lines) {
@@ -316,18 +529,15 @@ private:
 #endif
     }
 
-    // Error bits for counters that moved since the last error read; a driver
-    // without counters reports none.
-    uint32_t PendingErrors() {
-        Counters now;
-        ReadCounters(&now);
-        if (!now.valid || !lastCounters_.valid) return 0;
+    // Error bits for counters that moved; a driver without counters reports none.
+    static uint32_t ErrorsSince(const Counters& before, const Counters& now) {
+        if (!now.valid || !before.valid) return 0;
         uint32_t bits = 0;
-        if (now.bufOverrun != lastCounters_.bufOverrun) bits |= kErrRxOver;
-        if (now.overrun != lastCounters_.overrun) bits |= kErrOverrun;
-        if (now.parity != lastCounters_.parity) bits |= kErrParity;
-        if (now.frame != lastCounters_.frame) bits |= kErrFrame;
-        if (now.brk != lastCounters_.brk) bits |= kErrBreak;
+        if (now.bufOverrun != before.bufOverrun) bits |= kErrRxOver;
+        if (now.overrun != before.overrun) bits |= kErrOverrun;
+        if (now.parity != before.parity) bits |= kErrParity;
+        if (now.frame != before.frame) bits |= kErrFrame;
+        if (now.brk != before.brk) bits |= kErrBreak;
         return bits;
     }
 
@@ -335,8 +545,11 @@ private:
         Snapshot s;
         if (::ioctl(fd_.get(), FIONREAD, &s.inQueue) != 0) s.inQueue = 0;
         int lines = 0;
-        if (hasModemLines_ && ::ioctl(fd_.get(), TIOCMGET, &lines) == 0) s.modem = LinesToStatus(lines);
-        s.errorEvents = static_cast<int>(PendingErrors());
+        if (hasModemLines_ && calls_.get(fd_.get(), &lines) == 0) s.modem = LinesToStatus(lines);
+        Counters now;
+        ReadCounters(&now);
+        std::lock_guard lock(mutex_);
+        s.errorEvents = static_cast<int>(ErrorsSince(lastCounters_, now));
         return s;
     }
 
@@ -369,23 +582,30 @@ private:
         settings_.xonChar = static_cast<char>(t.c_cc[VSTART]);
         settings_.xoffChar = static_cast<char>(t.c_cc[VSTOP]);
         int lines = 0;
-        if (::ioctl(fd_.get(), TIOCMGET, &lines) == 0) {
+        if (calls_.get(fd_.get(), &lines) == 0) {
             settings_.dtrControl = (lines & TIOCM_DTR) ? 1 : 0;
             if (!settings_.outxCtsFlow) settings_.rtsControl = (lines & TIOCM_RTS) ? 1 : 0;
         }
     }
 
     Fd fd_;
+    const ModemLineCalls calls_;
+    bool hasModemLines_ = false;
+    // What other threads may read or change while one waits: the settings and
+    // time-outs as last applied, and what was last reported of the line.
+    std::mutex mutex_;
     LineSettings settings_;
     CommTimeouts timeouts_;
-    bool hasModemLines_ = false;
     Counters lastCounters_;
     Snapshot seen_;
+    ModemWatch watch_;
 };
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> OpenTty(const std::string& name, int* systemError) {
+ModemLineCalls SystemModemLineCalls() { return {&SystemGetLines, &SystemWaitChange}; }
+
+std::unique_ptr<SerialDevice> OpenTty(const std::string& name, int* systemError, const ModemLineCalls& calls) {
     Fd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
         if (systemError) *systemError = errno;
@@ -404,8 +624,7 @@ std::unique_ptr<SerialDevice> OpenTty(const std::string& name, int* systemError)
         return nullptr;
     }
     ::ioctl(fd.get(), TIOCEXCL);
-    return std::make_unique<TtyDevice>(std::move(fd));
+    return std::make_unique<TtyDevice>(std::move(fd), calls);
 }
-
 
 }  // namespace moldrin::platform::posix
