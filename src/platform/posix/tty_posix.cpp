@@ -248,6 +248,8 @@ public:
             ::tcsetattr(fd_.get(), TCSANOW, &t);
         }
         ReadCounters(&lastCounters_);
+        // Asked again on every wait: a driver without them is not asked twice.
+        hasCounters_ = lastCounters_.valid;
         seen_ = Take();
         if (hasModemLines_ && calls_.waitChange) watch_.Start(fd_.get(), calls_);
     }
@@ -517,6 +519,7 @@ private:
     void ReadCounters(Counters* c) {
         *c = Counters{};
 #if defined(__linux__) && defined(TIOCGICOUNT)
+        if (!hasCounters_) return;
         serial_icounter_struct ic{};
         if (::ioctl(fd_.get(), TIOCGICOUNT, &ic) == 0) {
             c->frame = ic.frame;
@@ -591,6 +594,7 @@ private:
     Fd fd_;
     const ModemLineCalls calls_;
     bool hasModemLines_ = false;
+    bool hasCounters_ = true;
     // What other threads may read or change while one waits: the settings and
     // time-outs as last applied, and what was last reported of the line.
     std::mutex mutex_;
