@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <mutex>
 
 #include "platform/posix/stream_socket_posix.h"
@@ -119,21 +120,21 @@ public:
     // False when no watcher could be started; Wait then looks at the lines itself.
     bool Start(int ttyFd, const ModemLineCalls& calls) {
 #if defined(__linux__)
-        shared_.tty = ttyFd;
-        shared_.waitChange = calls.waitChange;
-        shared_.wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (shared_.wake < 0) return false;
+        shared_->tty = ttyFd;
+        shared_->waitChange = calls.waitChange;
+        shared_->wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (shared_->wake < 0) return false;
         // The application's signals are not ours to take.
         sigset_t all, old;
         ::sigfillset(&all);
         ::pthread_sigmask(SIG_SETMASK, &all, &old);
-        shared_.active.store(true);
-        bool started = ::pthread_create(&thread_, nullptr, &ModemWatch::Run, &shared_) == 0;
+        shared_->active.store(true);
+        bool started = ::pthread_create(&thread_, nullptr, &ModemWatch::Run, shared_.get()) == 0;
         ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
         if (!started) {
-            shared_.active.store(false);
-            ::close(shared_.wake);
-            shared_.wake = -1;
+            shared_->active.store(false);
+            ::close(shared_->wake);
+            shared_->wake = -1;
             return false;
         }
         running_ = true;
@@ -160,24 +161,26 @@ public:
             until.tv_sec += 1;
             until.tv_nsec -= 1000000000L;
         }
-        if (::pthread_clockjoin_np(thread_, nullptr, CLOCK_MONOTONIC, &until) != 0) {
+        if (Join(until) != 0) {
+            // What it shares with us must outlive it: left to it, like the tty.
             ::pthread_detach(thread_);
+            (void)shared_.release();
             return false;
         }
-        ::close(shared_.wake);
-        shared_.wake = -1;
-        shared_.active.store(false);
+        ::close(shared_->wake);
+        shared_->wake = -1;
+        shared_->active.store(false);
         return true;
     }
 
     // True while changes of the lines wake the wake descriptor.
-    bool Active() const { return running_ && shared_.active.load(); }
-    int WakeFd() const { return running_ ? shared_.wake : -1; }
-    uint32_t Changes() const { return shared_.changes.load(); }
+    bool Active() const { return running_ && shared_->active.load(); }
+    int WakeFd() const { return running_ ? shared_->wake : -1; }
+    uint32_t Changes() const { return shared_ ? shared_->changes.load() : 0; }
 
     void Drain() const {
         uint64_t count = 0;
-        if (shared_.wake >= 0 && ::read(shared_.wake, &count, sizeof count) < 0) {
+        if (shared_ && shared_->wake >= 0 && ::read(shared_->wake, &count, sizeof count) < 0) {
             // Nothing pending: another waiter took it.
         }
     }
@@ -190,6 +193,27 @@ private:
         std::atomic<bool> active{false};
         std::atomic<uint32_t> changes{0};
     };
+
+    int Join(const timespec& until) {
+#if defined(__GLIBC__)
+        return ::pthread_clockjoin_np(thread_, nullptr, CLOCK_MONOTONIC, &until);
+#else
+        // Without a join on the monotonic clock, the same span on the wall clock.
+        timespec now{}, wall{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        ::clock_gettime(CLOCK_REALTIME, &wall);
+        wall.tv_sec += until.tv_sec - now.tv_sec;
+        wall.tv_nsec += until.tv_nsec - now.tv_nsec;
+        if (wall.tv_nsec < 0) {
+            wall.tv_sec -= 1;
+            wall.tv_nsec += 1000000000L;
+        } else if (wall.tv_nsec >= 1000000000L) {
+            wall.tv_sec += 1;
+            wall.tv_nsec -= 1000000000L;
+        }
+        return ::pthread_timedjoin_np(thread_, nullptr, &wall);
+#endif
+    }
 
     static void Signal(int wake) {
         // A full counter already wakes every poller; nothing is lost by a refusal.
@@ -226,7 +250,7 @@ private:
         }
     }
 
-    Shared shared_;
+    std::unique_ptr<Shared> shared_ = std::make_unique<Shared>();
     pthread_t thread_{};
     bool running_ = false;
 };
