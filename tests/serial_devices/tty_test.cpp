@@ -354,6 +354,23 @@ TEST_F(TtyModemLines, CloseEndsTheWatcherAtOnceAndLeavesNothingBehind) {
     }
 }
 
+// A line whose far end is gone (a cable or an adapter pulled) reports a hang-up
+// for ever; waiting on it must still block, not spin. The played lines count the
+// looks: about one per 2 ms, where a spin makes thousands.
+TEST(TtyHangUp, AWaitOnAHungUpLineDoesNotSpin) {
+    auto pty = std::make_unique<testing::PtyPair>();
+    ASSERT_TRUE(pty->ok());
+    int err = -1;
+    auto dev = posix::OpenTty(pty->name(), &err, {&fake_modem::Get, nullptr});
+    ASSERT_TRUE(dev) << err;
+    pty.reset();
+    fake_modem::getCalls = 0;
+    auto start = steady_clock::now();
+    dev->Wait(300);
+    EXPECT_GE(ElapsedMs(start), 290);
+    EXPECT_LT(fake_modem::getCalls.load(), 400);
+}
+
 // The port layer may be entered from two threads at once (a fast write while a
 // command waits for its reply): the device's own state must hold up.
 TEST_F(TtyModemLines, OneThreadWaitsAndReadsWhileAnotherWritesAndAsks) {

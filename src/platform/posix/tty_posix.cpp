@@ -7,17 +7,14 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <linux/serial.h>
-#endif
-
-#include <pthread.h>
-#include <signal.h>
-#if defined(__linux__)
 #include <sys/eventfd.h>
 #endif
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -489,6 +486,7 @@ public:
             base = seen_;
         }
         const uint32_t changes = watch_.Changes();
+        bool hungUp = false;
         for (;;) {
             Snapshot now = Take();
             if (now != base || watch_.Changes() != changes) {
@@ -499,11 +497,13 @@ public:
             uint64_t t = MonotonicMs();
             if (t >= deadline) return;
             int step = static_cast<int>(deadline - t);
-            // Unread input keeps the tty readable, so it cannot wake us for more.
-            bool pollTty = now.inQueue == 0;
+            // Unread input keeps the tty readable, and a hung-up tty (a cable or an
+            // adapter pulled) reports it for ever: neither can wake us for news.
+            bool pollTty = now.inQueue == 0 && !hungUp;
             if (!pollTty || (hasModemLines_ && !watch_.Active())) step = std::min(step, kLinePollMs);
             short wake = 0;
-            PollFds(pollTty ? fd_.get() : -1, POLLIN, watch_.WakeFd(), POLLIN, step, &wake);
+            short tty = PollFds(pollTty ? fd_.get() : -1, POLLIN, watch_.WakeFd(), POLLIN, step, &wake);
+            if (tty & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
             if (wake & POLLIN) watch_.Drain();
         }
     }
