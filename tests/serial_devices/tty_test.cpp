@@ -1,6 +1,10 @@
 // The termios back end on a pseudo-terminal, and the names that open nothing;
 // a real serial port is never touched.
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -9,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/posix/tty_posix.h"
 #include "platform/serial_device.h"
 #include "platform/virtual_line_server.h"
 #include "pty_pair.h"
@@ -42,6 +47,41 @@ TEST(TtyOpen, AMissingOrNonTerminalDeviceGivesNullAndTheReason) {
         EXPECT_FALSE(OpenSerialByName(c.name, &err)) << c.name;
         EXPECT_EQ(err, c.error) << c.name;
     }
+}
+
+// What a second opener in another process gets: 0 when it could open, else its errno.
+int OpenInChild(const std::string& name) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        int err = 0;
+        auto dev = OpenSerialByName(name, &err);
+        ::_exit(dev ? 0 : (err ? err : 255));
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// A port in use is refused to a second opener at once, even to root (who passes
+// the terminal's own exclusive flag), and is free again once closed.
+TEST(TtyOpen, ASecondOpenerIsRefusedHereAndInAnotherProcessUntilClose) {
+    testing::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    int err = -1;
+    auto first = OpenSerialByName(pty.name(), &err);
+    ASSERT_TRUE(first) << err;
+
+    auto start = steady_clock::now();
+    err = 0;
+    EXPECT_FALSE(OpenSerialByName(pty.name(), &err));
+    EXPECT_EQ(err, EBUSY);
+    EXPECT_EQ(OpenInChild(pty.name()), EBUSY);
+    EXPECT_LT(ElapsedMs(start), 2000);
+
+    first.reset();
+    EXPECT_EQ(OpenInChild(pty.name()), 0);
+    auto again = OpenSerialByName(pty.name(), &err);
+    EXPECT_TRUE(again) << "errno " << err;
 }
 
 class Tty : public ::testing::Test {
@@ -172,6 +212,202 @@ TEST_F(Tty, ResetAndReceivePurgeDropWaitingInput) {
         ASSERT_TRUE(dev_->ClearErrors(nullptr, &rx, nullptr));
         EXPECT_EQ(rx, 0u);
     }
+}
+
+// A driver with modem lines, played over a pseudo-terminal (which has none): the
+// lines are the test's, and a "change wait" blocks until the test pokes a pipe.
+namespace fake_modem {
+std::atomic<int> lines{0};
+std::atomic<int> getCalls{0};
+int poke[2] = {-1, -1};
+char taken;  // not on the stack: the waiting frame is unwound by cancellation
+
+int Get(int, int* out) {
+    ++getCalls;
+    *out = lines.load();
+    return 0;
+}
+int WaitChange(int, int) {
+    if (::read(poke[0], &taken, 1) == 1) return 0;
+    errno = EIO;
+    return -1;
+}
+int CannotWait(int, int) {
+    errno = ENOTTY;
+    return -1;
+}
+}  // namespace fake_modem
+
+int CountEntries(const char* dir) {
+    int n = 0;
+    if (DIR* d = ::opendir(dir)) {
+        while (::readdir(d)) ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+class TtyModemLines : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty_.ok());
+        ASSERT_EQ(::pipe(fake_modem::poke), 0);
+        fake_modem::lines = 0;
+        fake_modem::getCalls = 0;
+    }
+    void TearDown() override {
+        dev_.reset();
+        ::close(fake_modem::poke[0]);
+        ::close(fake_modem::poke[1]);
+    }
+    void Open(int (*waitChange)(int, int)) {
+        int err = -1;
+        dev_ = posix::OpenTty(pty_.name(), &err, {&fake_modem::Get, waitChange});
+        ASSERT_TRUE(dev_) << "errno " << err;
+    }
+    // Raises CTS; the driver's change wait hears of it only when `tell`.
+    static void RaiseCts(bool tell) {
+        fake_modem::lines = TIOCM_CTS;
+        if (tell) {
+            EXPECT_EQ(::write(fake_modem::poke[1], "x", 1), 1);
+        }
+    }
+    // How long a wait of 5 s takes when CTS rises 50 ms into it.
+    long WaitForCtsRise(bool tell) {
+        std::thread later([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            RaiseCts(tell);
+        });
+        auto start = steady_clock::now();
+        dev_->Wait(5000);
+        long waited = ElapsedMs(start);
+        later.join();
+        return waited;
+    }
+    testing::PtyPair pty_;
+    std::unique_ptr<SerialDevice> dev_;
+};
+
+// Where the driver waits for line changes, an idle wait blocks instead of looking
+// at the lines every millisecond, and a change still ends it at once.
+TEST_F(TtyModemLines, WithTheDriversChangeWaitAnIdleWaitBlocksAndAChangeEndsIt) {
+    Open(&fake_modem::WaitChange);
+    int before = fake_modem::getCalls;
+    auto start = steady_clock::now();
+    dev_->Wait(300);
+    EXPECT_GE(ElapsedMs(start), 290);
+    EXPECT_LT(fake_modem::getCalls - before, 10) << "the lines were polled while idle";
+
+    EXPECT_LT(WaitForCtsRise(true), 2000);
+    uint32_t bits = 0;
+    ASSERT_TRUE(dev_->ModemStatus(&bits));
+    EXPECT_EQ(bits & kModemCts, kModemCts);
+}
+
+// Where it cannot (or the watcher is not asked to), the wait looks at the lines
+// itself, often enough to see a change within a few milliseconds.
+TEST_F(TtyModemLines, WithoutTheChangeWaitTheLinesAreStillSeenToChange) {
+    for (auto waitChange : {&fake_modem::CannotWait, static_cast<int (*)(int, int)>(nullptr)}) {
+        Open(waitChange);
+        fake_modem::lines = 0;
+        uint32_t bits = 9;
+        ASSERT_TRUE(dev_->ModemStatus(&bits));
+        EXPECT_EQ(bits, 0u);
+        EXPECT_LT(WaitForCtsRise(false), 2000);
+        dev_.reset();
+    }
+}
+
+// A report of the lines to another thread must not hide the change from a wait
+// already under way: the transmitter waiting for CTS would sit out its time-out.
+TEST_F(TtyModemLines, AChangeReportedToAnotherThreadStillEndsAWaitInProgress) {
+    Open(nullptr);
+    std::atomic<long> waited{-1};
+    std::thread waiter([&] {
+        auto start = steady_clock::now();
+        dev_->Wait(3000);
+        waited = ElapsedMs(start);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    RaiseCts(false);
+    uint32_t bits = 0;
+    EXPECT_TRUE(dev_->ModemStatus(&bits));
+    waiter.join();
+    EXPECT_LT(waited.load(), 2000);
+}
+
+// Close ends the watcher that sits in the driver's wait, at once, and leaves no
+// thread and no descriptor behind.
+TEST_F(TtyModemLines, CloseEndsTheWatcherAtOnceAndLeavesNothingBehind) {
+    const int threads = CountEntries("/proc/self/task");
+    const int fds = CountEntries("/proc/self/fd");
+    for (int round = 0; round < 3; ++round) {
+        Open(&fake_modem::WaitChange);
+        EXPECT_EQ(CountEntries("/proc/self/task"), threads + 1) << "one watcher per open device";
+        if (round == 1) dev_->Wait(20);
+        if (round == 2) RaiseCts(true);
+        auto start = steady_clock::now();
+        dev_.reset();
+        EXPECT_LT(ElapsedMs(start), 1000);
+        EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+        EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+    }
+}
+
+// A line whose far end is gone (a cable or an adapter pulled) reports a hang-up
+// for ever; waiting on it must still block, not spin. The played lines count the
+// looks: about one per 2 ms, where a spin makes thousands.
+TEST(TtyHangUp, AWaitOnAHungUpLineDoesNotSpin) {
+    auto pty = std::make_unique<testing::PtyPair>();
+    ASSERT_TRUE(pty->ok());
+    int err = -1;
+    auto dev = posix::OpenTty(pty->name(), &err, {&fake_modem::Get, nullptr});
+    ASSERT_TRUE(dev) << err;
+    pty.reset();
+    fake_modem::getCalls = 0;
+    auto start = steady_clock::now();
+    dev->Wait(300);
+    EXPECT_GE(ElapsedMs(start), 290);
+    EXPECT_LT(fake_modem::getCalls.load(), 400);
+}
+
+// The port layer may be entered from two threads at once (a fast write while a
+// command waits for its reply): the device's own state must hold up.
+TEST_F(TtyModemLines, OneThreadWaitsAndReadsWhileAnotherWritesAndAsks) {
+    Open(&fake_modem::WaitChange);
+    std::vector<uint8_t> sent;
+    for (int i = 0; i < 400; ++i) sent.push_back(static_cast<uint8_t>(i * 7));
+    std::vector<uint8_t> got;
+    std::thread reader([&] {
+        auto start = steady_clock::now();
+        while (got.size() < sent.size() && ElapsedMs(start) < 5000) {
+            dev_->Wait(10);
+            uint8_t buf[32];
+            uint32_t n = 0;
+            if (dev_->Read(buf, sizeof buf, &n)) got.insert(got.end(), buf, buf + n);
+        }
+    });
+    std::thread asker([&] {
+        for (int i = 0; i < 200; ++i) {
+            uint32_t bits = 0, errors = 0, rx = 0, tx = 0;
+            dev_->ModemStatus(&bits);
+            dev_->ClearErrors(&errors, &rx, &tx);
+            LineSettings s;
+            dev_->GetState(s);
+            const uint8_t b = '.';
+            uint32_t w = 0;
+            EXPECT_TRUE(dev_->Write(&b, 1, &w));
+            if (i % 50 == 0) RaiseCts(true);
+        }
+    });
+    for (size_t i = 0; i < sent.size(); i += 40) {
+        pty_.Send(std::vector<uint8_t>(sent.begin() + static_cast<long>(i), sent.begin() + static_cast<long>(i + 40)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    asker.join();
+    reader.join();
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(pty_.Receive(200).size(), 200u);
 }
 
 TEST(TtyPrinterEnd, CarriesDataOverATerminal) {
