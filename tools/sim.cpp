@@ -31,7 +31,7 @@ int Usage() {
                  "                   [--speed BITS] [--model LETTER] [--fault NAME]... [--delay MS] [--trace]\n"
                  "  --speed   the one line speed the printer listens at (default 9600)\n"
                  "  --model   model letter of status 27 1 (default B)\n"
-                 "  --fault   silent, dsr-low, cts-low, stray, overlong, overrun, lost\n"
+                 "  --fault   silent, dsr-low, cts-low, stray, overlong, overrun\n"
                  "  --delay   every answer starts this many milliseconds late\n"
                  "  --trace   print each frame and answer on standard error\n");
     return 2;
@@ -81,6 +81,10 @@ int Run(int argc, char** argv) {
     }
     if (name.empty() || speed == 0) return Usage();
     if (tty && name.rfind("unix:", 0) == 0) return Usage();
+    if (const char* why = sim::FaultsALineCannotShow(faults)) {
+        std::fprintf(stderr, "moldrin sim: %s\n", why);
+        return 2;
+    }
 
     sim::PrinterModel printer(speed);
     printer.SetFaults(faults);
