@@ -91,11 +91,6 @@ TEST_F(OverTheLine, CtsDropsWhileThePrinterWorks) {
     f.answerDelayMs = 1000;
     printer.SetFaults(f);
     uint32_t bits = 0;
-    ASSERT_TRUE(host->ModemStatus(&bits));
-    EXPECT_EQ(bits, platform::kModemCts | platform::kModemDsr);
-    const std::string frame = "\x1B.30}";
-    uint32_t written = 0;
-    ASSERT_TRUE(host->Write(reinterpret_cast<const uint8_t*>(frame.data()), 5, &written));
     auto changed = [&] {
         const uint32_t before = bits;
         for (int i = 0; i < 30 && bits == before; ++i) {
@@ -104,6 +99,12 @@ TEST_F(OverTheLine, CtsDropsWhileThePrinterWorks) {
         }
         return bits;
     };
+    ASSERT_TRUE(host->ModemStatus(&bits));
+    if (bits == 0) changed();  // the server may not have taken the host in yet
+    EXPECT_EQ(bits, platform::kModemCts | platform::kModemDsr);
+    const std::string frame = "\x1B.30}";
+    uint32_t written = 0;
+    ASSERT_TRUE(host->Write(reinterpret_cast<const uint8_t*>(frame.data()), 5, &written));
     EXPECT_EQ(changed(), platform::kModemDsr);
     EXPECT_EQ(changed(), platform::kModemCts | platform::kModemDsr);
     uint32_t rx = 0;
