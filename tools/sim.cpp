@@ -1,6 +1,7 @@
 // `moldrin sim`: the printer simulator on a virtual serial line or a real tty.
 // The printer itself is sim/; the line is the platform's printer end.
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -104,7 +105,11 @@ int Run(int argc, char** argv) {
     int err = 0;
     auto end = platform::VirtualLinePrinterEnd::Open(name, &err);
     if (!end) {
-        std::fprintf(stderr, "moldrin sim: cannot open %s: %s\n", name.c_str(), std::strerror(err));
+        if (err == EADDRINUSE)
+            std::fprintf(stderr, "moldrin sim: cannot open %s: a running simulator (or another program) serves it\n",
+                         name.c_str());
+        else
+            std::fprintf(stderr, "moldrin sim: cannot open %s: %s\n", name.c_str(), std::strerror(err));
         return 1;
     }
     g_end = end.get();
