@@ -88,12 +88,12 @@ TEST_F(OverTheLine, CtsDropsWhileThePrinterWorks) {
     auto host = platform::OpenSerialByName(name, &err);
     ASSERT_TRUE(host) << err;
     Faults f;
-    f.answerDelayMs = 1000;
+    f.answerDelayMs = 2000;  // long enough that a busy machine still shows the low spell
     printer.SetFaults(f);
     uint32_t bits = 0;
     auto changed = [&] {
         const uint32_t before = bits;
-        for (int i = 0; i < 30 && bits == before; ++i) {
+        for (int i = 0; i < 40 && bits == before; ++i) {
             host->Wait(100);
             host->ModemStatus(&bits);
         }
