@@ -15,6 +15,9 @@ struct ServeOptions {
     FILE* trace = nullptr;   // each frame and answer, readable, when given
 };
 
+// Why a line cannot show these faults, or null when it can show them all.
+const char* FaultsALineCannotShow(const Faults& faults);
+
 // Runs until `stop` is set. Answers are released on the library's clock.
 void ServeModel(platform::VirtualLinePrinterEnd& end, PrinterModel& model, const std::atomic<bool>& stop,
                 const ServeOptions& options);

@@ -124,17 +124,31 @@ std::string PrinterModel::AnswerFor(const std::string& frame) {
 
 void PrinterModel::Queue(const std::string& answer, uint32_t nowTick) {
     const Faults& f = faults_;
-    std::string bytes = f.strayBefore + (f.overlongRecord ? "." + std::string(kRecord - 1, 'X') : answer);
-    if (hostSpeed_ != 0 && hostSpeed_ != speed_) {
-        for (auto& c : bytes) c = static_cast<char>(Garble(static_cast<uint8_t>(c)));
-    }
+    // Held clean: whether a byte reads as garbage depends on the host's speed
+    // when it crosses the line, not when the frame came (see Take).
+    const std::string bytes = f.strayBefore + (f.overlongRecord ? "." + std::string(kRecord - 1, 'X') : answer);
+    // An overrun needs a byte still unread when the next one comes: the first
+    // byte cannot overrun, so a one-byte answer loses that byte.
+    const std::size_t overrunAt = bytes.size() > 1 ? 1 : 0;
     uint32_t due = nowTick + f.answerDelayMs;
-    if (f.loseByte) out_.push_back({0, due, 0, true});
+    // One answer at a time: the next cannot overtake what is still held.
+    for (const uint32_t* last : {out_.empty() ? nullptr : &out_.back().due,
+                                 errors_.empty() ? nullptr : &errors_.back().due}) {
+        if (last && !platform::TickReached(due, *last)) due = *last;
+    }
+    if (f.answerDelayMs > 0 && (!busy_ || !platform::TickReached(busyUntil_, due))) {
+        busy_ = true;
+        busyUntil_ = due;
+    }
+    if (f.loseByte) out_.push_back({0, due, true});
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (f.pauseMs && i == f.pauseAfterBytes) due += f.pauseMs;
         if (i > 0) due += f.byteGapMs;
-        uint32_t errors = (f.overrun && i == 0) ? platform::kErrOverrun : 0;
-        out_.push_back({static_cast<uint8_t>(bytes[i]), due, errors, false});
+        if (f.overrun && i == overrunAt) {
+            errors_.push_back({due, platform::kErrOverrun});
+            continue;
+        }
+        out_.push_back({static_cast<uint8_t>(bytes[i]), due, false});
     }
 }
 
@@ -187,21 +201,28 @@ std::size_t PrinterModel::Ready(uint32_t nowTick) const {
     return due_;
 }
 
-std::size_t PrinterModel::Take(uint8_t* out, std::size_t n, uint32_t nowTick, uint32_t* errors) {
+std::size_t PrinterModel::Take(uint8_t* out, std::size_t n, uint32_t nowTick) {
     std::lock_guard lock(m_);
+    const bool garbled = hostSpeed_ != 0 && hostSpeed_ != speed_;
     std::size_t got = 0;
     while (got < n && !out_.empty() && platform::TickReached(nowTick, out_.front().due)) {
         Out o = out_.front();
         out_.pop_front();
         if (due_ > 0) --due_;
         if (o.lost) break;
-        out[got++] = o.byte;
-        if (o.errors) {
-            if (errors) *errors |= o.errors;
-            break;
-        }
+        out[got++] = garbled ? Garble(o.byte) : o.byte;
     }
     return got;
+}
+
+uint32_t PrinterModel::TakeErrors(uint32_t nowTick) {
+    std::lock_guard lock(m_);
+    uint32_t bits = 0;
+    while (!errors_.empty() && platform::TickReached(nowTick, errors_.front().due)) {
+        bits |= errors_.front().bits;
+        errors_.pop_front();
+    }
+    return bits;
 }
 
 std::optional<uint32_t> PrinterModel::NextDue() const {
@@ -213,26 +234,33 @@ std::optional<uint32_t> PrinterModel::NextDue() const {
 void PrinterModel::DropOutput() {
     std::lock_guard lock(m_);
     out_.clear();
+    errors_.clear();
     due_ = 0;
+    busy_ = false;
 }
 
-uint32_t PrinterModel::ModemBits() const {
+uint32_t PrinterModel::ModemBits(uint32_t nowTick) const {
     std::lock_guard lock(m_);
-    return (faults_.ctsLow ? 0 : platform::kModemCts) | (faults_.dsrLow ? 0 : platform::kModemDsr);
+    if (busy_ && platform::TickReached(nowTick, busyUntil_)) busy_ = false;
+    const bool cts = !faults_.ctsLow && !busy_;
+    return (cts ? platform::kModemCts : 0) | (faults_.dsrLow ? 0 : platform::kModemDsr);
 }
 
 void PrinterModel::WaitForNews(uint32_t ms, uint32_t nowTick) {
     std::unique_lock lock(m_);
-    if (!out_.empty()) {
-        uint32_t due = out_.front().due;
-        if (platform::TickReached(nowTick, due)) return;
-        ms = std::min(ms, due - nowTick);
+    // The end of a busy spell is news only until it has passed.
+    if (busy_ && platform::TickReached(nowTick, busyUntil_)) busy_ = false;
+    for (const uint32_t* due : {out_.empty() ? nullptr : &out_.front().due,
+                                errors_.empty() ? nullptr : &errors_.front().due, busy_ ? &busyUntil_ : nullptr}) {
+        if (!due) continue;
+        if (platform::TickReached(nowTick, *due)) return;
+        ms = std::min(ms, *due - nowTick);
     }
     if (ms == 0) return;
-    const std::size_t before = out_.size();
+    const std::size_t before = out_.size() + errors_.size();
     const Faults faults = faults_;
     news_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
-        return out_.size() != before || faults.dsrLow != faults_.dsrLow || faults.ctsLow != faults_.ctsLow;
+        return out_.size() + errors_.size() != before || faults.dsrLow != faults_.dsrLow || faults.ctsLow != faults_.ctsLow;
     });
 }
 

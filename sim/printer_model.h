@@ -21,9 +21,12 @@ struct Faults {
     bool ctsLow = false;
     std::string strayBefore;         // bytes sent ahead of each answer
     bool overlongRecord = false;     // the answer is 128 bytes with no "}"
-    bool overrun = false;            // the answer's first byte comes with an overrun error
+    bool overrun = false;            // the answer's second byte comes before the first is taken:
+                                     // it is lost, and the line reports an overrun as it happens
     bool loseByte = false;           // a byte is announced ahead of the answer but never delivered
-    uint32_t answerDelayMs = 0;      // the answer starts this long after the frame's "}"
+                                     // (in-process only: a line delivers what it counts)
+    uint32_t answerDelayMs = 0;      // the answer starts this long after the frame's "}"; the
+                                     // printer holds CTS low meanwhile, as it works on the command
     uint32_t pauseAfterBytes = 0;    // with pauseMs: a pause inside the answer after so many bytes
     uint32_t pauseMs = 0;
     uint32_t byteGapMs = 0;          // each answer byte this long after the one before
@@ -59,14 +62,17 @@ public:
 
     // The printer side: answer bytes whose time has come.
     std::size_t Ready(uint32_t nowTick) const;
-    // Takes up to n ready bytes. Stops early at a lost byte (which is consumed
-    // without being delivered) and after a byte that carries line errors,
-    // whose bits go to *errors.
-    std::size_t Take(uint8_t* out, std::size_t n, uint32_t nowTick, uint32_t* errors);
+    // Takes up to n ready bytes, each garbled unless the host listens at the
+    // printer's speed as it is taken. Stops early at a lost byte (which is
+    // consumed without being delivered).
+    std::size_t Take(uint8_t* out, std::size_t n, uint32_t nowTick);
+    // Line errors that have happened by now, whether or not their bytes were
+    // taken; each is handed out once.
+    uint32_t TakeErrors(uint32_t nowTick);
     // Tick at which the next held byte is due, if any is held.
     std::optional<uint32_t> NextDue() const;
     void DropOutput();
-    uint32_t ModemBits() const;  // platform::kModemCts | kModemDsr
+    uint32_t ModemBits(uint32_t nowTick) const;  // platform::kModemCts | kModemDsr
     // Blocks (real time) until a byte may be due or the state changed, at most ms.
     void WaitForNews(uint32_t ms, uint32_t nowTick);
 
@@ -89,8 +95,11 @@ private:
     struct Out {
         uint8_t byte;
         uint32_t due;
-        uint32_t errors;
         bool lost;
+    };
+    struct LineError {
+        uint32_t due;
+        uint32_t bits;
     };
     std::string AnswerFor(const std::string& frame);
     void Queue(const std::string& answer, uint32_t nowTick);
@@ -106,6 +115,10 @@ private:
     std::string frame_;
     bool inFrame_ = false;
     std::deque<Out> out_;
+    std::deque<LineError> errors_;
+    // Working on a command until this tick (CTS low); only while busy_.
+    mutable bool busy_ = false;
+    uint32_t busyUntil_ = 0;
     mutable std::size_t due_ = 0;  // leading entries of out_ known to be due
     std::vector<std::string> frames_;
 };

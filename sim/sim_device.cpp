@@ -41,12 +41,14 @@ bool SimDevice::EscapeFunction(platform::Escape e) {
     return true;
 }
 
+// As on a real port, an error is there from the moment it happens on the line,
+// and every call clears it, the queue-count reads too: a caller sees it only if
+// it asks before anything else does.
 bool SimDevice::ClearErrors(uint32_t* errors, uint32_t* rxCount, uint32_t* txCount) {
-    if (errors) {
-        *errors = errors_;
-        errors_ = 0;
-    }
-    if (rxCount) *rxCount = static_cast<uint32_t>(model_->Ready(platform::TickMs()));
+    const uint32_t now = platform::TickMs();
+    const uint32_t bits = model_->TakeErrors(now);
+    if (errors) *errors = bits;
+    if (rxCount) *rxCount = static_cast<uint32_t>(model_->Ready(now));
     if (txCount) *txCount = 0;  // a write has left by the time it returns
     return true;
 }
@@ -60,14 +62,14 @@ bool SimDevice::Write(const uint8_t* bytes, uint32_t n, uint32_t* written) {
 }
 
 bool SimDevice::Read(uint8_t* buffer, uint32_t n, uint32_t* got) {
-    *got = static_cast<uint32_t>(model_->Take(buffer, n, platform::TickMs(), &errors_));
+    *got = static_cast<uint32_t>(model_->Take(buffer, n, platform::TickMs()));
     return true;
 }
 
 bool SimDevice::Purge(uint32_t) { return true; }
 
 bool SimDevice::ModemStatus(uint32_t* bits) {
-    *bits = model_->ModemBits();
+    *bits = model_->ModemBits(platform::TickMs());
     return true;
 }
 

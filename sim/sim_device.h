@@ -8,7 +8,7 @@
 
 namespace moldrin::sim {
 
-class SimDevice final : public platform::SerialDevice {
+class SimDevice : public platform::SerialDevice {
 public:
     explicit SimDevice(std::shared_ptr<PrinterModel> model);
 
@@ -31,9 +31,6 @@ private:
     platform::LineSettings settings_;
     platform::CommTimeouts timeouts_;
     bool dtr_ = false, rts_ = false;
-    // Line errors of bytes already read, reported by the next error read that
-    // asks for them (queue-count reads leave them for it).
-    uint32_t errors_ = 0;
 };
 
 // Makes COM<comNumber> open the simulator (every other port does not exist)

@@ -1,6 +1,7 @@
 // `moldrin sim`: the printer simulator on a virtual serial line or a real tty.
 // The printer itself is sim/; the line is the platform's printer end.
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,7 @@ int Usage() {
                  "  --speed   the one line speed the printer listens at (default 9600)\n"
                  "  --model   model letter of status 27 1 (default B)\n"
                  "  --extended  a model with the extended status (typed status 28, status G digit)\n"
-                 "  --fault   silent, dsr-low, cts-low, stray, overlong, overrun, lost\n"
+                 "  --fault   silent, dsr-low, cts-low, stray, overlong, overrun\n"
                  "  --delay   every answer starts this many milliseconds late\n"
                  "  --trace   print each frame and answer on standard error\n"
                  "  --scenario  replay a scripted day in-process (sim/command_set.md), print each\n"
@@ -106,6 +107,10 @@ int Run(int argc, char** argv) {
     }
     if ((name.empty() && scenario.empty()) || speed == 0) return Usage();
     if (tty && name.rfind("unix:", 0) == 0) return Usage();
+    if (const char* why = sim::FaultsALineCannotShow(faults)) {
+        std::fprintf(stderr, "moldrin sim: %s\n", why);
+        return 2;
+    }
 
     sim::PrinterModel printer(speed);
     printer.SetFaults(faults);
@@ -131,7 +136,11 @@ int Run(int argc, char** argv) {
     int err = 0;
     auto end = platform::VirtualLinePrinterEnd::Open(name, &err);
     if (!end) {
-        std::fprintf(stderr, "moldrin sim: cannot open %s: %s\n", name.c_str(), std::strerror(err));
+        if (err == EADDRINUSE)
+            std::fprintf(stderr, "moldrin sim: cannot open %s: a running simulator (or another program) serves it\n",
+                         name.c_str());
+        else
+            std::fprintf(stderr, "moldrin sim: cannot open %s: %s\n", name.c_str(), std::strerror(err));
         return 1;
     }
     g_end = end.get();

@@ -70,6 +70,21 @@ TEST_F(LineSpeed, OrderOfSpeedsWhenNoneAnswers) {
     }
 }
 
+TEST_F(LineSpeed, ALateAnswerReadAtAnotherSpeedIsGarbage) {
+    // The answer to the first frame at 9600 comes only once the host listens at
+    // 115200: a real line delivers it garbled, so 115200 must not be taken.
+    Open(1);
+    sim::Faults f;
+    f.answerDelayMs = 4500;
+    f.frames = 1;
+    printer->SetFaults(f);
+    g_session.LineSpeed = 0;
+    EXPECT_EQ(link::DetectLineSpeed(), 1);
+    EXPECT_EQ(g_session.LineSpeed, 9600u);
+    std::vector<std::string> tries = TryLines(Log());
+    EXPECT_GT(tries.size(), 10u);  // found again on the second pass through the list
+}
+
 TEST_F(LineSpeed, AnAnswerShortOfAFullRecordIsNoSuccess) {
     Open(1);
     printer->SetResponder([](std::string_view) { return "." + std::string(125, 'x') + "}"; });

@@ -2,6 +2,7 @@
 // the capture's give-way flags, and the per-byte deadlines.
 #include "link/transmitter.h"
 
+#include "link/exchange.h"
 #include "link_fixture.h"
 #include "support/fake_device.h"
 
@@ -47,6 +48,24 @@ TEST_F(Transmitter, CtsIsOnlyWatchedWhileTheCtsTestIsOn) {
     EXPECT_TRUE(printer->Frames().empty());
     EXPECT_EQ(Log(), std::vector<std::string>{"<<<< RTS ativado, mas nao tem CTS !!! >>>>"});
     EXPECT_TRUE(op.texts("info").empty());  // the application asked for no boxes
+}
+
+TEST_F(Transmitter, WithTheCtsTestTheNextFrameWaitsForASlowPrinter) {
+    // The first answer comes after the receiver gave up on it; the next frame
+    // waits for CTS, and its own answer is the one read.
+    Open(1);
+    SetTesteCTS(1);
+    printer->SetResponder(
+        [](std::string_view frame) { return std::optional<std::string>(".+00" + std::string(frame.substr(2, 2)) + "}"); });
+    sim::Faults f;
+    f.answerDelayMs = 1500;
+    f.frames = 1;
+    printer->SetFaults(f);
+    std::string first = "\x1B.30}", second = "\x1B.31}";
+    EXPECT_EQ(link::ExchangeCommand(first.data()), -1);
+    EXPECT_EQ(Reply(), ".-P006}");
+    EXPECT_EQ(link::ExchangeCommand(second.data()), 7);
+    EXPECT_EQ(Reply(), ".+0031}");
 }
 
 TEST_F(Transmitter, MissingDsrBoxFollowsShowDialogsAndLeavesTheRestoreValue) {

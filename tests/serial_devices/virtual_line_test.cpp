@@ -1,6 +1,9 @@
 // The host end of the virtual serial line against a printer end, over a Unix
 // socket and over TCP loopback; the message coding is tested on its own.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -359,12 +362,34 @@ TEST(VirtualLineOpen, ListeningReplacesAStaleSocketButNoOtherFile) {
     int err = 0;
     auto first = VirtualLinePrinterEnd::Open("unix:" + path, &err);
     ASSERT_TRUE(first);
-    // A second printer end on the same name takes it over (the first one's file counts as stale).
+    // A live printer end keeps its name: a second one on it is refused.
+    EXPECT_FALSE(VirtualLinePrinterEnd::Open("unix:" + path, &err));
+    EXPECT_EQ(err, EADDRINUSE);
+    std::thread accept([&] { first->Accept(5000); });
+    auto host = OpenSerialByName(first->Address(), &err);
+    accept.join();
+    EXPECT_TRUE(host) << err;
+    EXPECT_TRUE(first->Connected());
+    host.reset();
+
+    // A socket file nobody listens on any more is stale, and is taken over.
+    {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", (root.path() + "/stale.sock").c_str());
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ::close(fd);
+    }
+    auto stale = VirtualLinePrinterEnd::Open("unix:" + root.path() + "/stale.sock", &err);
+    EXPECT_TRUE(stale) << err;
+    // An end going away removes its own file, never one that took its place.
+    ::unlink(path.c_str());
     auto second = VirtualLinePrinterEnd::Open("unix:" + path, &err);
     ASSERT_TRUE(second) << err;
-    // ...and the first one going away leaves the second one's file alone.
     first.reset();
-    auto host = OpenSerialByName(second->Address(), &err);
+    host = OpenSerialByName(second->Address(), &err);
     EXPECT_TRUE(host) << err;
 
     std::string plain = root.path() + "/notes.txt";

@@ -79,6 +79,27 @@ TEST_F(Model, AnotherLineSpeedHearsOnlyGarbage) {
     EXPECT_EQ(ReadAll(), Status27Record(printer->State(), '1'));
 }
 
+TEST_F(Model, EachByteIsGarbledByTheHostSpeedWhenItCrossesTheLine) {
+    // The frame comes at the printer's speed; the host then changes speed while
+    // the answer is held, and back again half-way through it.
+    Faults f;
+    f.answerDelayMs = 100;
+    f.byteGapMs = 10;
+    printer->SetFaults(f);
+    Send("\x1B.30}");
+    platform::LineSettings s;
+    s.baudRate = 19200;
+    device.SetState(s);
+    clock.Advance(120);
+    const std::string early = ReadAll();
+    ASSERT_EQ(early.size(), 3u);
+    EXPECT_EQ(early.find_first_of(".+0"), std::string::npos);
+    s.baudRate = 9600;
+    device.SetState(s);
+    clock.Advance(40);
+    EXPECT_EQ(ReadAll(), "030}");
+}
+
 TEST_F(Model, SlowAnswerIsHeldUntilItsTimeOnTheClock) {
     Faults f;
     f.answerDelayMs = 500;
@@ -90,24 +111,40 @@ TEST_F(Model, SlowAnswerIsHeldUntilItsTimeOnTheClock) {
     EXPECT_EQ(RxCount(), 7u);
 }
 
-TEST_F(Model, OverrunIsReportedByTheErrorReadAfterItsByte) {
+TEST_F(Model, OverrunLosesTheSecondByteAndAnyErrorReadClearsIt) {
     Faults f;
     f.overrun = true;
     printer->SetFaults(f);
+    // The error is there as soon as the answer is, before any byte is read, and
+    // the first read of any kind takes it, as on a real port.
     Send("\x1B.30}");
-    uint32_t errors = 0;
-    device.ClearErrors(&errors, nullptr, nullptr);
-    EXPECT_EQ(errors, 0u);
-    uint8_t b = 0;
-    uint32_t got = 0;
-    device.ClearErrors(nullptr, nullptr, nullptr);  // a queue-count read keeps it
-    ASSERT_TRUE(device.Read(&b, 1, &got));
-    EXPECT_EQ(got, 1u);
-    RxCount();
-    device.ClearErrors(&errors, nullptr, nullptr);
+    uint32_t errors = 0, rx = 0;
+    ASSERT_TRUE(device.ClearErrors(&errors, &rx, nullptr));
     EXPECT_EQ(errors, platform::kErrOverrun);
-    device.ClearErrors(&errors, nullptr, nullptr);
+    EXPECT_EQ(rx, 6u);
+    ASSERT_TRUE(device.ClearErrors(&errors, nullptr, nullptr));
     EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(ReadAll(), ".0030}");
+
+    Send("\x1B.30}");
+    EXPECT_EQ(RxCount(), 6u);  // a queue-count read clears it too
+    ASSERT_TRUE(device.ClearErrors(&errors, nullptr, nullptr));
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(ReadAll(), ".0030}");
+
+    // A paced answer: the error comes when the lost byte would have.
+    f.byteGapMs = 10;
+    printer->SetFaults(f);
+    Send("\x1B.30}");
+    ASSERT_TRUE(device.ClearErrors(&errors, &rx, nullptr));
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(ReadAll(), ".");
+    clock.Advance(10);
+    ASSERT_TRUE(device.ClearErrors(&errors, &rx, nullptr));
+    EXPECT_EQ(errors, platform::kErrOverrun);
+    EXPECT_EQ(rx, 0u);
+    clock.Advance(10);
+    EXPECT_EQ(ReadAll(), "0");
 }
 
 TEST_F(Model, LostByteIsCountedButNeverDelivered) {
@@ -140,6 +177,29 @@ TEST_F(Model, FaultsForSomeFramesThenTheLineHeals) {
     printer->SetFaults(stray);
     Send("\x1B.30}\x1B.31}\x1B.32}");
     EXPECT_EQ(ReadAll(), "??.+0030}??.+0031}.+0032}");
+}
+
+TEST_F(Model, CtsIsLowWhileThePrinterWorksOnACommand) {
+    uint32_t bits = 0;
+    Send("\x1B.30}");  // an answer without delay leaves CTS up
+    ASSERT_TRUE(device.ModemStatus(&bits));
+    EXPECT_EQ(bits, platform::kModemCts | platform::kModemDsr);
+    EXPECT_EQ(ReadAll(), ".+0030}");
+
+    Faults f;
+    f.answerDelayMs = 200;
+    printer->SetFaults(f);
+    Send("\x1B.30}");
+    ASSERT_TRUE(device.ModemStatus(&bits));
+    EXPECT_EQ(bits, platform::kModemDsr);
+    clock.Advance(199);
+    ASSERT_TRUE(device.ModemStatus(&bits));
+    EXPECT_EQ(bits, platform::kModemDsr);
+    EXPECT_EQ(RxCount(), 0u);
+    clock.Advance(1);
+    ASSERT_TRUE(device.ModemStatus(&bits));
+    EXPECT_EQ(bits, platform::kModemCts | platform::kModemDsr);
+    EXPECT_EQ(RxCount(), 7u);
 }
 
 TEST_F(Model, ModemLinesFollowTheFaults) {

@@ -147,6 +147,17 @@ Fd ConnectStream(const Endpoint& ep, int timeoutMs, int* systemError) {
     return Fd();
 }
 
+namespace {
+// A connection that goes through, or waits in a full queue, has a listener
+// behind it; a socket file nobody listens on refuses it.
+bool SomeoneListens(const sockaddr_un& addr) {
+    Fd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!probe.valid()) return false;
+    if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
+    return errno == EAGAIN || errno == EINPROGRESS;
+}
+}  // namespace
+
 Fd ListenStream(const Endpoint& ep, std::string* address, int* systemError) {
     auto fail = [&](int err) {
         if (systemError) *systemError = err;
@@ -155,10 +166,12 @@ Fd ListenStream(const Endpoint& ep, std::string* address, int* systemError) {
     if (ep.kind == Endpoint::Kind::Unix) {
         sockaddr_un addr;
         if (!UnixAddress(ep.path, addr, systemError)) return Fd();
-        // Only a socket file left by an earlier run is removed, never anything else.
+        // Only a socket file left by an earlier run is removed, never anything
+        // else, and never one that a live listener still answers on.
         struct stat st{};
         if (::lstat(ep.path.c_str(), &st) == 0) {
             if (!S_ISSOCK(st.st_mode)) return fail(EEXIST);
+            if (SomeoneListens(addr)) return fail(EADDRINUSE);
             ::unlink(ep.path.c_str());
         }
         Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));

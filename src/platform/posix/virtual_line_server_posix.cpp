@@ -26,6 +26,8 @@ using posix::Fd;
 constexpr int kSendStallMs = 5000;
 // Longest a tty poll runs before looking at the wake request.
 constexpr int kTtyWakeCheckMs = 20;
+// A poll the system refused is tried again after this long, not at once.
+constexpr int kPollRetryMs = 10;
 
 // Self-pipe that interrupts a blocking poll.
 class WakePipe {
@@ -119,8 +121,15 @@ public:
             }
             uint64_t t = posix::MonotonicMs();
             if (t >= deadline) return 0;
-            short wake = 0;
-            short revents = posix::PollFds(fd, POLLIN, wake_.fd(), POLLIN, static_cast<int>(deadline - t), &wake);
+            // The listener is watched too: a host that comes while another is
+            // served is turned away at once rather than left hanging unanswered.
+            pollfd fds[3] = {{fd, POLLIN, 0}, {wake_.fd(), POLLIN, 0}, {listener_.get(), POLLIN, 0}};
+            if (::poll(fds, 3, static_cast<int>(deadline - t)) < 0) {
+                if (errno != EINTR) posix::SleepMs(static_cast<int>(std::min<uint64_t>(deadline - t, kPollRetryMs)));
+                continue;
+            }
+            const short revents = fds[0].revents, wake = fds[1].revents;
+            if (fds[2].revents) RefuseNewcomers();
             if (wake) {
                 wake_.Clear();
                 std::lock_guard lock(mutex_);
@@ -189,6 +198,19 @@ public:
     void Wake() override { wake_.Signal(); }
 
 private:
+    // One host at a time: while the one we serve is still there, every other
+    // connection is closed as soon as it comes. One that left first is the
+    // departure noticed here, and its successor is left for Accept().
+    void RefuseNewcomers() {
+        std::lock_guard lock(mutex_);
+        DrainLocked();
+        if (!conn_.valid() || dropping_) return;
+        for (;;) {
+            Fd newcomer = posix::AcceptStream(listener_.get());
+            if (!newcomer.valid()) return;
+        }
+    }
+
     void CloseLocked() {
         conn_.Reset();
         dropping_ = false;
