@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/block_frames.h"
 #include "moldrin.h"
 #include "tools/command.h"
 
@@ -62,10 +63,13 @@ std::string Unescape(const char* text) {
     return out;
 }
 
+void PrintBlockTrace(const char* line) { std::fprintf(stderr, "%s\n", line); }
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: moldrin send --port N [--timeout S] [--log-mode M] COMMAND...\n"
+                 "usage: moldrin send --port N [--timeout S] [--log-mode M] [--trace] COMMAND...\n"
                  "  COMMAND may use C escapes: \\e or \\x1B for ESC, \\r, \\n, \\\\ ...\n"
+                 "  --trace  print the block traffic of the later models on standard error\n"
                  "  e.g.  moldrin send --port 1 '\\e.271}' '\\e.28}'\n");
     return 2;
 }
@@ -86,6 +90,8 @@ int Run(int argc, char** argv) {
         } else if (a == "--log-mode" && v) {
             logMode = static_cast<unsigned>(std::strtoul(v, nullptr, 10));
             ++i;
+        } else if (a == "--trace") {
+            moldrin::link::SetBlockTrace(PrintBlockTrace);
         } else if (a.rfind("--", 0) == 0) {
             return Usage();
         } else {
