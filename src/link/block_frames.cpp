@@ -26,6 +26,8 @@ namespace {
 constexpr uint32_t kFirstAnswerWaitMs = 15000;
 constexpr uint32_t kLaterAnswerWaitMs = 5000;
 constexpr uint32_t kResendPauseMs = 3000;
+// Nobody reads the question and clicks in less time than this.
+constexpr uint32_t kPersonAnswerMs = 300;
 // An ESC in a block's content is followed by the number of further copies plus this.
 constexpr int kRunBias = 31;
 
@@ -52,16 +54,18 @@ void SendControl(char byte) {
 }
 
 // The operator's "go on?" after a sending that found no answer. While nobody
-// can be asked (dialogs off, or the box could not be shown) the yes comes by
-// itself, so it is only taken until the unattended time is used up: a printer
-// that never answers then fails the command instead of holding the POS forever.
+// is there to answer (dialogs off, a box that could not be shown, or a yes
+// quicker than any person clicks, as the default operator of a terminal-less
+// POS gives) the yes is only taken until the unattended time is used up: a
+// printer that never answers then fails the command instead of holding the
+// POS forever. A person who keeps saying yes keeps the retries going.
 bool KeepTrying(uint32_t unattendedUntil) {
-    const bool unattended = g_session.DialogsEnabled == 0;
-    if (unattended && Passed(unattendedUntil)) return false;
+    if (g_session.DialogsEnabled == 0 && Passed(unattendedUntil)) return false;
+    const uint32_t asked = platform::TickMs();
     int answer = ui::QuestionBox(CP1252("ERRO na impressora ! ECF ligado ? CONEXÕES OK ?  TAMPA ?\r\nContinua tentando ? "));
     if (answer == 0) return false;
-    if (answer < 0 && Passed(unattendedUntil)) return false;
-    return true;
+    const bool unattended = g_session.DialogsEnabled == 0 || answer < 0 || platform::TickMs() - asked < kPersonAnswerMs;
+    return !(unattended && Passed(unattendedUntil));
 }
 
 }  // namespace

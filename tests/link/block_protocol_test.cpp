@@ -3,6 +3,7 @@
 // their bound, the checked reader's decoding, and the fast writer's counts.
 #include <array>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 #include "link/block_frames.h"
@@ -309,12 +310,16 @@ TEST_F(Blocks, SilentReadingWithoutDialogsFailsWithinAMinute) {
 TEST_F(Blocks, SilentReadingAsksTheOperator) {
     const std::string question = CP1252("ERRO na impressora ! ECF ligado ? CONEXÕES OK ?  TAMPA ?\r\nContinua tentando ? ");
     struct Case {
+        const char* name;
         std::deque<int> answers;
         std::size_t asked;
     };
-    // Yes then no; and a box that cannot be shown, which only goes on for the unattended minute.
-    const Case cases[] = {{{1, 0}, 2}, {std::deque<int>(50, -1), 4}};
+    // Answers that come at once are nobody's: they only go on for the unattended minute.
+    const Case cases[] = {{"yes, then no", {1, 0}, 2},
+                          {"a box that cannot be shown", std::deque<int>(50, -1), 4},
+                          {"an instant yes", std::deque<int>(50, 1), 4}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         OpenLater('G', 10, 1);
         sim::BlockFaults silent;
         silent.silent = true;
@@ -328,29 +333,54 @@ TEST_F(Blocks, SilentReadingAsksTheOperator) {
     }
 }
 
+// An operator who takes a while over each question, answering from a script.
+struct Person final : platform::Operator {
+    FakeClock* clock = nullptr;
+    std::function<int()> answer;
+    int asked = 0;
+    void InfoBox(const char*) override {}
+    int QuestionBox(const char*) override {
+        ++asked;
+        clock->Advance(2000);
+        return answer();
+    }
+    int MessageBox(const char*, const char*, unsigned) override { return 1; }
+    int Identify(const char*, MoldrinIdentification&) override { return 0; }
+};
+
+TEST_F(Blocks, APersonSayingYesKeepsTheReadingGoingPastTheMinute) {
+    OpenLater('G', 10, 1);
+    sim::BlockFaults silent;
+    silent.silent = true;
+    printer->Block().SetFaults(silent);
+    Person person;
+    person.clock = &clock;
+    person.answer = [&] { return person.asked < 7 ? 1 : 0; };
+    platform::SetOperator(&person);
+    const uint32_t t0 = clock.TickMs();
+    EXPECT_EQ(ECFWrite("\x1B.290}"), -1);
+    platform::SetOperator(&op);
+    EXPECT_EQ(person.asked, 7);
+    EXPECT_EQ(printer->Block().Blocks().size(), 7u);
+    EXPECT_GT(clock.TickMs() - t0, link::kUnattendedRetryMs + 30000);
+}
+
 TEST_F(Blocks, OperatorYesSendsTheReadingAgainAndItIsAnswered) {
     OpenLater('G', 10, 1);
     sim::BlockFaults silent;
     silent.silent = true;
     printer->Block().SetFaults(silent);
     // The printer comes back while the operator looks at the question.
-    struct Reviving final : platform::Operator {
-        sim::PrinterModel* printer;
-        int asked = 0;
-        void InfoBox(const char*) override {}
-        int QuestionBox(const char*) override {
-            ++asked;
-            printer->Block().SetFaults({});
-            return 1;
-        }
-        int MessageBox(const char*, const char*, unsigned) override { return 1; }
-        int Identify(const char*, MoldrinIdentification&) override { return 0; }
-    } reviving;
-    reviving.printer = printer.get();
-    platform::SetOperator(&reviving);
+    Person person;
+    person.clock = &clock;
+    person.answer = [&] {
+        printer->Block().SetFaults({});
+        return 1;
+    };
+    platform::SetOperator(&person);
     EXPECT_EQ(ECFWrite("\x1B.290}"), 0);
     platform::SetOperator(&op);
-    EXPECT_EQ(reviving.asked, 1);
+    EXPECT_EQ(person.asked, 1);
     EXPECT_EQ(Read().substr(0, 3), ".+T");
     EXPECT_EQ(printer->Block().Blocks().size(), 2u);
 }
