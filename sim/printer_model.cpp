@@ -17,7 +17,7 @@ constexpr std::size_t kFrameMax = 4096;
 constexpr char kEsc = 0x1B;
 // A later model answers a block a little after the transmission ends, as the
 // host clears its receive queue right after the last byte it sends.
-constexpr uint32_t kBlockWorkMs = 10;
+constexpr uint32_t kBlockWorkMs = 30;
 
 int Code(const std::string& frame) {
     if (frame.size() < 4) return -1;
