@@ -279,6 +279,13 @@ TEST_F(Blocks, ReadingReplyLayout) {
     EXPECT_EQ(Frames(), std::vector<std::string>{"\x1B.271}"});
 }
 
+TEST_F(Blocks, ReadingTooShortForItsFieldsIsNoAnswer) {
+    OpenLater();
+    printer->Block().SetReading({"", "", "", ""});
+    EXPECT_EQ(ECFWrite("\x1B.290}"), -1);
+    EXPECT_EQ(Read(), ".-P006}");
+}
+
 TEST_F(Blocks, BadChecksumIsAnsweredWithNakAndReadAgain) {
     OpenLater();
     sim::BlockFaults bad;
