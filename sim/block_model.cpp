@@ -134,7 +134,7 @@ void BlockModel::Settle(std::string* answer) {
     std::string verdict = Respond(text);
     if (faults_.silent) return;
     *answer += kAck;
-    if (faults_.busyFirst && (verdict == "+" || verdict == "-")) *answer += Frame("*");
+    if (faults_.busyFirst) *answer += Frame("*");
     *answer += FrameNext(verdict);
     last_ = verdict;
 }

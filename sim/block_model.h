@@ -13,7 +13,7 @@ struct BlockFaults {
     bool silent = false;     // takes blocks, never answers them
     int refuse = 0;          // the next n item or text blocks are refused with "-"
     int badChecksum = 0;     // the next n answering blocks go out with a wrong checksum
-    bool busyFirst = false;  // item and text blocks get a "*" (still working) block before the verdict
+    bool busyFirst = false;  // a "*" (still working) block goes before every answering block
 };
 
 // An item block the printer accepted, field by field as the block carried it.

@@ -248,6 +248,12 @@ TEST_F(Blocks, AWorkingBlockBeforeTheVerdictIsWaitedOut) {
         EXPECT_EQ(Read(), ".+0025}");
     }
     EXPECT_EQ(printer->Block().Texts().size(), 2u);
+    // The reading acknowledges the working block, which does not answer it, and reads on.
+    const uint32_t t0 = clock.TickMs();
+    EXPECT_EQ(ECFWrite("\x1B.290}"), 0);
+    EXPECT_EQ(Read().substr(0, 3), ".+T");
+    EXPECT_EQ(printer->Block().Blocks().size(), 3u);
+    EXPECT_LT(clock.TickMs() - t0, 1000u);
 }
 
 TEST_F(Blocks, UnansweredItemBlockFailsAfterSending) {
