@@ -86,7 +86,8 @@ bool BlockModel::FeedLocked(char byte, std::string* answer) {
                 return true;
             }
             if (byte == kAck) {
-                last_.clear();
+                // The working block's ACK leaves the verdict still to be acknowledged.
+                if (unacknowledged_ > 0 && --unacknowledged_ == 0) last_.clear();
                 return true;
             }
             if (byte == kNak) {
@@ -137,6 +138,7 @@ void BlockModel::Settle(std::string* answer) {
     if (faults_.busyFirst) *answer += Frame("*");
     *answer += FrameNext(verdict);
     last_ = verdict;
+    unacknowledged_ = faults_.busyFirst ? 2 : 1;
 }
 
 std::string BlockModel::Respond(const std::string& text) {
@@ -211,6 +213,7 @@ void BlockModel::Clear() {
     badBlocks_ = 0;
     naks_ = 0;
     last_.clear();
+    unacknowledged_ = 0;
     stage_ = Stage::Idle;
     raw_.clear();
 }

@@ -76,6 +76,7 @@ private:
     std::string raw_;
     std::size_t trailer_ = 0;
     std::string last_;  // content of the last answering block, sent again on NAK
+    int unacknowledged_ = 0;
     std::vector<SoldItem> items_;
     std::vector<PrintedText> texts_;
     std::vector<std::string> blocks_;

@@ -248,11 +248,15 @@ TEST_F(Blocks, AWorkingBlockBeforeTheVerdictIsWaitedOut) {
         EXPECT_EQ(Read(), ".+0025}");
     }
     EXPECT_EQ(printer->Block().Texts().size(), 2u);
-    // The reading acknowledges the working block, which does not answer it, and reads on.
+    // The reading acknowledges the working block, which does not answer it, and
+    // reads on; a spoiled answer behind it is still asked for again.
+    busy.badChecksum = 1;
+    printer->Block().SetFaults(busy);
     const uint32_t t0 = clock.TickMs();
     EXPECT_EQ(ECFWrite("\x1B.290}"), 0);
     EXPECT_EQ(Read().substr(0, 3), ".+T");
     EXPECT_EQ(printer->Block().Blocks().size(), 3u);
+    EXPECT_EQ(printer->Block().Naks(), 1);
     EXPECT_LT(clock.TickMs() - t0, 1000u);
 }
 
