@@ -1,5 +1,5 @@
 // Arbitrary printer behaviour (bytes, pauses, modem lines, line errors, lost bytes) against
-// the receivers and the exchange: no crash, overrun, late return or partial record.
+// the receivers, the exchange and the block reader: no crash, overrun, late return or partial record.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "api/session_state.h"
+#include "link/block_frames.h"
+#include "link/block_protocol.h"
 #include "link/exchange.h"
 #include "link/receiver.h"
 #include "link/status_queries.h"
@@ -212,6 +214,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char status[link::kRecordMax + 1];
     link::Status27(status, 'L');
     CheckReply(status);
+
+    char checked[96];
+    start = g_clock.tick;
+    r = link::ReadCheckedBlock(timeoutMs, link::kStx, link::kEtx, checked);
+    Check(r < static_cast<int>(sizeof checked));
+    if (r > 0) Check(checked[0] == link::kStx && checked[r] == 0);
+    Check(g_clock.tick - start <= timeoutMs + 200);
+
+    // The reading of a later model: whatever the printer does, it ends, and
+    // without dialogs within a bounded time.
+    g_session.LinkModelLetter = 'G';
+    start = g_clock.tick;
+    r = link::BulkCommand("\x1B.290}");
+    Check(r == 1 || r == -1 || r == -2);
+    Check(strnlen(g_session.ReplyBuffer.data(), kBufferSize) <= link::kRecordMax);
+    Check(g_clock.tick - start <= 400000);
+    g_session.LinkModelLetter = 0;
 
     g_script = nullptr;
     return 0;

@@ -15,6 +15,9 @@ namespace {
 constexpr std::size_t kRecord = 128;
 constexpr std::size_t kFrameMax = 4096;
 constexpr char kEsc = 0x1B;
+// A later model answers a block a little after the transmission ends, as the
+// host clears its receive queue right after the last byte it sends.
+constexpr uint32_t kBlockWorkMs = 30;
 
 int Code(const std::string& frame) {
     if (frame.size() < 4) return -1;
@@ -154,10 +157,21 @@ void PrinterModel::Queue(const std::string& answer, uint32_t nowTick) {
 
 void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTick) {
     std::vector<std::string> complete;
+    bool blockNews = false;
     {
         std::lock_guard lock(m_);
         for (std::size_t i = 0; i < n; ++i) {
             const char c = static_cast<char>(bytes[i]);
+            if (!inFrame_ && BlockModel::Speaks(state_.modelLetter)) {
+                std::string answer;
+                if (block_.Feed(c, &answer)) {
+                    if (!answer.empty() && !faults_.silent) {
+                        Queue(answer, nowTick + kBlockWorkMs);
+                        blockNews = true;
+                    }
+                    continue;
+                }
+            }
             if (c == kEsc) {
                 frame_.assign(1, c);
                 inFrame_ = true;
@@ -171,6 +185,7 @@ void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTi
             complete.push_back(frame_);
         }
     }
+    if (blockNews) news_.notify_all();
     for (const std::string& frame : complete) {
         // A test's responder runs without the lock, so that it may look at the model.
         Responder responder;

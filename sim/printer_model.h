@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/block_model.h"
 #include "sim/printer_state.h"
 
 namespace moldrin::sim {
@@ -87,6 +88,9 @@ public:
     bool HostRts() const;
     uint32_t HostSpeed() const;
 
+    // The block protocol of the later models (its faults and what it accepted).
+    BlockModel& Block() { return block_; }
+
     // Splits an answer text into records of at most 128 bytes; a last record of
     // exactly 128 is followed by an empty one when closeFull says so.
     static std::string Records(std::string_view content, bool closeFull);
@@ -121,6 +125,7 @@ private:
     uint32_t busyUntil_ = 0;
     mutable std::size_t due_ = 0;  // leading entries of out_ known to be due
     std::vector<std::string> frames_;
+    BlockModel block_;
 };
 
 }  // namespace moldrin::sim

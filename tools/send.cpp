@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/block_frames.h"
 #include "moldrin.h"
 #include "sim/scenario.h"
 #include "tools/command.h"
@@ -14,11 +15,14 @@ namespace moldrin::tools {
 
 namespace {
 
+void PrintBlockTrace(const char* line) { std::fprintf(stderr, "%s\n", line); }
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: moldrin send --port N [--timeout S] [--log-mode M] (COMMAND... | --script FILE)\n"
+                 "usage: moldrin send --port N [--timeout S] [--log-mode M] [--trace] (COMMAND... | --script FILE)\n"
                  "  COMMAND may use C escapes: \\e or \\x1B for ESC, \\r, \\n, \\\\ ...\n"
                  "  --script  the frames of a scenario file (sim/command_set.md), each reply checked\n"
+                 "  --trace   print the block traffic of the later models on standard error\n"
                  "  e.g.  moldrin send --port 1 '\\e.271}' '\\e.28}'\n");
     return 2;
 }
@@ -43,6 +47,8 @@ int Run(int argc, char** argv) {
         } else if (a == "--script" && v) {
             script = v;
             ++i;
+        } else if (a == "--trace") {
+            moldrin::link::SetBlockTrace(PrintBlockTrace);
         } else if (a.rfind("--", 0) == 0) {
             return Usage();
         } else {

@@ -1,9 +1,10 @@
-// The block protocol of the later printer models and the fast byte writer.
+// The block protocol path of the later printer models and the fast byte writer.
 #pragma once
 #include <cstdint>
 
 namespace moldrin::link {
 
+// Offers an application command to the block protocol path.
 // 0 not taken; 1 done (reply in ReplyBuffer); -1 failed before sending; -2 after.
 int BulkCommand(const char* command);
 // Count 0: text mode up to the first "}" (at most 512 bytes); else binary mode.
