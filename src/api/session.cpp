@@ -4,6 +4,7 @@
 #include "api/session.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
@@ -32,11 +33,45 @@ namespace {
 
 // Serialises the session's transitions (open, close, unload): a session is
 // never opened while another thread is closing it, or the other way round.
-// Never destroyed, for the unload path. Taken before the API semaphore.
-std::timed_mutex& Lifecycle() {
-    static auto& m = *new std::timed_mutex;
-    return m;
-}
+// Taken before the API semaphore. Never destroyed, for the unload path.
+class Lifecycle {
+public:
+    static Lifecycle& Get() {
+        static auto& lifecycle = *new Lifecycle;
+        return lifecycle;
+    }
+    // False when the time ran out first.
+    bool Enter(uint32_t timeoutMs = platform::kWaitForever) {
+        std::unique_lock lock(m_);
+        auto free = [&] { return !busy_; };
+        if (timeoutMs == platform::kWaitForever) {
+            cv_.wait(lock, free);
+        } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), free)) {
+            return false;
+        }
+        busy_ = true;
+        return true;
+    }
+    void Leave() {
+        {
+            std::lock_guard lock(m_);
+            busy_ = false;
+        }
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool busy_ = false;
+};
+
+struct Transition {
+    Transition() { Lifecycle::Get().Enter(); }
+    ~Transition() { Lifecycle::Get().Leave(); }
+    Transition(const Transition&) = delete;
+    Transition& operator=(const Transition&) = delete;
+};
 
 // Waits for the session's semaphore. A wait that ends on a semaphore that is
 // no longer the session's (closed meanwhile; handles are never reused) fails
@@ -90,7 +125,7 @@ void ApiUnlock() { platform::SemaphoreRelease(g_session.ApiSemaphore.load(), 1);
 int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
     SessionState& s = g_session;
     if (s.Unloading.load() != 0) return -1;
-    std::lock_guard lifecycle(Lifecycle());
+    Transition transition;
     if (s.PortIndex >= 0) {
         ui::InfoBox(CP1252("ECFopen -> TALMA:  ERRO - NÃO FOI DADO ECFClose"));
         return -1;
@@ -201,7 +236,7 @@ int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
 
 int CloseSession() {
     SessionState& s = g_session;
-    std::lock_guard lifecycle(Lifecycle());
+    Transition transition;
     if (ApiLock() != 0) return -1;
     if (s.PortIndex < 0) {
         LogSerial(CP1252("ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
@@ -224,12 +259,13 @@ void ProcessDetach() {
     // by the system) must not hold the process on its way out: after about a
     // read time-out the session is closed all the same.
     const uint32_t limitMs = s.ReadTimeoutSeconds * 1000u + kDetachGraceMs;
-    std::unique_lock lifecycle(Lifecycle(), std::defer_lock);
-    const bool transitions = lifecycle.try_lock_for(std::chrono::milliseconds(limitMs));
-    if (s.PortIndex < 0) return;
-    const platform::SemaphoreHandle sem = s.ApiSemaphore.load();
-    if (transitions) LockSemaphore(limitMs);
-    CloseLocked(sem);
+    const bool entered = Lifecycle::Get().Enter(limitMs);
+    if (s.PortIndex >= 0) {
+        const platform::SemaphoreHandle sem = s.ApiSemaphore.load();
+        if (entered) LockSemaphore(limitMs);
+        CloseLocked(sem);
+    }
+    if (entered) Lifecycle::Get().Leave();
 }
 
 }  // namespace moldrin::api
