@@ -258,7 +258,8 @@ void ProcessDetach() {
     // A call that does not let go (an operator box left open, a thread stopped
     // by the system) must not hold the process on its way out: after about a
     // read time-out the session is closed all the same.
-    const uint32_t limitMs = s.ReadTimeoutSeconds * 1000u + kDetachGraceMs;
+    // With every other thread already ended by the system nothing will let go.
+    const uint32_t limitMs = platform::SoleThread() ? 0 : s.ReadTimeoutSeconds * 1000u + kDetachGraceMs;
     const bool entered = Lifecycle::Get().Enter(limitMs);
     if (s.PortIndex >= 0) {
         const platform::SemaphoreHandle sem = s.ApiSemaphore.load();

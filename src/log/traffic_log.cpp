@@ -13,6 +13,7 @@
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "platform/clock.h"
+#include "platform/sync.h"
 #include "ui/boxes.h"
 
 namespace moldrin::log {
@@ -75,7 +76,9 @@ int LogSerial(const char* text) {
 
     std::string failure;  // the box to show once the lock is released
     {
-        std::lock_guard lock(LogMutex());
+        std::unique_lock lock(LogMutex(), std::defer_lock);
+        // The log held by a thread the system ended at exit: the line is lost, the exit is not.
+        if (!platform::LockUnlessAbandoned(lock)) return -1;
         const platform::LocalTime now = platform::Now();
         char path[kLogPathSize];
         std::snprintf(path, sizeof path, "c:\\TEMP\\ECF%s.CM%c", kWeekdays[now.weekday % 7],

@@ -11,6 +11,7 @@
 
 #include "api/session_state.h"
 #include "platform/clock.h"
+#include "platform/sync.h"
 
 namespace moldrin::serial {
 
@@ -60,7 +61,9 @@ template <class F>
 int WithPort(int index, F fn) {
     if (PortCheck(index) < 0) return kNoSuchPort;
     PortRecord& p = Table()[index];
-    std::lock_guard lock(p.m);
+    std::unique_lock lock(p.m, std::defer_lock);
+    // A port held by a thread the system ended at exit is out of reach.
+    if (!platform::LockUnlessAbandoned(lock)) return kPortNotOpen;
     if (!p.handle) return kPortNotOpen;
     return fn(p, *p.handle);
 }
