@@ -257,8 +257,8 @@ void ProcessDetach() {
     if (s.PortIndex < 0) return;
     // A call that does not let go (an operator box left open, a thread stopped
     // by the system) must not hold the process on its way out: after about a
-    // read time-out the session is closed all the same.
-    // With every other thread already ended by the system nothing will let go.
+    // read time-out the session is closed all the same, at once when every
+    // other thread was already ended by the system.
     const uint32_t limitMs = platform::SoleThread() ? 0 : s.ReadTimeoutSeconds * 1000u + kDetachGraceMs;
     const bool entered = Lifecycle::Get().Enter(limitMs);
     if (s.PortIndex >= 0) {
