@@ -164,7 +164,7 @@ MOLDRIN_API int MOLDRIN_STDCALL ECFPathLog(char* buffer) {
     } else if (g_session.LogMode == 0) {
         std::strcpy(buffer, "   [ S E M   L O G ]");
     } else {
-        std::strcpy(buffer, g_session.LogPath.data());
+        moldrin::log::CopyLogPath(buffer);
     }
     moldrin::api::ApiUnlock();
     return result;

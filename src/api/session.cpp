@@ -3,7 +3,10 @@
 // commands.cpp; the exports themselves in exports.cpp.
 #include "api/session.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 
 #include "api/session_state.h"
 #include "api/version.h"
@@ -23,26 +26,118 @@ namespace moldrin::api {
 using log::LogSerial;
 using log::LogSerialf;
 
-int ApiLock() {
-    if (g_session.ApiSemaphore == 0) return -1;
-    return platform::SemaphoreWait(g_session.ApiSemaphore, platform::kWaitForever) == platform::WaitResult::Signaled
-               ? 0
-               : -1;
+// Beyond the read time-out, what the unload gives a running call to finish.
+constexpr uint32_t kDetachGraceMs = 500;
+
+namespace {
+
+// Serialises the session's transitions (open, close, unload): a session is
+// never opened while another thread is closing it, or the other way round.
+// Taken before the API semaphore. Never destroyed, for the unload path.
+class Lifecycle {
+public:
+    static Lifecycle& Get() {
+        static auto& lifecycle = *new Lifecycle;
+        return lifecycle;
+    }
+    // False when the time ran out first.
+    bool Enter(uint32_t timeoutMs = platform::kWaitForever) {
+        std::unique_lock lock(m_);
+        auto free = [&] { return !busy_; };
+        if (timeoutMs == platform::kWaitForever) {
+            cv_.wait(lock, free);
+        } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), free)) {
+            return false;
+        }
+        busy_ = true;
+        return true;
+    }
+    void Leave() {
+        {
+            std::lock_guard lock(m_);
+            busy_ = false;
+        }
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool busy_ = false;
+};
+
+struct Transition {
+    Transition() { Lifecycle::Get().Enter(); }
+    ~Transition() { Lifecycle::Get().Leave(); }
+    Transition(const Transition&) = delete;
+    Transition& operator=(const Transition&) = delete;
+};
+
+// Waits for the session's semaphore. A wait that ends on a semaphore that is
+// no longer the session's (closed meanwhile; handles are never reused) fails
+// as a call on a closed session does.
+int LockSemaphore(uint32_t timeoutMs) {
+    const platform::SemaphoreHandle h = g_session.ApiSemaphore.load();
+    if (h == 0) return -1;
+    if (platform::SemaphoreWait(h, timeoutMs) != platform::WaitResult::Signaled) return -1;
+    if (g_session.ApiSemaphore.load() != h) {
+        platform::SemaphoreRelease(h, 1);
+        return -1;
+    }
+    return 0;
 }
 
-void ApiUnlock() { platform::SemaphoreRelease(g_session.ApiSemaphore, 1); }
+// Closes the session held by the caller (the API lock, when it got it): stops
+// the capture, closes the port, logs, and closes the semaphore without
+// releasing it, so that every call still waiting for it fails.
+void CloseLocked(platform::SemaphoreHandle sem) {
+    SessionState& s = g_session;
+    LogSerial(CP1252("Executando a função ECFClose()"));
+    capture::CaptureStop(s.CaptureEnabled);
+
+    const int port = s.PortIndex + 1;
+    s.LastPortStatus = serial::PortClose(s.PortIndex);
+    if (s.LastPortStatus == serial::kNoSuchPort) {
+        LogSerialf("ERRO PORTA COM%d DEIXOU DE EXISTIR ???", port);
+    } else if (s.LastPortStatus < 0) {
+        LogSerialf("ERRO - CONFLITO DE PORTA NO SISTEMA - porta =(%d) ", port);
+    }
+    s.PortIndex = -1;
+    s.ApiSemaphore = 0;
+    platform::SemaphoreClose(sem);
+}
+
+}  // namespace
+
+int ApiLock() {
+    // An unloading library admits no new call: the unload is closing the session.
+    if (g_session.Unloading.load() != 0) return -1;
+    if (LockSemaphore(platform::kWaitForever) != 0) return -1;
+    if (g_session.Unloading.load() != 0) {
+        ApiUnlock();
+        return -1;
+    }
+    return 0;
+}
+
+void ApiUnlock() { platform::SemaphoreRelease(g_session.ApiSemaphore.load(), 1); }
 
 int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
     SessionState& s = g_session;
+    if (s.Unloading.load() != 0) return -1;
+    Transition transition;
     if (s.PortIndex >= 0) {
         ui::InfoBox(CP1252("ECFopen -> TALMA:  ERRO - NÃO FOI DADO ECFClose"));
         return -1;
     }
 
-    // A semaphore left by an open that failed early is replaced, not leaked.
-    if (s.ApiSemaphore != 0) {
-        platform::SemaphoreClose(s.ApiSemaphore);
+    // A semaphore left by an open that failed early is replaced, not leaked; a
+    // call that holds it (reporting the missing session) finishes first, and
+    // the calls still waiting for it fail when it closes.
+    if (platform::SemaphoreHandle old = s.ApiSemaphore.load(); old != 0) {
+        platform::SemaphoreWait(old, platform::kWaitForever);
         s.ApiSemaphore = 0;
+        platform::SemaphoreClose(old);
     }
     uint32_t lastError = 0;
     platform::SemaphoreHandle sem = platform::SemaphoreCreate(0, 1, &lastError);
@@ -64,7 +159,7 @@ int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
     s.LogMode = logMode;
     s.PortIndex = port - 1;
     s.ReplyBuffer[0] = 0;
-    s.LogPath[0] = 0;
+    log::ClearLogPath();
     s.ModelGate = 0;
     s.LinkModelLetter = 0;
     s.ShowDialogs = dialogs;
@@ -141,34 +236,37 @@ int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
 
 int CloseSession() {
     SessionState& s = g_session;
+    Transition transition;
     if (ApiLock() != 0) return -1;
     if (s.PortIndex < 0) {
         LogSerial(CP1252("ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
         ApiUnlock();
         return -1;
     }
-    LogSerial(CP1252("Executando a função ECFClose()"));
-    capture::CaptureStop(s.CaptureEnabled);
-
-    const int port = s.PortIndex + 1;
-    s.LastPortStatus = serial::PortClose(s.PortIndex);
-    if (s.LastPortStatus == serial::kNoSuchPort) {
-        LogSerialf("ERRO PORTA COM%d DEIXOU DE EXISTIR ???", port);
-    } else if (s.LastPortStatus < 0) {
-        LogSerialf("ERRO - CONFLITO DE PORTA NO SISTEMA - porta =(%d) ", port);
-    }
-    s.PortIndex = -1;
-    ApiUnlock();
-    platform::SemaphoreHandle sem = s.ApiSemaphore;
-    s.ApiSemaphore = 0;
-    platform::SemaphoreClose(sem);
+    CloseLocked(s.ApiSemaphore.load());
     return 0;
 }
 
 void ProcessAttach(void* moduleHandle) { platform::SetModuleHandle(moduleHandle); }
 
 void ProcessDetach() {
-    if (g_session.PortIndex >= 0) CloseSession();
+    SessionState& s = g_session;
+    // From here on the printer link gives up at once and no call gets the lock,
+    // so the call that holds it, if any, lets go within moments.
+    s.Unloading = 1;
+    if (s.PortIndex < 0) return;
+    // A call that does not let go (an operator box left open, a thread stopped
+    // by the system) must not hold the process on its way out: after about a
+    // read time-out the session is closed all the same, at once when every
+    // other thread was already ended by the system.
+    const uint32_t limitMs = platform::SoleThread() ? 0 : s.ReadTimeoutSeconds * 1000u + kDetachGraceMs;
+    const bool entered = Lifecycle::Get().Enter(limitMs);
+    if (s.PortIndex >= 0) {
+        const platform::SemaphoreHandle sem = s.ApiSemaphore.load();
+        if (entered) LockSemaphore(limitMs);
+        CloseLocked(sem);
+    }
+    if (entered) Lifecycle::Get().Leave();
 }
 
 }  // namespace moldrin::api

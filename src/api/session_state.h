@@ -16,12 +16,13 @@ constexpr std::size_t kMaxCommand = 1500;
 constexpr std::size_t kLogPathSize = 260;
 
 struct SessionState {
-    int32_t PortIndex = -1;
-    uint32_t ReadTimeoutSeconds = 10;
+    // Read by ECFTxFast and the log without the API lock, so never torn.
+    std::atomic<int32_t> PortIndex{-1};
+    std::atomic<uint32_t> ReadTimeoutSeconds{10};
     int32_t ShowDialogs = 0;
     int32_t DialogsEnabled = 1;
     int32_t DialogsRestore = 1;
-    uint32_t LogMode = 500;
+    std::atomic<uint32_t> LogMode{500};
     int32_t CaptureEnabled = 1;
     int32_t LastPortStatus = 0;
     std::atomic<int32_t> CtsTestEnabled{0};
@@ -30,7 +31,7 @@ struct SessionState {
     std::array<char, kBufferSize> CommandBuffer{};
     std::array<char, 300> TaxRateTable{};
     std::array<char, kLogPathSize> LogPath{};
-    platform::SemaphoreHandle ApiSemaphore = 0;
+    std::atomic<platform::SemaphoreHandle> ApiSemaphore{0};
 
     // Shared between the printer link and the fiscal capture.
     int8_t ModelGate = 0;       // 2 = capture bypassed for this printer
@@ -38,6 +39,9 @@ struct SessionState {
     // Set by the capture; make the transmitter and the record receiver give up at once.
     std::atomic<int32_t> CaptureStopRequest{0};
     std::atomic<int32_t> ApplicationWaiting{0};
+    // Set once the library is being unloaded: the printer link gives up at once
+    // and no new exported call gets the API lock.
+    std::atomic<int32_t> Unloading{0};
 };
 
 inline SessionState g_session;

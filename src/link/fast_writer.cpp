@@ -36,7 +36,7 @@ int TxFast(const char* bytes, uint32_t count) {
                 int dsr = serial::SioDSR();
                 if (dsr < 0) return -1;
                 if (dsr > 0) break;
-                if (Passed(deadline)) return 0;
+                if (Passed(deadline) || Unloading()) return 0;
                 WaitForLine(deadline);
             }
         }

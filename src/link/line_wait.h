@@ -22,9 +22,11 @@ inline bool Passed(uint32_t deadline) { return platform::TickReached(platform::T
 
 // The capture worker gives way at once when it is being stopped or when an
 // application call is waiting for the port.
+// The library being unloaded ends every transfer the same way.
+inline bool Unloading() { return g_session.Unloading.load(std::memory_order_relaxed) != 0; }
 inline bool Abandoned() {
     return g_session.CaptureStopRequest.load(std::memory_order_relaxed) != 0 ||
-           g_session.ApplicationWaiting.load(std::memory_order_relaxed) != 0;
+           g_session.ApplicationWaiting.load(std::memory_order_relaxed) != 0 || Unloading();
 }
 
 // Blocks until the port may have news or the deadline (or the slice) is up.

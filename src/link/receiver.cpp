@@ -177,6 +177,7 @@ int ReceiveBlock(char* buffer, int max) {
         if (Passed(overall)) return 0;
         const uint32_t byteDeadline = DeadlineIn(TimeoutMs());
         for (;;) {
+            if (Unloading()) return -1;
             int dsr = serial::SioDSR();
             if (dsr < 0) return -1;
             int queued = serial::SioRxQue();

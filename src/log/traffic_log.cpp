@@ -13,6 +13,7 @@
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "platform/clock.h"
+#include "platform/sync.h"
 #include "ui/boxes.h"
 
 namespace moldrin::log {
@@ -22,7 +23,11 @@ using platform::Files;
 namespace {
 
 // Lines from the application's thread and the capture worker never interleave.
-std::mutex g_logMutex;
+// Never destroyed: the unload path logs the close after exit handlers ran.
+std::mutex& LogMutex() {
+    static std::mutex& m = *new std::mutex;
+    return m;
+}
 
 const char* const kWeekdays[] = {"-domingo", "-segunda", "-terca", "-quarta", "-quinta", "-sexta", "-sabado"};
 
@@ -71,7 +76,9 @@ int LogSerial(const char* text) {
 
     std::string failure;  // the box to show once the lock is released
     {
-        std::lock_guard lock(g_logMutex);
+        std::unique_lock lock(LogMutex(), std::defer_lock);
+        // The log held by a thread the system ended at exit: the line is lost, the exit is not.
+        if (!platform::LockUnlessAbandoned(lock)) return -1;
         const platform::LocalTime now = platform::Now();
         char path[kLogPathSize];
         std::snprintf(path, sizeof path, "c:\\TEMP\\ECF%s.CM%c", kWeekdays[now.weekday % 7],
@@ -162,6 +169,18 @@ int LogSerial(const char* text) {
     }
     ui::InfoBox(failure.c_str());
     return -1;
+}
+
+void ClearLogPath() {
+    std::lock_guard lock(LogMutex());
+    g_session.LogPath[0] = 0;
+}
+
+void CopyLogPath(char* out) {
+    std::lock_guard lock(LogMutex());
+    const std::size_t n = strnlen(g_session.LogPath.data(), kLogPathSize - 1);
+    std::memcpy(out, g_session.LogPath.data(), n);
+    out[n] = 0;
 }
 
 int LogSerialf(const char* format, ...) {

@@ -13,4 +13,10 @@ int LogSerialf(const char* format, ...)
 #endif
     ;
 
+// LogPath is written by every line, from any thread: these read and empty it
+// under the log's own lock.
+void ClearLogPath();
+// Copies LogPath with its NUL into out (room for kLogPathSize bytes).
+void CopyLogPath(char* out);
+
 }  // namespace moldrin::log

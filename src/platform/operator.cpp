@@ -47,7 +47,8 @@ private:
 };
 
 HookOperator& Hooked() {
-    static HookOperator op;
+    // Never destroyed: the application's hooks serve boxes until the very end.
+    static HookOperator& op = *new HookOperator;
     return op;
 }
 

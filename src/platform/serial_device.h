@@ -68,7 +68,11 @@ public:
     virtual bool Purge(uint32_t flags) = 0;
     virtual bool ModemStatus(uint32_t* bits) = 0;
     // Blocks until a byte, a line change or a line error may have arrived, or ms pass.
+    // May run while another thread makes any of the calls above on the same device.
     virtual void Wait(uint32_t ms) = 0;
+    // How long a later Write may wait for the line to take its bytes before it
+    // fails. Only a line that can stop taking bytes altogether needs it.
+    virtual void SetWriteLimit(uint32_t ms) { (void)ms; }
 };
 
 // Opens COM<n>: what "\\.\COM<n>" names on Windows; on Linux $MOLDRIN_COM<n>

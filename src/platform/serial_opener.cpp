@@ -8,22 +8,26 @@
 namespace moldrin::platform {
 
 namespace {
-std::mutex g_openerMutex;
+// Never destroyed: a session reopened from an exit handler still opens its port.
+std::mutex& OpenerMutex() {
+    static std::mutex& m = *new std::mutex;
+    return m;
+}
 SerialOpener& Opener() {
-    static SerialOpener opener;
+    static SerialOpener& opener = *new SerialOpener;
     return opener;
 }
 }  // namespace
 
 void SetSerialOpener(SerialOpener opener) {
-    std::lock_guard lock(g_openerMutex);
+    std::lock_guard lock(OpenerMutex());
     Opener() = std::move(opener);
 }
 
 std::unique_ptr<SerialDevice> OpenSerialDevice(int comNumber, int* systemError) {
     SerialOpener opener;
     {
-        std::lock_guard lock(g_openerMutex);
+        std::lock_guard lock(OpenerMutex());
         opener = Opener();
     }
     if (opener) return opener(comNumber, systemError);

@@ -25,5 +25,18 @@ bool ThreadStart(void (*fn)(void*), void* arg);
 // Windows process-detach notification at exit): no wait may block then, since
 // nothing is left to release it, so waits take what is free and fail otherwise.
 void SetSoleThread(bool sole);
+bool SoleThread();
+
+// Takes a lock, except while SoleThread(): a lock held then belongs to a thread
+// the system has already ended and would never be given back, so it is only
+// tried. False when the lock was not taken.
+template <class Lock>
+bool LockUnlessAbandoned(Lock& lock) {
+    if (!SoleThread()) {
+        lock.lock();
+        return true;
+    }
+    return lock.try_lock();
+}
 
 }  // namespace moldrin::platform

@@ -3,8 +3,12 @@
 #include "platform/virtual_line_host.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/virtual_line.h"
@@ -21,6 +25,8 @@ constexpr uint64_t kFirstModemWaitMs = 200;
 constexpr size_t kMaxDrainPerCall = 256 * 1024;
 // How long a write blocked by a full stream waits before it looks again.
 constexpr uint32_t kSendWaitMs = 1000;
+// Least time between two attempts to reach a printer end that went away.
+constexpr uint64_t kReconnectGapMs = 250;
 constexpr uint32_t kPurgeRxClear = 0x0008;
 // Modem-status bits beyond CTS and DSR, reported the way the Windows call does.
 constexpr uint32_t kModemRing = 0x40, kModemRlsd = 0x80;
@@ -38,43 +44,50 @@ uint64_t NowUs() {
 }
 uint64_t NowMs() { return NowUs() / 1000u; }
 
+// Every call but Wait holds ops_ from start to end, so messages never interleave
+// on the stream; the state below (decoder, queues, lines, the stream itself) is
+// m_'s, which is let go while a call blocks on the stream, so that Wait can run
+// on another thread meanwhile.
 class VirtualLineHost final : public SerialDevice {
 public:
-    explicit VirtualLineHost(std::unique_ptr<LineTransport> transport) : io_(std::move(transport)) {
-        // The first modem read must see the printer's real lines.
-        uint64_t deadline = NowMs() + kFirstModemWaitMs;
-        while (!sawModem_ && !closed_) {
-            uint64_t t = NowMs();
-            if (t >= deadline) break;
-            if (io_->Wait(LineTransport::kReadable, static_cast<uint32_t>(deadline - t)) == 0) break;
-            Drain();
-        }
-        seenModem_ = modem_;
+    explicit VirtualLineHost(LineConnector connect) : connect_(std::move(connect)) {}
+
+    // Connects and takes the printer's first modem status. False when no
+    // connection was made, or when the printer end closed it before or instead
+    // of that status: it serves another host, and the port is in use.
+    bool Start(int* systemError) {
+        std::scoped_lock lock(ops_, m_);
+        return ConnectLocked(systemError, false);
     }
 
     bool GetTimeouts(CommTimeouts& t) override {
+        std::scoped_lock lock(ops_, m_);
         t = timeouts_;
         return true;
     }
     // Reads never wait on this line, whatever the time-outs say.
     bool SetTimeouts(const CommTimeouts& t) override {
+        std::scoped_lock lock(ops_, m_);
         timeouts_ = t;
         return true;
     }
     bool GetState(LineSettings& s) override {
+        std::scoped_lock lock(ops_, m_);
         s = settings_;
         return true;
     }
 
     bool SetState(const LineSettings& s) override {
-        if (closed_) return Refuse();
+        std::lock_guard op(ops_);
+        std::unique_lock lock(m_);
+        if (!ReviveLocked(lock)) return Refuse();
         std::vector<uint8_t> out;
         vline::AppendSettings(out, {s.baudRate, s.byteSize, s.parity, s.stopBits});
         uint8_t lines = 0;
         if (DtrOnAfterApply(s)) lines |= vline::kHostDtr;
         if (RtsOnAfterApply(s)) lines |= vline::kHostRts;
         if (lines != hostLines_) vline::AppendModem(out, lines);
-        if (!Send(out)) return false;
+        if (!SendLocked(lock, out)) return false;
         settings_ = s;
         settings_.length = 28;
         hostLines_ = lines;
@@ -82,11 +95,14 @@ public:
     }
 
     bool SetupQueues(uint32_t rx, uint32_t) override {
+        std::scoped_lock lock(ops_, m_);
         rxCapacity_ = std::max<size_t>(rx, kMinReceiveQueue);
         return true;
     }
 
     bool EscapeFunction(Escape e) override {
+        std::lock_guard op(ops_);
+        std::unique_lock lock(m_);
         uint8_t lines = hostLines_;
         switch (e) {
             case Escape::SetDtr: lines |= vline::kHostDtr; break;
@@ -98,14 +114,16 @@ public:
                 rx_.clear();
                 return true;
         }
+        if (!ReviveLocked(lock)) return Refuse();
         std::vector<uint8_t> out;
         vline::AppendModem(out, lines);
-        if (!Send(out)) return false;
+        if (!SendLocked(lock, out)) return false;
         hostLines_ = lines;
         return true;
     }
 
     bool ClearErrors(uint32_t* errors, uint32_t* rxCount, uint32_t* txCount) override {
+        std::scoped_lock lock(ops_, m_);
         Drain();
         if (errors) *errors = errors_;
         errors_ = 0;
@@ -120,15 +138,18 @@ public:
 
     bool Write(const uint8_t* bytes, uint32_t n, uint32_t* written) override {
         if (written) *written = 0;
-        if (closed_) return Refuse();
+        std::lock_guard op(ops_);
+        std::unique_lock lock(m_);
+        if (!ReviveLocked(lock)) return Refuse();
         std::vector<uint8_t> out;
         vline::AppendData(out, bytes, n);
-        if (!Send(out)) return false;
+        if (!SendLocked(lock, out)) return false;
         if (written) *written = n;
         return true;
     }
 
     bool Read(uint8_t* buffer, uint32_t n, uint32_t* got) override {
+        std::scoped_lock lock(ops_, m_);
         Drain();
         uint32_t count = static_cast<uint32_t>(std::min<size_t>(n, rx_.size()));
         std::copy_n(rx_.begin(), count, buffer);
@@ -139,6 +160,7 @@ public:
     }
 
     bool Purge(uint32_t flags) override {
+        std::scoped_lock lock(ops_, m_);
         if (flags & kPurgeRxClear) {
             Drain();
             rx_.clear();
@@ -147,6 +169,7 @@ public:
     }
 
     bool ModemStatus(uint32_t* bits) override {
+        std::scoped_lock lock(ops_, m_);
         Drain();
         seenModem_ = modem_;
         if (bits) *bits = modem_;
@@ -156,6 +179,7 @@ public:
     // Returns as soon as anything the port reports changed (bytes, lines, errors).
     void Wait(uint32_t ms) override {
         uint64_t deadline = NowMs() + ms;
+        std::unique_lock lock(m_);
         for (;;) {
             lastEmptyDrainUs_ = 0;
             Drain();
@@ -168,30 +192,96 @@ public:
             uint64_t t = NowMs();
             if (t >= deadline) return;
             uint32_t remaining = static_cast<uint32_t>(deadline - t);
-            // A closed stream is always readable; nothing more can come, so just let the time pass.
-            if (closed_)
-                io_->Sleep(remaining);
+            // Our own reference: a call on another thread may drop the stream meanwhile.
+            std::shared_ptr<LineTransport> io = io_;
+            lock.unlock();
+            // A gone line has nothing more to say until it is used again: just let the time pass.
+            if (io)
+                io->Wait(LineTransport::kReadable, remaining);
             else
-                io_->Wait(LineTransport::kReadable, remaining);
+                std::this_thread::sleep_for(std::chrono::milliseconds(remaining));
+            lock.lock();
         }
     }
 
+    void SetWriteLimit(uint32_t ms) override { writeLimitMs_.store(ms, std::memory_order_relaxed); }
+
 private:
+    // Called with m_ held.
     bool Refuse() {
-        io_->SetBrokenPipe();
+        if (io_) io_->SetBrokenPipe();
         return false;
     }
 
+    // The printer end is gone: its lines read as off, and the stream is let go
+    // (the printer end sees the host leave) until the next use connects again.
     void PeerGone() {
         closed_ = true;
         modem_ = 0;
         parser_.Reset();
+        io_.reset();
+    }
+
+    bool ConnectLocked(int* systemError, bool requireModem) {
+        if (!connect_) return false;
+        std::unique_ptr<LineTransport> fresh = connect_(systemError);
+        if (!fresh) return false;
+        io_ = std::move(fresh);
+        closed_ = false;
+        sawModem_ = false;
+        modem_ = 0;
+        parser_.Reset();
+        lastEmptyDrainUs_ = 0;
+        // The first modem read must see the printer's real lines.
+        uint64_t deadline = NowMs() + kFirstModemWaitMs;
+        while (!sawModem_ && !closed_) {
+            uint64_t t = NowMs();
+            if (t >= deadline) break;
+            if (io_->Wait(LineTransport::kReadable, static_cast<uint32_t>(deadline - t)) == 0) break;
+            lastEmptyDrainUs_ = 0;
+            Drain();
+        }
+        // A refusal may come right behind a status already sent.
+        lastEmptyDrainUs_ = 0;
+        Drain();
+        if (closed_) {
+            if (systemError) *systemError = EBUSY;
+            return false;
+        }
+        // A printer end that came back says so at once; one that is not
+        // listening to us (only the system queued the connection) is not back.
+        if (requireModem && !sawModem_) {
+            PeerGone();
+            return false;
+        }
+        seenModem_ = modem_;
+        return true;
+    }
+
+    // A printer end that went away (switched off, restarted) is connected again
+    // when the line is next used, as a cable carries the next command to a
+    // printer that came back; our settings and lines go first, as at open.
+    // False while it stays away; attempts are spaced so that a busy caller does
+    // not hammer a printer end that is not there.
+    bool ReviveLocked(std::unique_lock<std::mutex>& lock) {
+        Drain();
+        if (!closed_) return true;
+        const uint64_t now = NowMs();
+        if (lastReconnectMs_ != 0 && now - lastReconnectMs_ < kReconnectGapMs) return false;
+        lastReconnectMs_ = now;
+        if (!ConnectLocked(nullptr, true)) return false;
+        std::vector<uint8_t> out;
+        vline::AppendSettings(out, {settings_.baudRate, settings_.byteSize, settings_.parity, settings_.stopBits});
+        vline::AppendModem(out, hostLines_);
+        if (!SendLocked(lock, out)) return false;
+        lastReconnectMs_ = 0;
+        return true;
     }
 
     // Takes what the stream holds, without waiting; a peer that never stops
     // sending cannot keep the caller here for ever.
     void Drain() {
-        if (closed_) return;
+        if (closed_ || !io_) return;
         const uint64_t now = NowUs();
         if (now - lastEmptyDrainUs_ < kDrainQuietUs) return;
         uint8_t buf[4096];
@@ -249,31 +339,55 @@ private:
     }
 
     // Hands whole messages to the stream; what arrives meanwhile is taken in, so
-    // two ends writing at once cannot stall each other.
-    bool Send(const std::vector<uint8_t>& out) {
+    // two ends writing at once cannot stall each other. A printer end that takes
+    // nothing for the write limit fails the write, as a wire that does not move
+    // would; the stream then holds half a message, so it is dropped and comes
+    // back at the next use.
+    bool SendLocked(std::unique_lock<std::mutex>& lock, const std::vector<uint8_t>& out) {
+        const uint32_t limit = writeLimitMs_.load(std::memory_order_relaxed);
+        const uint64_t deadline = limit ? NowMs() + limit : 0;
         size_t done = 0;
         while (done < out.size()) {
-            if (closed_) return Refuse();
+            if (closed_ || !io_) return Refuse();
             long w = io_->Send(out.data() + done, out.size() - done);
             if (w > 0) {
                 done += static_cast<size_t>(w);
                 continue;
             }
-            if (w == 0) {
-                if (io_->Wait(LineTransport::kReadable | LineTransport::kWritable, kSendWaitMs) &
-                    LineTransport::kReadable)
-                    Drain();
-                continue;
+            if (w < 0) {
+                // The transport left the system's reason for the failure in place.
+                PeerGone();
+                return false;
             }
-            // The transport left the system's reason for the failure in place.
-            PeerGone();
-            return false;
+            uint32_t slice = kSendWaitMs;
+            if (deadline) {
+                const uint64_t now = NowMs();
+                if (now >= deadline) {
+                    io_->SetBrokenPipe();
+                    PeerGone();
+                    return false;
+                }
+                slice = static_cast<uint32_t>(std::min<uint64_t>(slice, deadline - now));
+            }
+            std::shared_ptr<LineTransport> io = io_;
+            lock.unlock();
+            const int ready = io->Wait(LineTransport::kReadable | LineTransport::kWritable, slice);
+            lock.lock();
+            if (ready & LineTransport::kReadable) {
+                lastEmptyDrainUs_ = 0;
+                Drain();
+            }
         }
         return true;
     }
 
-    std::unique_ptr<LineTransport> io_;
-    bool closed_ = false;
+    LineConnector connect_;
+    std::mutex ops_;
+    std::mutex m_;
+    std::shared_ptr<LineTransport> io_;
+    bool closed_ = true;
+    uint64_t lastReconnectMs_ = 0;
+    std::atomic<uint32_t> writeLimitMs_{0};
     vline::Parser parser_;
     std::deque<uint8_t> rx_;
     size_t rxCapacity_ = kMinReceiveQueue;
@@ -289,9 +403,18 @@ private:
 
 }  // namespace
 
+std::unique_ptr<SerialDevice> OpenVirtualLineHost(LineConnector connect, int* systemError) {
+    if (!connect) return nullptr;
+    auto host = std::make_unique<VirtualLineHost>(std::move(connect));
+    if (!host->Start(systemError)) return nullptr;
+    return host;
+}
+
 std::unique_ptr<SerialDevice> OpenVirtualLineHost(std::unique_ptr<LineTransport> transport) {
     if (!transport) return nullptr;
-    return std::make_unique<VirtualLineHost>(std::move(transport));
+    // One stream and no way to a second: a printer end that goes stays gone.
+    auto once = std::make_shared<std::unique_ptr<LineTransport>>(std::move(transport));
+    return OpenVirtualLineHost([once](int*) { return std::move(*once); }, nullptr);
 }
 
 }  // namespace moldrin::platform

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/serial_device.h"
@@ -30,8 +31,17 @@ public:
     virtual void SetBrokenPipe() = 0;
 };
 
-// The serial device over an open transport; it waits (briefly) for the printer's
-// first modem status, so that the first modem read sees the real lines.
+// Makes a new connection to the printer end; null with the system's reason in
+// *systemError (which may be null) when it cannot.
+using LineConnector = std::function<std::unique_ptr<LineTransport>(int* systemError)>;
+
+// The serial device over the connections `connect` makes. Opening connects and
+// waits (briefly) for the printer's first modem status, so that the first modem
+// read sees the real lines; a printer end that closes the connection before or
+// instead of that status is serving another host, and the open fails (EBUSY).
+// A printer end that goes away later is connected again when the line is next used.
+std::unique_ptr<SerialDevice> OpenVirtualLineHost(LineConnector connect, int* systemError);
+// Over one stream already open, with no second connection to make.
 std::unique_ptr<SerialDevice> OpenVirtualLineHost(std::unique_ptr<LineTransport> transport);
 
 }  // namespace moldrin::platform

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -116,7 +118,8 @@ TEST_F(HostOverScript, AFailedSendBreaksTheLineForGood) {
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(script_.brokenPipeMarks, 0) << "the stream's own reason stands";
 
-    // Lines read as off; every later change is refused without touching the stream.
+    // Lines read as off; with no way to connect again every later change is
+    // refused without touching the stream.
     uint32_t bits = 0xFF;
     ASSERT_TRUE(host_->ModemStatus(&bits));
     EXPECT_EQ(bits, 0u);
@@ -124,7 +127,6 @@ TEST_F(HostOverScript, AFailedSendBreaksTheLineForGood) {
     EXPECT_FALSE(host_->Write(&byte, 1, &written));
     EXPECT_FALSE(host_->SetState(LineSettings{}));
     EXPECT_EQ(script_.sendCalls, calls);
-    EXPECT_EQ(script_.brokenPipeMarks, 2);
     // Escapes that only touch the receive side still answer.
     EXPECT_TRUE(host_->EscapeFunction(Escape::ResetDev));
 }
@@ -162,6 +164,114 @@ TEST_F(HostOverScript, TheReceiveQueueKeepsItsFloorAndReportsOverrun) {
     uint32_t errors = 0;
     ASSERT_TRUE(host_->ClearErrors(&errors, nullptr, nullptr));
     EXPECT_EQ(errors, kErrRxOver);
+}
+
+// A printer end that takes nothing more fails the write once the write limit is
+// up, instead of holding the caller (and the port) for ever; the half-sent
+// message would garble the stream, so the line is dropped with it.
+TEST_F(HostOverScript, AStreamThatTakesNothingFailsTheWriteAtTheLimit) {
+    script_.sendAnswers.assign(1 << 20, 0);
+    host_->SetWriteLimit(50);
+    uint8_t byte = 'x';
+    uint32_t written = 9;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(host_->Write(&byte, 1, &written));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(ms, 45);
+    EXPECT_LT(ms, 2000);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(script_.brokenPipeMarks, 1) << "a write that timed out reads as a broken line";
+    uint32_t bits = 0xFF;
+    ASSERT_TRUE(host_->ModemStatus(&bits));
+    EXPECT_EQ(bits, 0u);
+}
+
+// Hands out one scripted stream per connection; a missing script refuses.
+struct Connections {
+    std::deque<Script*> scripts;
+    int made = 0;
+    LineConnector Connector() {
+        return [this](int* err) -> std::unique_ptr<LineTransport> {
+            if (scripts.empty()) {
+                if (err) *err = 111;
+                return nullptr;
+            }
+            Script* next = scripts.front();
+            scripts.pop_front();
+            ++made;
+            return std::make_unique<ScriptedTransport>(*next);
+        };
+    }
+};
+
+std::vector<uint8_t> ModemMessage(uint8_t bits) {
+    std::vector<uint8_t> m;
+    vline::AppendModem(m, bits);
+    return m;
+}
+
+// A printer end that closes the connection before its first modem status is
+// serving another host: the port is in use, and the open fails at once.
+TEST(HostOpen, APrinterEndThatClosesBeforeItsFirstStatusRefusesTheOpen) {
+    Script refused;
+    refused.receiveFails = true;
+    Connections c;
+    c.scripts = {&refused};
+    int err = 0;
+    EXPECT_EQ(OpenVirtualLineHost(c.Connector(), &err), nullptr);
+    EXPECT_EQ(err, EBUSY);
+
+    Script accepted;
+    Push(accepted, ModemMessage(vline::kPrinterDsr));
+    c.scripts = {&accepted};
+    err = 0;
+    auto host = OpenVirtualLineHost(c.Connector(), &err);
+    ASSERT_TRUE(host);
+    uint32_t bits = 0;
+    ASSERT_TRUE(host->ModemStatus(&bits));
+    EXPECT_EQ(bits, kModemDsr);
+
+    c.scripts.clear();
+    EXPECT_EQ(OpenVirtualLineHost(c.Connector(), &err), nullptr) << "no connection at all";
+    EXPECT_EQ(err, 111);
+}
+
+// A printer end that went away is connected again by the next use of the line,
+// which first tells it our settings and lines, as the open did; the passive
+// questions (lines, queue) do not connect.
+TEST(HostOpen, TheNextUseAfterThePrinterEndLeftConnectsAgain) {
+    Script first, second;
+    Push(first, ModemMessage(vline::kPrinterCts | vline::kPrinterDsr));
+    Connections c;
+    c.scripts = {&first};
+    auto host = OpenVirtualLineHost(c.Connector(), nullptr);
+    ASSERT_TRUE(host);
+    LineSettings settings;
+    settings.baudRate = 19200;
+    settings.dtrControl = 1;
+    ASSERT_TRUE(host->SetState(settings));
+    ASSERT_TRUE(host->EscapeFunction(Escape::SetRts));
+
+    first.receiveFails = true;
+    host->Wait(0);
+    uint32_t bits = 0xFF;
+    ASSERT_TRUE(host->ModemStatus(&bits));
+    EXPECT_EQ(bits, 0u);
+    EXPECT_EQ(c.made, 1);
+
+    Push(second, ModemMessage(vline::kPrinterCts | vline::kPrinterDsr));
+    c.scripts = {&second};
+    uint8_t byte = 'q';
+    uint32_t written = 0;
+    ASSERT_TRUE(host->Write(&byte, 1, &written));
+    EXPECT_EQ(c.made, 2);
+    std::vector<uint8_t> expected;
+    vline::AppendSettings(expected, {19200, 8, 0, 0});
+    vline::AppendModem(expected, vline::kHostDtr | vline::kHostRts);
+    vline::AppendData(expected, &byte, 1);
+    EXPECT_EQ(second.outbound, expected);
+    ASSERT_TRUE(host->ModemStatus(&bits));
+    EXPECT_EQ(bits, kModemCts | kModemDsr);
 }
 
 }  // namespace

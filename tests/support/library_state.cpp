@@ -31,6 +31,7 @@ void ResetLibraryState() {
     s.LinkModelLetter = 0;
     s.CaptureStopRequest = 0;
     s.ApplicationWaiting = 0;
+    s.Unloading = 0;
 }
 
 }  // namespace moldrin::testing

@@ -42,7 +42,8 @@ public:
 }  // namespace
 
 Clock& SystemClock() {
-    static PosixClock clock;
+    // Never destroyed: the unload path logs through it after exit handlers ran.
+    static PosixClock& clock = *new PosixClock;
     return clock;
 }
 

@@ -207,7 +207,8 @@ private:
 }  // namespace
 
 FileSystem& SystemFileSystem() {
-    static PosixFileSystem fs;
+    // Never destroyed: the unload path writes the traffic log after exit handlers ran.
+    static PosixFileSystem& fs = *new PosixFileSystem;
     return fs;
 }
 

@@ -36,7 +36,8 @@ private:
 }  // namespace
 
 Operator& DefaultOperator() {
-    static StderrOperator op;
+    // Never destroyed: a box may be shown from the unload path.
+    static StderrOperator& op = *new StderrOperator;
     return op;
 }
 

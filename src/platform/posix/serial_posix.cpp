@@ -67,9 +67,14 @@ private:
 std::unique_ptr<SerialDevice> OpenVirtualLine(const std::string& name, int* systemError) {
     posix::Endpoint ep;
     if (!posix::ParseEndpoint(name, ep, systemError)) return nullptr;
-    Fd sock = posix::ConnectStream(ep, kConnectTimeoutMs, systemError);
-    if (!sock.valid()) return nullptr;
-    return OpenVirtualLineHost(std::make_unique<SocketTransport>(std::move(sock)));
+    // The host end connects again by itself after the printer end went away.
+    return OpenVirtualLineHost(
+        [ep](int* err) -> std::unique_ptr<LineTransport> {
+            Fd sock = posix::ConnectStream(ep, kConnectTimeoutMs, err);
+            if (!sock.valid()) return nullptr;
+            return std::make_unique<SocketTransport>(std::move(sock));
+        },
+        systemError);
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ public:
 }  // namespace
 
 Clock& SystemClock() {
-    static Win32Clock clock;
+    // Never destroyed: the unload path logs through it after exit handlers ran.
+    static Win32Clock& clock = *new Win32Clock;
     return clock;
 }
 

@@ -127,7 +127,8 @@ public:
 }  // namespace
 
 FileSystem& SystemFileSystem() {
-    static Win32FileSystem fs;
+    // Never destroyed: the unload path writes the traffic log after exit handlers ran.
+    static Win32FileSystem& fs = *new Win32FileSystem;
     return fs;
 }
 

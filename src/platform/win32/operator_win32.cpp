@@ -149,7 +149,8 @@ public:
 }  // namespace
 
 Operator& DefaultOperator() {
-    static DialogOperator op;
+    // Never destroyed: a box may be shown from the unload path.
+    static DialogOperator& op = *new DialogOperator;
     return op;
 }
 

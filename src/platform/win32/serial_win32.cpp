@@ -236,15 +236,8 @@ SOCKET ConnectWithin(const addrinfo* a, DWORD ms, int* err) {
     return INVALID_SOCKET;
 }
 
-std::unique_ptr<SerialDevice> OpenTcpLine(const std::string& where, int* systemError) {
-    auto colon = where.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == where.size()) {
-        if (systemError) *systemError = ERROR_INVALID_NAME;
-        return nullptr;
-    }
-    std::string host = where.substr(0, colon);
-    std::string port = where.substr(colon + 1);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+// One connection to host:port, or null with the reason in *systemError.
+std::unique_ptr<LineTransport> ConnectTcp(const std::string& host, const std::string& port, int* systemError) {
     auto ws = std::make_unique<Winsock>();
     if (!ws->ok) {
         if (systemError) *systemError = ::WSAGetLastError();
@@ -271,7 +264,20 @@ std::unique_ptr<SerialDevice> OpenTcpLine(const std::string& where, int* systemE
     BOOL noDelay = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     if (systemError) *systemError = 0;
-    return OpenVirtualLineHost(std::make_unique<TcpTransport>(std::move(ws), s));
+    return std::make_unique<TcpTransport>(std::move(ws), s);
+}
+
+std::unique_ptr<SerialDevice> OpenTcpLine(const std::string& where, int* systemError) {
+    auto colon = where.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == where.size()) {
+        if (systemError) *systemError = ERROR_INVALID_NAME;
+        return nullptr;
+    }
+    std::string host = where.substr(0, colon);
+    std::string port = where.substr(colon + 1);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    // The host end connects again by itself after the printer end went away.
+    return OpenVirtualLineHost([host, port](int* err) { return ConnectTcp(host, port, err); }, systemError);
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ std::atomic<bool> g_soleThread{false};
 }  // namespace
 
 void SetSoleThread(bool sole) { g_soleThread.store(sole); }
+bool SoleThread() { return g_soleThread.load(); }
 
 SemaphoreHandle SemaphoreCreate(int32_t initial, int32_t maximum, uint32_t* lastError) {
     ::SetLastError(0);

@@ -1,0 +1,118 @@
+// A session the program leaves open is closed by the library's unload, in
+// real child processes that end in the ways programs do: it logs the close,
+// the process keeps its own exit status, and it ends in time without a signal.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "log/text.h"
+#include "platform/virtual_line_server.h"
+#include "sim/line_server.h"
+#include "support/log_reader.h"
+#include "support/scratch_root.h"
+
+extern char** environ;
+
+namespace moldrin::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+struct Ending {
+    bool exited = false;
+    int status = -1;    // exit status, when exited
+    int signal = 0;     // the signal that ended it, if one did
+    long elapsedMs = 0;
+};
+
+// Runs the child to its end; one that outlives killAfterMs is killed (and reported so).
+Ending RunChild(const char* mode, long killAfterMs) {
+    char* argv[] = {const_cast<char*>(MOLDRIN_EXIT_CHILD), const_cast<char*>(MOLDRIN_SHARED_LIBRARY),
+                    const_cast<char*>(mode), nullptr};
+    Ending e;
+    const auto start = steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, MOLDRIN_EXIT_CHILD, nullptr, nullptr, argv, environ) != 0) return e;
+    int wstatus = 0;
+    for (;;) {
+        pid_t r = waitpid(pid, &wstatus, WNOHANG);
+        if (r == pid) break;
+        if (std::chrono::duration_cast<milliseconds>(steady_clock::now() - start).count() > killAfterMs) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+            break;
+        }
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    e.elapsedMs = static_cast<long>(std::chrono::duration_cast<milliseconds>(steady_clock::now() - start).count());
+    e.exited = WIFEXITED(wstatus);
+    if (e.exited) e.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) e.signal = WTERMSIG(wstatus);
+    return e;
+}
+
+// The simulator on a Unix socket of the scratch root, reached through COM1;
+// it answers nothing to "\x1B.30}", so a write of it waits out the time-out.
+class ExitingChild : public ::testing::TestWithParam<std::pair<const char*, int>> {
+protected:
+    void SetUp() override {
+        const std::string name = "unix:" + root_.path() + "/line";
+        int err = 0;
+        end_ = platform::VirtualLinePrinterEnd::Open(name, &err);
+        ASSERT_TRUE(end_) << err;
+        printer_.SetResponder([](std::string_view frame) -> std::optional<std::string> {
+            if (frame == "\x1B.30}") return std::string();
+            return std::nullopt;
+        });
+        server_ = std::thread([this] { sim::ServeModel(*end_, printer_, stop_, {}); });
+        setenv("MOLDRIN_COM1", name.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("MOLDRIN_COM1");
+        stop_ = true;
+        if (end_) end_->Wake();
+        if (server_.joinable()) server_.join();
+    }
+
+    ScratchRoot root_;
+    std::unique_ptr<platform::VirtualLinePrinterEnd> end_;
+    sim::PrinterModel printer_{9600};
+    std::atomic<bool> stop_{false};
+    std::thread server_;
+};
+
+TEST_P(ExitingChild, TheUnloadClosesTheSessionAndTheProcessKeepsItsStatus) {
+    const auto [mode, status] = GetParam();
+    // The session's read time-out is 1 s; the close must not wait for much more.
+    Ending e = RunChild(mode, 20000);
+    EXPECT_EQ(e.signal, 0) << mode;
+    ASSERT_TRUE(e.exited) << mode;
+    EXPECT_EQ(e.status, status) << mode;
+    EXPECT_LT(e.elapsedMs, 4000) << mode;
+
+    auto lines = AllLogLines(root_);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string(CP1252("Executando a função ECFClose()"))), 1)
+        << mode;
+    EXPECT_EQ(printer_.Frames().front(), "\x1B.28}");
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, ExitingChild,
+                         ::testing::Values(std::make_pair("return", 3),   // main returns, session open
+                                           std::make_pair("atexit", 4),   // ECFClose from an exit handler
+                                           std::make_pair("dlclose", 5),  // the library unloaded, then exit
+                                           std::make_pair("thread", 6)),  // another thread inside ECFWrite
+                         [](const auto& info) { return std::string(info.param.first); });
+
+}  // namespace
+}  // namespace moldrin::testing
