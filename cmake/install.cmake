@@ -4,6 +4,8 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(MOLDRIN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Moldrin)
+# Installing and packing take what is built; they do not build the tests and benchmarks first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 install(TARGETS moldrin EXPORT MoldrinTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT runtime)
