@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows part of CI: installs MinGW-w64 and wine, cross-builds both Moldrin.dll, checks
-# their exports and imports, runs the tests under wine and photographs the boxes. Linux builds are .ci/run's.
+# their exports and imports, runs the tests under wine against both DLLs and photographs the boxes. Linux builds are .ci/run's.
 #
 #   windows/ci.sh            everything; exit 0 only when every step that ran passed
 #
@@ -29,7 +29,6 @@ install_pkgs() {  # install_pkgs [--with-recommends] PACKAGE...
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $extra "$@" >/dev/null 2>&1
 }
 CROSS_PKGS=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 cmake make)
-# wine64 only: the 64-bit DLL is what runs under wine, so no i386 architecture is needed.
 # Wine's recommendations bring its fonts and the X libraries its display driver loads.
 WINE_PKGS=(wine wine64 fonts-wine xvfb xauth imagemagick xdotool)
 if ! install_pkgs "${CROSS_PKGS[@]}"; then
@@ -39,6 +38,15 @@ fi
 WINE_OK=1
 install_pkgs --with-recommends "${WINE_PKGS[@]}" || WINE_OK=0
 command -v wine >/dev/null 2>&1 || WINE_OK=0
+# The 32-bit DLL is the one POS applications load; running its tests needs wine's 32-bit
+# support, from the i386 architecture.
+WINE32_OK=0
+if [ "$WINE_OK" = 1 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386 && APT_UPDATED=
+  fi
+  install_pkgs wine32:i386 && WINE32_OK=1
+fi
 
 # ---- Cross builds -------------------------------------------------------------------------
 build() {  # build DIR TOOLCHAIN TARGETS...
@@ -61,7 +69,7 @@ build() {  # build DIR TOOLCHAIN TARGETS...
   fi
   say "built $dir/Moldrin.dll"
 }
-build "$ROOT/build-win32" mingw-i686.cmake moldrin
+build "$ROOT/build-win32" mingw-i686.cmake moldrin wine_api_test wine_platform_test
 build "$ROOT/build-win64" mingw-x86_64.cmake moldrin wine_api_test wine_platform_test wine_box_shot
 mkdir -p "$LOGS"
 
@@ -234,6 +242,15 @@ else
     say "no simulator (moldrin sim --listen tcp:...): the session tests under wine did NOT run"
   fi
   run_wine_test api "$ROOT/build-win64/tests/wine_api_test.exe"
+
+  if [ "$WINE32_OK" = 1 ]; then
+    say "32-bit: the tests built for i686 against build-win32/Moldrin.dll"
+    run_wine_test platform32 "$ROOT/build-win32/tests/wine_platform_test.exe"
+    export MOLDRIN_DLL="Z:${ROOT//\//\\}\\build-win32\\Moldrin.dll"
+    run_wine_test api32 "$ROOT/build-win32/tests/wine_api_test.exe"
+  else
+    say "wine's 32-bit support is not available (cannot install wine32:i386): the 32-bit wine tests did NOT run"
+  fi
 
   if [ "$DISPLAY_OK" = 1 ] && command -v import >/dev/null && command -v xdotool >/dev/null; then
     SHOTS="$ROOT/build-win64/screenshots"
