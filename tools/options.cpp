@@ -3,6 +3,8 @@
 #include "tools/options.h"
 
 #include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +18,14 @@ namespace {
 constexpr int kFirstLong = 256;  // getopt_long values of the table's options, above any character
 constexpr int kHelp = 'h';
 }  // namespace
+
+std::string UnreadableReason(const std::string& hostPath) {
+    struct stat st;
+    if (::stat(hostPath.c_str(), &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    if (::access(hostPath.c_str(), R_OK) != 0) return std::strerror(errno);
+    return {};
+}
 
 bool ParseWhole(const std::string& text, int64_t min, int64_t max, int64_t* out) {
     if (text.empty() || text.size() > 18) return false;

@@ -52,6 +52,10 @@ private:
     int minArgs_ = 0, maxArgs_ = 0;
 };
 
+// Empty when the file at `hostPath` can be read, else why not ("No such file or directory",
+// "Is a directory", ...).
+std::string UnreadableReason(const std::string& hostPath);
+
 // Decimal whole number with nothing around it; false when the text is not one or is out of range.
 bool ParseWhole(const std::string& text, int64_t min, int64_t max, int64_t* out);
 

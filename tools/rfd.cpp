@@ -1,7 +1,6 @@
 // "moldrin rfd decode FILE...": prints the records of capture files as their
 // text lines and counts the good, the failed checks and the undecodable ones.
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +9,7 @@
 #include "capture/rfd_codec.h"
 #include "capture/rfd_reader.h"
 #include "log/file_helpers.h"
+#include "platform/files.h"
 #include "platform/operator.h"
 #include "tools/command.h"
 #include "tools/options.h"
@@ -40,10 +40,11 @@ bool CheckValueHolds(const char* line) {
 }
 
 int DecodeFile(const char* path, Counts& total) {
-    log::FileHandle h = log::FileOpenRead(path);
+    const std::string why = UnreadableReason(platform::HostPath(path));
+    log::FileHandle h = why.empty() ? log::FileOpenRead(path) : log::kInvalidFile;
     if (h == log::kInvalidFile) {
-        std::fprintf(stderr, "moldrin rfd decode: cannot open %s: %s\n", platform::Cp1252ToUtf8(path).c_str(),
-                     std::strerror(errno ? errno : ENOENT));
+        std::fprintf(stderr, "moldrin rfd decode: cannot read %s: %s\n", platform::Cp1252ToUtf8(path).c_str(),
+                     why.empty() ? "cannot be opened" : why.c_str());
         return -1;
     }
     std::printf("%s\n", platform::Cp1252ToUtf8(path).c_str());

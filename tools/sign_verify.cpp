@@ -1,15 +1,12 @@
 // `moldrin sign FILE [--key RSA.BIN]` and `moldrin verify FILE [--key RSA.BIN]`:
 // the library's signing and checking on one file, with the result code explained.
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "sign/ead.h"
 #include "platform/files.h"
+#include "sign/ead.h"
 #include "tools/command.h"
 #include "tools/options.h"
 
@@ -28,8 +25,8 @@ int ParseArgs(const char* command, int argc, char** argv, std::string* file, std
     if (int status = options.Parse(argc, argv, args); status >= 0) return status;
     *file = args[0];
     for (const std::string* path : {static_cast<const std::string*>(file), static_cast<const std::string*>(key)}) {
-        if (::access(platform::HostPath(path->c_str()).c_str(), R_OK) != 0)
-            return options.Failure("cannot read " + *path + ": " + std::strerror(errno));
+        const std::string why = UnreadableReason(platform::HostPath(path->c_str()));
+        if (!why.empty()) return options.Failure("cannot read " + *path + ": " + why);
     }
     return -1;
 }

@@ -123,6 +123,13 @@ namespace Moldrin
     /// <summary>The operator: how the library's boxes reach a person.</summary>
     public static class Operator
     {
+        // The library may show a box when it closes a session left open at unload, after the
+        // runtime has gone: the default operator is back before that.
+        static Operator()
+        {
+            AppDomain.CurrentDomain.ProcessExit += (sender, args) => Native.ECFSetDefaultOperator(IntPtr.Zero);
+        }
+
         // The library keeps only the function pointers: the delegates must outlive their installation.
         static InfoBoxFn info;
         static QuestionBoxFn question;

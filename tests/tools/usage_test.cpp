@@ -121,7 +121,9 @@ TEST(ToolFiles, MissingOrUnreadableFileIsOneLineStatusOne) {
     const std::vector<std::vector<std::string>> lines = {
         {"sign", missing, "--key", existing},  {"verify", existing, "--key", missing},
         {"verify", "--key=" + missing, existing}, {"rfd", "decode", missing},
-        {"keygen", existing},                  {"log", "--port", "9"}};
+        {"keygen", existing},                  {"log", "--port", "9"},
+        {"sign", root.path(), "--key", existing}, {"verify", existing, "--key", root.path()},
+        {"rfd", "decode", root.path()}};
     for (const auto& args : lines) {
         SCOPED_TRACE(args[0] + " " + args[1]);
         auto r = RunTool(args, {}, root.path(), std::chrono::seconds(20));

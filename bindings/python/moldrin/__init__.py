@@ -9,6 +9,7 @@ Texts go to the library as Windows-1252 and come back decoded from it.
 The library is ``$MOLDRIN_LIBRARY`` when set, else ``libmoldrin.so.3`` (Linux) or
 ``Moldrin.dll`` (Windows).
 """
+import atexit
 import ctypes
 import os
 import sys
@@ -247,3 +248,17 @@ class Session:
         if code < 0:
             raise MoldrinError("ECFswLFs", code)
         return code
+
+
+@atexit.register
+def _at_exit():
+    # The library closes a session left open when it is unloaded, which may show a box:
+    # by then the Python callbacks are gone, so the session closes and the default
+    # operator returns while the interpreter still runs.
+    if Session._open is not None:
+        try:
+            Session._open.close()
+        except MoldrinError:
+            pass
+    if _installed is not None:
+        library.ECFSetOperator(None)
