@@ -44,11 +44,11 @@ Options::Options(std::string command, std::string synopsis, std::string descript
     : command_(std::move(command)), synopsis_(std::move(synopsis)), description_(std::move(description)) {}
 
 void Options::Flag(const char* name, const char* help, bool* out) {
-    specs_.push_back(Spec{name, {}, help, out, {}});
+    entries_.push_back(Entry{name, {}, help, out, {}});
 }
 
 void Options::Value(const char* name, const char* valueName, const char* help, Take take) {
-    specs_.push_back(Spec{name, valueName, help, nullptr, std::move(take)});
+    entries_.push_back(Entry{name, valueName, help, nullptr, std::move(take)});
 }
 
 void Options::Number(const char* name, const char* valueName, const char* help, int64_t min, int64_t max,
@@ -75,8 +75,8 @@ void Options::Arguments(const char* names, int min, int max) {
 void Options::PrintUsage(std::FILE* out) const {
     std::fprintf(out, "usage: %s %s\n", command_.c_str(), synopsis_.c_str());
     std::size_t width = 10;
-    for (const Spec& s : specs_) width = std::max(width, s.name.size() + s.valueName.size() + 3);
-    for (const Spec& s : specs_) {
+    for (const Entry& s : entries_) width = std::max(width, s.name.size() + s.valueName.size() + 3);
+    for (const Entry& s : entries_) {
         std::string left = "--" + s.name + (s.valueName.empty() ? "" : " " + s.valueName);
         std::fprintf(out, "  %-*s  %s\n", static_cast<int>(width), left.c_str(), s.help.c_str());
     }
@@ -96,9 +96,9 @@ int Options::Failure(const std::string& text) const {
 
 int Options::Parse(int argc, char** argv, std::vector<std::string>& args) {
     std::vector<option> table;
-    table.reserve(specs_.size() + 2);
-    for (std::size_t i = 0; i < specs_.size(); ++i)
-        table.push_back(option{specs_[i].name.c_str(), specs_[i].flag ? no_argument : required_argument, nullptr,
+    table.reserve(entries_.size() + 2);
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        table.push_back(option{entries_[i].name.c_str(), entries_[i].flag ? no_argument : required_argument, nullptr,
                                kFirstLong + static_cast<int>(i)});
     table.push_back(option{"help", no_argument, nullptr, kHelp});
     table.push_back(option{nullptr, 0, nullptr, 0});
@@ -120,19 +120,19 @@ int Options::Parse(int argc, char** argv, std::vector<std::string>& args) {
                                         "' needs a value");
         if (c == '?') {
             if (optopt >= kFirstLong)
-                return UsageError("option '--" + specs_[static_cast<std::size_t>(optopt - kFirstLong)].name +
+                return UsageError("option '--" + entries_[static_cast<std::size_t>(optopt - kFirstLong)].name +
                                   "' takes no value");
             if (optopt == kHelp && std::strncmp(seen, "--", 2) == 0) return UsageError("option '--help' takes no value");
             if (optopt) return UsageError("unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'");
             return UsageError("unknown option '" + std::string(seen) + "'");
         }
-        const Spec& spec = specs_[static_cast<std::size_t>(c - kFirstLong)];
-        if (spec.flag) {
-            *spec.flag = true;
+        const Entry& entry = entries_[static_cast<std::size_t>(c - kFirstLong)];
+        if (entry.flag) {
+            *entry.flag = true;
             continue;
         }
-        const std::string why = spec.take(optarg ? optarg : "");
-        if (!why.empty()) return UsageError("--" + spec.name + ": " + why);
+        const std::string why = entry.take(optarg ? optarg : "");
+        if (!why.empty()) return UsageError("--" + entry.name + ": " + why);
     }
     for (int i = optind; i < argc; ++i) args.emplace_back(argv[i]);
     const int n = static_cast<int>(args.size());

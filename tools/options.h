@@ -41,13 +41,13 @@ public:
     int Failure(const std::string& text) const;
 
 private:
-    struct Spec {
+    struct Entry {
         std::string name, valueName, help;
         bool* flag = nullptr;
         Take take;
     };
     std::string command_, synopsis_, description_;
-    std::vector<Spec> specs_;
+    std::vector<Entry> entries_;
     std::string argNames_;
     int minArgs_ = 0, maxArgs_ = 0;
 };
