@@ -6,6 +6,7 @@
 set -euo pipefail
 tool=$1 libdir=$2
 shift 2
+bash "$(dirname "$0")/skip_if_sanitized.sh" "$libdir" || exit $?
 work=$(mktemp -d)
 sim_pid=
 cleanup() {

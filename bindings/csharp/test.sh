@@ -3,6 +3,7 @@
 # simulator:  bindings/csharp/test.sh MOLDRIN_TOOL LIBRARY_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+bash "$here/../skip_if_sanitized.sh" "$2" || exit $?
 for tool in mcs mono; do
   command -v $tool >/dev/null || { echo "$tool is not installed (scripts/setup.sh installs it): skipped"; exit 77; }
 done

@@ -3,6 +3,7 @@
 # them on the simulator:  bindings/pascal/test.sh MOLDRIN_TOOL LIBRARY_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+bash "$here/../skip_if_sanitized.sh" "$2" || exit $?
 command -v fpc >/dev/null || { echo "fpc is not installed (scripts/setup.sh installs it): skipped"; exit 77; }
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT

@@ -3,6 +3,7 @@
 #   bindings/python/test.sh MOLDRIN_TOOL LIBRARY_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+bash "$here/../skip_if_sanitized.sh" "$2" || exit $?
 python=
 for candidate in python3 /usr/bin/python3; do
   if command -v "$candidate" >/dev/null && "$candidate" -c 'import pytest' 2>/dev/null; then python=$candidate; break; fi
