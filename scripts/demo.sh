@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+bash scripts/configure.sh build
 cmake --build build -j"$(nproc)" --target moldrin moldrin_tool pos_demo
 
 work=$(mktemp -d)
@@ -20,9 +20,4 @@ MOLDRIN_COM1="$line" MOLDRIN_ROOT="$work/root" ./build/pos_demo
 
 echo
 echo "== traffic log"
-for f in "$work"/root/c/TEMP/*; do
-  echo "-- $(basename "$f")"
-  # The log is Windows-1252 with control bytes; show it readable.
-  iconv -f WINDOWS-1252 -t UTF-8 "$f" | tr -d '\r' | sed 's/\x1b/<ESC>/g'
-  echo
-done
+MOLDRIN_ROOT="$work/root" ./build/moldrin log --port 1

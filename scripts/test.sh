@@ -5,6 +5,6 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build=${1:-build}
 shift || true
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOLDRIN_WERROR=ON "$@" >/dev/null
+bash scripts/configure.sh "$build" "$@"
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure --timeout 300

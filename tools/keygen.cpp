@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "log/file_helpers.h"
 #include "platform/files.h"
@@ -10,6 +12,7 @@
 #include "sign/key_file.h"
 #include "sign/rsa.h"
 #include "tools/command.h"
+#include "tools/options.h"
 
 namespace moldrin::tools {
 namespace {
@@ -122,11 +125,11 @@ struct WipedImage {
 };
 
 int Run(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: moldrin keygen OUT\n");
-        return 2;
-    }
-    const char* out = argv[1];
+    Options options("moldrin keygen", "OUT", "Writes a new key file OUT (never over an existing file).\n");
+    options.Arguments("OUT", 1, 1);
+    std::vector<std::string> args;
+    if (int status = options.Parse(argc, argv, args); status >= 0) return status;
+    const char* out = args[0].c_str();
     if (platform::Files().Exists(out)) {
         std::fprintf(stderr, "moldrin keygen: %s exists; a key file is never overwritten\n", out);
         return 1;

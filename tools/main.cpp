@@ -1,5 +1,7 @@
 // The moldrin tool: one sub-command per file, each registering itself here.
+#include "moldrin.h"
 #include "tools/command.h"
+#include "tools/options.h"
 
 #include <cstdio>
 #include <cstring>
@@ -15,8 +17,9 @@ std::map<std::string, Command>& Registry() {
 }
 
 void Usage() {
-    std::fprintf(stderr, "usage: moldrin COMMAND [ARGS...]\n\ncommands:\n");
-    for (const auto& [name, cmd] : Registry()) std::fprintf(stderr, "  %-10s %s\n", name.c_str(), cmd.summary);
+    std::printf("usage: moldrin COMMAND [ARGS...]\n       moldrin --version\n\ncommands:\n");
+    for (const auto& [name, cmd] : Registry()) std::printf("  %-10s %s\n", name.c_str(), cmd.summary);
+    std::printf("\n'moldrin COMMAND --help' prints the usage of one command.\n");
 }
 }  // namespace
 
@@ -28,15 +31,24 @@ RegisterCommand::RegisterCommand(const char* name, const char* summary, int (*ru
 
 int main(int argc, char** argv) {
     using namespace moldrin::tools;
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    if (argc < 2) {
+        std::fprintf(stderr, "moldrin: no command given (moldrin --help lists them)\n");
+        return kExitUsage;
+    }
+    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         Usage();
-        return argc < 2 ? 2 : 0;
+        return kExitOk;
+    }
+    if (!std::strcmp(argv[1], "--version")) {
+        char version[1025] = {};
+        SistemaGetVersion(version);
+        std::printf("moldrin %s (library %s)\n", MOLDRIN_TOOL_VERSION, version);
+        return kExitOk;
     }
     auto it = Registry().find(argv[1]);
     if (it == Registry().end()) {
-        std::fprintf(stderr, "moldrin: unknown command '%s'\n", argv[1]);
-        Usage();
-        return 2;
+        std::fprintf(stderr, "moldrin: unknown command '%s' (moldrin --help lists them)\n", argv[1]);
+        return kExitUsage;
     }
     return it->second.run(argc - 1, argv + 1);
 }

@@ -3,84 +3,70 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "api/session_state.h"
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "tools/command.h"
+#include "tools/options.h"
 #include "tools/terminal_operator.h"
 
 namespace moldrin::tools {
 
 namespace {
 
-struct Option {
+struct Field {
     const char* name;
+    const char* valueName;
+    const char* help;
     char* value;
     std::size_t size;
 };
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: moldrin register [OPTION=VALUE...]\n"
-                 "  --factory=N          printer factory number (9 characters)\n"
-                 "  --cnpj=DIGITS        developer CNPJ/CPF\n"
-                 "  --ie=DIGITS          developer state registration\n"
-                 "  --im=DIGITS          developer municipal registration\n"
-                 "  --software-house=T   software house name\n"
-                 "  --coo=DIGITS         COO at the change of application\n"
-                 "  --order=N            application order number\n"
-                 "  --name=T             application name\n"
-                 "  --version=T          application version\n"
-                 "  --program-data=T     application program data\n"
-                 "  --model=LETTER       printer model letter (default: the registered one)\n"
-                 "  --gate=0|1           1 for a model with the extended status (default: the registered one)\n"
-                 "Without field options the fields are asked at the terminal.\n"
-                 "Files live under $MOLDRIN_ROOT (c:\\TALMA\\RFD\\E00.BIN).\n");
-}
-
 int Run(int argc, char** argv) {
     MoldrinIdentification entry{};
-    const Option options[] = {
-        {"--factory", entry.factoryNumber, sizeof entry.factoryNumber},
-        {"--cnpj", entry.developerId, sizeof entry.developerId},
-        {"--ie", entry.stateReg, sizeof entry.stateReg},
-        {"--im", entry.cityReg, sizeof entry.cityReg},
-        {"--software-house", entry.softwareHouse, sizeof entry.softwareHouse},
-        {"--coo", entry.coo, sizeof entry.coo},
-        {"--order", entry.orderNumber, sizeof entry.orderNumber},
-        {"--name", entry.appName, sizeof entry.appName},
-        {"--version", entry.appVersion, sizeof entry.appVersion},
-        {"--program-data", entry.programData, sizeof entry.programData},
+    const Field fields[] = {
+        {"factory", "N", "printer factory number", entry.factoryNumber, sizeof entry.factoryNumber},
+        {"cnpj", "DIGITS", "developer CNPJ/CPF", entry.developerId, sizeof entry.developerId},
+        {"ie", "DIGITS", "developer state registration", entry.stateReg, sizeof entry.stateReg},
+        {"im", "DIGITS", "developer municipal registration", entry.cityReg, sizeof entry.cityReg},
+        {"software-house", "TEXT", "software house name", entry.softwareHouse, sizeof entry.softwareHouse},
+        {"coo", "DIGITS", "COO at the change of application", entry.coo, sizeof entry.coo},
+        {"order", "N", "application order number", entry.orderNumber, sizeof entry.orderNumber},
+        {"name", "TEXT", "application name", entry.appName, sizeof entry.appName},
+        {"version", "TEXT", "application version", entry.appVersion, sizeof entry.appVersion},
+        {"program-data", "TEXT", "application program data", entry.programData, sizeof entry.programData},
     };
     bool anyField = false;
     std::string model, gate;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char* eq = std::strchr(arg, '=');
-        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-            Usage();
-            return 0;
-        }
-        if (!eq) {
-            Usage();
-            return 2;
-        }
-        const std::string name(arg, eq);
-        const std::string value = Utf8ToCp1252(eq + 1);
-        bool known = false;
-        for (const Option& o : options) {
-            if (name != o.name) continue;
-            std::snprintf(o.value, o.size, "%s", value.c_str());
-            anyField = known = true;
-        }
-        if (name == "--model") model = value, known = true;
-        if (name == "--gate") gate = value, known = true;
-        if (!known) {
-            std::fprintf(stderr, "moldrin register: unknown option %s\n", name.c_str());
-            return 2;
-        }
+    Options options("moldrin register", "[OPTION...]",
+                    "Without field options the fields are asked at the terminal.\n"
+                    "Files live under $MOLDRIN_ROOT (c:\\TALMA\\RFD\\E00.BIN).\n");
+    for (const Field& f : fields) {
+        options.Value(f.name, f.valueName, f.help, [&f, &anyField](const std::string& v) -> std::string {
+            const std::string value = Utf8ToCp1252(v.c_str());
+            if (value.size() >= f.size)
+                return "'" + v + "' is longer than " + std::to_string(f.size - 1) + " characters";
+            std::snprintf(f.value, f.size, "%s", value.c_str());
+            anyField = true;
+            return {};
+        });
     }
+    options.Value("model", "LETTER", "printer model letter A to Z (default: the registered one)",
+                  [&model](const std::string& v) -> std::string {
+                      if (v.size() != 1 || v[0] < 'A' || v[0] > 'Z') return "'" + v + "' is not one capital letter A to Z";
+                      model = v;
+                      return {};
+                  });
+    options.Value("gate", "0|1", "1 for a model with the extended status (default: the registered one)",
+                  [&gate](const std::string& v) -> std::string {
+                      if (v != "0" && v != "1") return "'" + v + "' is neither 0 nor 1";
+                      gate = v;
+                      return {};
+                  });
+    std::vector<std::string> args;
+    if (int status = options.Parse(argc, argv, args); status >= 0) return status;
 
     TerminalOperator terminal;
     platform::SetOperator(&terminal);
@@ -94,14 +80,9 @@ int Run(int argc, char** argv) {
     if (!model.empty()) letter = model[0];
     if (gate == "1") flag = 1;
     else if (gate == "0") flag = 0;
-    else if (!gate.empty()) {
-        std::fprintf(stderr, "moldrin register: --gate takes 0 or 1\n");
-        return 2;
-    }
     if (!letter) {
-        std::fprintf(stderr, "moldrin register: no registered model letter; give --model\n");
         platform::SetOperator(nullptr);
-        return 2;
+        return options.UsageError("no registered model letter; give --model");
     }
     capture::g_capture.ModelLetter = letter;
     g_session.ModelGate = static_cast<int8_t>(flag);
@@ -110,8 +91,8 @@ int Run(int argc, char** argv) {
     if (anyField) {
         capture::TakeIdentification(entry);
         if (capture::RegistrationRequiredBlank(capture::g_registration)) {
-            std::fprintf(stderr, "moldrin register: --version, --name, --cnpj, --ie and --software-house are required\n");
-            result = 1;
+            platform::SetOperator(nullptr);
+            return options.UsageError("--version, --name, --cnpj, --ie and --software-house are required");
         } else {
             result = capture::WriteRegistrationFile(letter, static_cast<int8_t>(flag)) ? 0 : 1;
         }

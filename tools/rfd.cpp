@@ -4,12 +4,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "capture/rfd_codec.h"
 #include "capture/rfd_reader.h"
 #include "log/file_helpers.h"
+#include "platform/files.h"
 #include "platform/operator.h"
 #include "tools/command.h"
+#include "tools/options.h"
+#include "tools/printable.h"
 #include "tools/terminal_operator.h"
 
 namespace moldrin::tools {
@@ -19,21 +23,6 @@ namespace {
 struct Counts {
     int good = 0, badCheck = 0, undecodable = 0;
 };
-
-// The line with control bytes as \x1B-style escapes, the rest as UTF-8.
-std::string Printable(const char* line) {
-    std::string out;
-    for (const auto* p = reinterpret_cast<const unsigned char*>(line); *p; ++p) {
-        if (*p < 0x20 || *p == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02X", *p);
-            out += esc;
-        } else {
-            out += platform::Cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(p), 1));
-        }
-    }
-    return out;
-}
 
 // The check a replay makes: the value between "<" and ">" against the text
 // from the first ESC after "<" up to the first "}" after it, seeded from the stamp.
@@ -51,9 +40,11 @@ bool CheckValueHolds(const char* line) {
 }
 
 int DecodeFile(const char* path, Counts& total) {
-    log::FileHandle h = log::FileOpenRead(path);
+    const std::string why = UnreadableReason(platform::HostPath(path));
+    log::FileHandle h = why.empty() ? log::FileOpenRead(path) : log::kInvalidFile;
     if (h == log::kInvalidFile) {
-        std::fprintf(stderr, "moldrin rfd: cannot open %s\n", path);
+        std::fprintf(stderr, "moldrin rfd decode: cannot read %s: %s\n", platform::Cp1252ToUtf8(path).c_str(),
+                     why.empty() ? "cannot be opened" : why.c_str());
         return -1;
     }
     std::printf("%s\n", platform::Cp1252ToUtf8(path).c_str());
@@ -91,20 +82,35 @@ int DecodeFile(const char* path, Counts& total) {
 }
 
 int Run(int argc, char** argv) {
-    if (argc < 3 || std::strcmp(argv[1], "decode") != 0) {
-        std::fprintf(stderr, "usage: moldrin rfd decode FILE...\n"
-                             "  FILE is a host path or a drive path such as c:\\TALMA\\RFD\\RFD-05-Mar\xC3\xA7o-2008.bin\n"
-                             "  exit status: 0 all records good, 1 some record bad, 2 a file could not be read\n");
-        return 2;
+    // One action today; the word keeps room for others.
+    if (argc >= 2 && std::strcmp(argv[1], "decode") != 0 && std::strcmp(argv[1], "--help") != 0 &&
+        std::strcmp(argv[1], "-h") != 0) {
+        std::fprintf(stderr, "moldrin rfd: unknown action '%s'; the action is decode (moldrin rfd --help for usage)\n",
+                     argv[1]);
+        return kExitUsage;
     }
+    const bool decode = argc >= 2 && !std::strcmp(argv[1], "decode");
+    Options options("moldrin rfd", "decode FILE...",
+                    "  FILE is a host path or a drive path such as c:\\TALMA\\RFD\\RFD-05-Mar\xC3\xA7o-2008.bin\n"
+                    "Exit status: 0 every record good, 1 a record bad or a file unreadable, 2 a usage error.\n");
+    options.Arguments("FILE", 1, -1);
+    std::vector<std::string> files;
+    if (!decode) {
+        if (argc >= 2) {  // --help or -h
+            options.PrintUsage(stdout);
+            return kExitOk;
+        }
+        return options.UsageError("missing action: decode");
+    }
+    if (int status = options.Parse(argc - 1, argv + 1, files); status >= 0) return status;
     Counts total;
     bool unreadable = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string path = Utf8ToCp1252(argv[i]);
+    for (const std::string& file : files) {
+        const std::string path = Utf8ToCp1252(file.c_str());
         unreadable |= DecodeFile(path.c_str(), total) < 0;
     }
-    if (unreadable) return 2;
-    return total.badCheck + total.undecodable > 0 ? 1 : 0;
+    if (unreadable) return kExitFailure;
+    return total.badCheck + total.undecodable > 0 ? kExitFailure : kExitOk;
 }
 
 RegisterCommand reg("rfd", "decode capture (RFD) files: rfd decode FILE...", Run);

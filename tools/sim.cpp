@@ -14,6 +14,7 @@
 #include "sim/printer_model.h"
 #include "sim/scenario.h"
 #include "tools/command.h"
+#include "tools/options.h"
 
 namespace moldrin::tools {
 
@@ -27,21 +28,15 @@ extern "C" void StopOnSignal(int) {
     if (g_end) g_end->Wake();
 }
 
-int Usage() {
-    std::fprintf(stderr,
-                 "usage: moldrin sim (--listen unix:PATH | --listen tcp:HOST:PORT | --device /dev/ttyX)\n"
-                 "                   [--speed BITS] [--model LETTER] [--extended] [--fault NAME]... [--delay MS]\n"
-                 "                   [--trace]\n"
-                 "       moldrin sim --scenario FILE [--model LETTER] [--extended]\n"
-                 "  --speed   the one line speed the printer listens at (default 9600)\n"
-                 "  --model   model letter of status 27 1 (default B)\n"
-                 "  --extended  a model with the extended status (typed status 28, status G digit)\n"
-                 "  --fault   silent, dsr-low, cts-low, stray, overlong, overrun\n"
-                 "  --delay   every answer starts this many milliseconds late\n"
-                 "  --trace   print each frame and answer on standard error\n"
-                 "  --scenario  replay a scripted day in-process (sim/command_set.md), print each\n"
-                 "            frame and reply, and fail when a reply is not the one the script says\n");
-    return 2;
+// "unix:PATH" or "tcp:HOST:PORT" (HOST may be "[v6]", PORT 0 picks a free one).
+std::string CheckListen(const std::string& v) {
+    if (v.rfind("unix:", 0) == 0) return v.size() > 5 ? "" : "'unix:' needs a path";
+    if (v.rfind("tcp:", 0) != 0) return "'" + v + "' is neither unix:PATH nor tcp:HOST:PORT";
+    const std::size_t colon = v.rfind(':');
+    int64_t port = 0;
+    if (colon <= 4 || !ParseWhole(v.substr(colon + 1), 0, 65535, &port))
+        return "'" + v + "' needs tcp:HOST:PORT with a port from 0 to 65535";
+    return {};
 }
 
 bool SetFault(sim::Faults& f, const char* name) {
@@ -60,59 +55,71 @@ bool SetFault(sim::Faults& f, const char* name) {
 int ReplayFile(sim::PrinterModel& printer, const std::string& path) {
     std::vector<sim::ScenarioStep> steps;
     std::string error;
-    if (!sim::ReadScenario(path, &steps, &error)) {
+    if (std::string why = UnreadableReason(path); !why.empty()) error = path + ": " + why;
+    if (!error.empty() || !sim::ReadScenario(path, &steps, &error)) {
         std::fprintf(stderr, "moldrin sim: %s\n", error.c_str());
-        return 2;
+        return kExitFailure;
     }
     const std::size_t mismatches =
         sim::ReplayScenario(steps, [&](const std::string& frame) { return printer.Command(frame); }, stdout, stderr);
-    return mismatches == 0 ? 0 : 1;
+    return mismatches == 0 ? kExitOk : kExitFailure;
 }
 
 int Run(int argc, char** argv) {
-    std::string name;
-    std::string scenario;
-    bool tty = false;
-    bool trace = false;
-    uint32_t speed = 9600;
+    std::string listen, device, scenario;
+    bool trace = false, extended = false;
+    int64_t speed = 9600, delay = 0;
     char model = 'B';
-    bool extended = false;
     sim::Faults faults;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        const char* v = nullptr;
-        if (a == "--listen" && (v = value())) {
-            name = v;
-        } else if (a == "--device" && (v = value())) {
-            name = v;
-            tty = true;
-        } else if (a == "--speed" && (v = value())) {
-            speed = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
-        } else if (a == "--model" && (v = value()) && v[0]) {
-            model = v[0];
-        } else if (a == "--fault" && (v = value())) {
-            if (!SetFault(faults, v)) return Usage();
-        } else if (a == "--delay" && (v = value())) {
-            faults.answerDelayMs = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
-        } else if (a == "--extended") {
-            extended = true;
-        } else if (a == "--scenario" && (v = value())) {
-            scenario = v;
-        } else if (a == "--trace") {
-            trace = true;
-        } else {
-            return Usage();
-        }
-    }
-    if ((name.empty() && scenario.empty()) || speed == 0) return Usage();
-    if (tty && name.rfind("unix:", 0) == 0) return Usage();
-    if (const char* why = sim::FaultsALineCannotShow(faults)) {
-        std::fprintf(stderr, "moldrin sim: %s\n", why);
-        return 2;
-    }
+    Options cli("moldrin sim",
+                "(--listen unix:PATH | --listen tcp:HOST:PORT | --device /dev/ttyX | --scenario FILE) [OPTION...]",
+                "A listening address serves one host at a time until SIGINT or SIGTERM.\n"
+                "--scenario replays a scripted day in-process (sim/command_set.md), prints each frame and\n"
+                "reply, and fails when a reply is not the one the script says.\n");
+    cli.Value("listen", "ADDRESS", "serve a virtual serial line: unix:PATH or tcp:HOST:PORT (port 0: any free one)",
+              [&](const std::string& v) {
+                  listen = v;
+                  return CheckListen(v);
+              });
+    cli.Text("device", "PATH", "serve a real tty (the other end of a null-modem cable)", &device);
+    cli.Text("scenario", "FILE", "replay a scripted day in-process, with no line", &scenario);
+    cli.Value("speed", "BITS", "the one line speed the printer listens at: 9600 (default), 19200, 38400, 57600, 115200",
+              [&](const std::string& v) -> std::string {
+                  for (int64_t ok : {9600, 19200, 38400, 57600, 115200})
+                      if (ParseWhole(v, ok, ok, &speed)) return {};
+                  return "'" + v + "' is not one of 9600, 19200, 38400, 57600, 115200";
+              });
+    cli.Value("model", "LETTER", "model letter of status 27 1, A to Z (default B; G or later: block protocol)",
+              [&](const std::string& v) -> std::string {
+                  if (v.size() == 1 && v[0] >= 'A' && v[0] <= 'Z') {
+                      model = v[0];
+                      return {};
+                  }
+                  return "'" + v + "' is not one capital letter A to Z";
+              });
+    cli.Flag("extended", "a model with the extended status (typed status 28, status G digit)", &extended);
+    cli.Value("fault", "NAME", "silent, dsr-low, cts-low, stray, overlong, overrun (may be repeated)",
+              [&](const std::string& v) -> std::string {
+                  return SetFault(faults, v.c_str())
+                             ? ""
+                             : "'" + v + "' is not a fault (silent, dsr-low, cts-low, stray, overlong, overrun)";
+              });
+    cli.Number("delay", "MS", "every answer starts this many milliseconds late, 0 to 60000", 0, 60000, &delay);
+    cli.Flag("trace", "print each frame and answer on standard error", &trace);
+    std::vector<std::string> args;
+    if (int status = cli.Parse(argc, argv, args); status >= 0) return status;
+    const int places = !listen.empty() + !device.empty() + !scenario.empty();
+    if (places != 1) return cli.UsageError("give either --listen or --device (or --scenario FILE), one of them");
+    const bool tty = !device.empty();
+    const std::string name = tty ? device : listen;
+    if (tty && (name.rfind("unix:", 0) == 0 || name.rfind("tcp:", 0) == 0))
+        return cli.UsageError("--device takes a tty path; use --listen for " + name);
+    faults.answerDelayMs = static_cast<uint32_t>(delay);
+    // Checked after parsing: a fault names no line of its own until the place is known.
+    if (scenario.empty())
+        if (const char* why = sim::FaultsALineCannotShow(faults)) return cli.UsageError(why);
 
-    sim::PrinterModel printer(speed);
+    sim::PrinterModel printer(static_cast<uint32_t>(speed));
     printer.SetFaults(faults);
     // The printer's fiscal day and clock are today's.
     const platform::LocalTime now = platform::Now();
@@ -137,16 +144,13 @@ int Run(int argc, char** argv) {
     auto end = platform::VirtualLinePrinterEnd::Open(name, &err);
     if (!end) {
         if (err == EADDRINUSE)
-            std::fprintf(stderr, "moldrin sim: cannot open %s: a running simulator (or another program) serves it\n",
-                         name.c_str());
-        else
-            std::fprintf(stderr, "moldrin sim: cannot open %s: %s\n", name.c_str(), std::strerror(err));
-        return 1;
+            return cli.Failure("cannot open " + name + ": a running simulator (or another program) serves it");
+        return cli.Failure("cannot open " + name + ": " + std::strerror(err));
     }
     g_end = end.get();
     std::signal(SIGINT, StopOnSignal);
     std::signal(SIGTERM, StopOnSignal);
-    std::fprintf(stderr, "moldrin sim: printer at %u bit/s on %s\n", speed, end->Address().c_str());
+    std::fprintf(stderr, "moldrin sim: printer at %u bit/s on %s\n", static_cast<unsigned>(speed), end->Address().c_str());
 
     sim::ServeOptions options;
     options.tty = tty;

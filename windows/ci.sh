@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows part of CI: installs MinGW-w64 and wine, cross-builds both Moldrin.dll, checks
-# their exports and imports, runs the tests under wine and photographs the boxes. Linux builds are .ci/run's.
+# their exports and imports, runs the tests under wine against both DLLs and photographs the boxes. Linux builds are .ci/run's.
 #
 #   windows/ci.sh            everything; exit 0 only when every step that ran passed
 #
@@ -29,7 +29,6 @@ install_pkgs() {  # install_pkgs [--with-recommends] PACKAGE...
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $extra "$@" >/dev/null 2>&1
 }
 CROSS_PKGS=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 cmake make)
-# wine64 only: the 64-bit DLL is what runs under wine, so no i386 architecture is needed.
 # Wine's recommendations bring its fonts and the X libraries its display driver loads.
 WINE_PKGS=(wine wine64 fonts-wine xvfb xauth imagemagick xdotool)
 if ! install_pkgs "${CROSS_PKGS[@]}"; then
@@ -39,6 +38,36 @@ fi
 WINE_OK=1
 install_pkgs --with-recommends "${WINE_PKGS[@]}" || WINE_OK=0
 command -v wine >/dev/null 2>&1 || WINE_OK=0
+# The 32-bit DLL is the one POS applications load; running its tests needs wine's 32-bit
+# support, from the i386 architecture, on a kernel that runs 32-bit programs at all (some
+# virtual machines' kernels do not: there wine32 would only break the 64-bit wine).
+runs_i386() {
+  local dir
+  dir=$(mktemp -d)
+  printf '.globl _start\n_start: movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$dir/p.s"
+  as --32 -o "$dir/p.o" "$dir/p.s" 2>/dev/null && ld -m elf_i386 -o "$dir/p" "$dir/p.o" 2>/dev/null && "$dir/p" 2>/dev/null
+  local rc=$?
+  rm -rf "$dir"
+  return $rc
+}
+WINE32_OK=0
+WINE32_WHY="cannot install wine32:i386"
+if [ "$WINE_OK" = 1 ]; then
+  if ! runs_i386; then
+    WINE32_WHY="this system's kernel does not run 32-bit programs"
+  else
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      dpkg --add-architecture i386 && APT_UPDATED=
+    fi
+    install_pkgs wine32:i386 && WINE32_OK=1
+  fi
+fi
+# The wine loader: the 32-bit one (which also starts 64-bit programs) only where it can run.
+WINE=wine
+if [ "$WINE32_OK" != 1 ] && [ -x /usr/lib/wine/wine64 ] && [ -e /usr/lib/wine/wine ]; then
+  WINE=/usr/lib/wine/wine64
+  export WINELOADER=$WINE
+fi
 
 # ---- Cross builds -------------------------------------------------------------------------
 build() {  # build DIR TOOLCHAIN TARGETS...
@@ -61,7 +90,7 @@ build() {  # build DIR TOOLCHAIN TARGETS...
   fi
   say "built $dir/Moldrin.dll"
 }
-build "$ROOT/build-win32" mingw-i686.cmake moldrin
+build "$ROOT/build-win32" mingw-i686.cmake moldrin wine_api_test wine_platform_test
 build "$ROOT/build-win64" mingw-x86_64.cmake moldrin wine_api_test wine_platform_test wine_box_shot
 mkdir -p "$LOGS"
 
@@ -160,7 +189,7 @@ run_wine_test() {  # run_wine_test NAME EXE [ARGS...]
   local name=$1 exe=$2
   shift 2
   local log="$LOGS/$name.log"
-  timeout 300 wine "$exe" "$@" >"$log" 2>"$log.stderr"
+  timeout 300 "$WINE" "$exe" "$@" >"$log" 2>"$log.stderr"
   local rc=$?
   grep -E '^\[ (FAIL|SKIP) \]|^    |passed, .* failed' "$log"
   if [ $rc -ne 0 ] || ! grep -qE "passed, 0 failed" "$log"; then
@@ -173,7 +202,7 @@ shoot_box() {  # shoot_box WHICH PNG KEYS EXPECTED_EXIT
   local which=$1 png=$2 keys=$3 expected=$4
   local ready="$LOGS/ready-$which"
   rm -f "$ready"
-  MOLDRIN_SHOT_READY="Z:${ready//\//\\}" timeout 120 wine explorer /desktop=moldrin,1024x768 \
+  MOLDRIN_SHOT_READY="Z:${ready//\//\\}" timeout 120 "$WINE" explorer /desktop=moldrin,1024x768 \
     "$ROOT/build-win64/tests/wine_box_shot.exe" "$which" >"$LOGS/box-$which.log" 2>&1 &
   local pid=$!
   for _ in $(seq 1 600); do [ -f "$ready" ] && break; sleep 0.1; done
@@ -207,7 +236,7 @@ else
   # Wine names host files in the locale's encoding: a UTF-8 one keeps every
   # Windows-1252 file name (c:\TALMA\RFD\..., the log's weekday names) intact.
   export LC_ALL=C.UTF-8
-  wineboot -i >"$LOGS/wineboot.log" 2>&1
+  "$WINE" wineboot -i >"$LOGS/wineboot.log" 2>&1
   wineserver -w  # the new prefix's own start-up is over before the tests time anything
   # A display for the dialogs: the platform test drives them, the screenshots show them.
   DISPLAY_OK=0
@@ -234,6 +263,15 @@ else
     say "no simulator (moldrin sim --listen tcp:...): the session tests under wine did NOT run"
   fi
   run_wine_test api "$ROOT/build-win64/tests/wine_api_test.exe"
+
+  if [ "$WINE32_OK" = 1 ]; then
+    say "32-bit: the tests built for i686 against build-win32/Moldrin.dll"
+    run_wine_test platform32 "$ROOT/build-win32/tests/wine_platform_test.exe"
+    export MOLDRIN_DLL="Z:${ROOT//\//\\}\\build-win32\\Moldrin.dll"
+    run_wine_test api32 "$ROOT/build-win32/tests/wine_api_test.exe"
+  else
+    say "no 32-bit wine ($WINE32_WHY): the 32-bit wine tests did NOT run"
+  fi
 
   if [ "$DISPLAY_OK" = 1 ] && command -v import >/dev/null && command -v xdotool >/dev/null; then
     SHOTS="$ROOT/build-win64/screenshots"

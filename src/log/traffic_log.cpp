@@ -70,6 +70,12 @@ bool FirstLineDate(FileHandle h, Date& out) {
 
 }  // namespace
 
+std::string TrafficLogPath(const platform::LocalTime& when, int32_t portIndex) {
+    char path[kLogPathSize];
+    std::snprintf(path, sizeof path, "c:\\TEMP\\ECF%s.CM%c", kWeekdays[when.weekday % 7], PortCharacter(portIndex));
+    return path;
+}
+
 int LogSerial(const char* text) {
     if (g_session.LogMode == 0) return 0;
     if (!text) text = "";
@@ -80,9 +86,8 @@ int LogSerial(const char* text) {
         // The log held by a thread the system ended at exit: the line is lost, the exit is not.
         if (!platform::LockUnlessAbandoned(lock)) return -1;
         const platform::LocalTime now = platform::Now();
-        char path[kLogPathSize];
-        std::snprintf(path, sizeof path, "c:\\TEMP\\ECF%s.CM%c", kWeekdays[now.weekday % 7],
-                      PortCharacter(g_session.PortIndex));
+        const std::string pathText = TrafficLogPath(now, g_session.PortIndex);
+        const char* path = pathText.c_str();
         SetText(g_session.LogPath, path);
         auto fail = [&](const char* message) {
             failure = std::string(message) + path;

@@ -1,8 +1,15 @@
 // The serial traffic log: one time-stamped line per call, in one file per
 // weekday and port under c:\TEMP, renewed weekly or at a size limit.
 #pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/clock.h"
 
 namespace moldrin::log {
+
+// The file a line written at `when` for the zero-based port goes to, in its drive form.
+std::string TrafficLogPath(const platform::LocalTime& when, int32_t portIndex);
 
 // Appends one line; 0 written (or the log is off), -1 failed (the operator was told).
 int LogSerial(const char* text);

@@ -1,0 +1,264 @@
+"""Moldrin for Python: the eleven calls of moldrin.h over ctypes, a session object
+for ``with``, errors as :class:`MoldrinError`, and the operator as Python functions.
+
+    import moldrin
+    with moldrin.Session(port=1) as ecf:
+        print(ecf.send("\\x1B.271}"))
+
+Texts go to the library as Windows-1252 and come back decoded from it.
+The library is ``$MOLDRIN_LIBRARY`` when set, else ``libmoldrin.so.3`` (Linux) or
+``Moldrin.dll`` (Windows).
+"""
+import atexit
+import ctypes
+import os
+import sys
+import threading
+
+__all__ = ["MoldrinError", "Session", "is_failure_reply", "set_operator", "version", "set_cts_test", "tx_fast", "library",
+           "REPLY_SIZE", "MB_OK", "MB_YESNO", "MB_ICONERROR", "ID_OK", "ID_YES", "ID_NO"]
+
+ENCODING = "cp1252"
+REPLY_SIZE = 1728        # the largest length ECFRead accepts (132 is the smallest)
+LOG_PATH_SIZE = 260
+VERSION_SIZE = 1025
+MB_OK, MB_YESNO, MB_ICONERROR = 0x00, 0x04, 0x10
+ID_OK, ID_YES, ID_NO = 1, 6, 7
+
+# Replies the library makes up when a command was not delivered or not answered.
+FAILURE_REPLIES = (".-P002}", ".-P006}", ".-P666}")
+
+
+def is_failure_reply(reply):
+    """A reply the library made up for a command not delivered or not answered, or one
+    with which its fiscal capture refused the command (".-0000ERRO - ...")."""
+    return reply in FAILURE_REPLIES or (reply.startswith(".-") and reply[6:13] == "ERRO - ")
+
+
+class MoldrinError(Exception):
+    """A call failed: ``call`` is its name, ``code`` its result, ``reply`` the reply
+    the library left (empty when the call leaves none)."""
+
+    def __init__(self, call, code, reply=""):
+        self.call, self.code, self.reply = call, code, reply
+        text = f"{call} returned {code}"
+        if reply:
+            text += f", reply {reply!r}"
+        super().__init__(text)
+
+
+def _load():
+    name = os.environ.get("MOLDRIN_LIBRARY")
+    if sys.platform == "win32":
+        lib = ctypes.WinDLL(name or "Moldrin.dll")       # __stdcall on 32-bit
+        fast = ctypes.CDLL(name or "Moldrin.dll")        # ECFTxFast alone is __cdecl
+    else:
+        lib = fast = ctypes.CDLL(name or "libmoldrin.so.3")
+    c_int, c_uint, c_char_p, c_void_p = ctypes.c_int, ctypes.c_uint, ctypes.c_char_p, ctypes.c_void_p
+    for fn, args, res in (
+            ("ECFOpen", [c_int, c_uint, c_uint, c_int], c_int), ("ECFClose", [], c_int),
+            ("ECFWrite", [c_char_p], c_int), ("ECFRead", [c_char_p, c_uint], c_int),
+            ("SetTimeoutRead", [c_uint], c_int), ("ECFPathLog", [c_char_p], c_int),
+            ("ECFswLFs", [], c_int), ("SetTesteCTS", [c_int], c_int),
+            ("SistemaGetVersion", [c_char_p], None), ("ECFSetOperator", [c_void_p], None)):
+        getattr(lib, fn).argtypes, getattr(lib, fn).restype = args, res
+    fast.ECFTxFast.argtypes, fast.ECFTxFast.restype = [c_char_p, c_uint], c_int
+    return lib, fast
+
+
+library, _fast = _load()
+
+
+class Identification(ctypes.Structure):
+    """The registration fields of the identification dialog (moldrin.h MoldrinIdentification)."""
+    _fields_ = [("orderNumber", ctypes.c_char * 3), ("appVersion", ctypes.c_char * 11),
+                ("appName", ctypes.c_char * 41), ("programData", ctypes.c_char * 85),
+                ("developerId", ctypes.c_char * 15), ("stateReg", ctypes.c_char * 15),
+                ("cityReg", ctypes.c_char * 15), ("softwareHouse", ctypes.c_char * 41),
+                ("coo", ctypes.c_char * 7), ("factoryNumber", ctypes.c_char * 10)]
+
+
+# The operator callbacks are plain C (cdecl) on every system.
+_INFO = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)
+_QUESTION = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p)
+_MESSAGE = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_uint)
+_IDENTIFY = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(Identification))
+
+
+class _Operator(ctypes.Structure):
+    _fields_ = [("context", ctypes.c_void_p), ("infoBox", _INFO), ("questionBox", _QUESTION),
+                ("messageBox", _MESSAGE), ("identify", _IDENTIFY)]
+
+
+_installed = None  # the installed callbacks live as long as the library may call them
+
+
+def _text(raw):
+    return (raw or b"").decode(ENCODING, "replace")
+
+
+def set_operator(info_box=None, question_box=None, message_box=None, identify=None):
+    """Installs Python functions as the operator; with no function, puts the default back.
+
+    info_box(text); question_box(text) -> bool; message_box(text, caption, style) -> ID_*;
+    identify(caption, fields: dict) -> dict of new field values, or None to cancel.
+    A function not given keeps the library's own behaviour for that kind of message.
+    An exception in a callback is printed and counts as "no" / cancel."""
+    global _installed
+    if not any((info_box, question_box, message_box, identify)):
+        library.ECFSetOperator(None)
+        _installed = None
+        return
+
+    def guard(fallback, fn):
+        def call(*args):
+            try:
+                return fn(*args)
+            except Exception as exc:  # never let an exception unwind into C
+                print(f"moldrin: operator callback failed: {exc!r}", file=sys.stderr)
+                return fallback
+        return call
+
+    op = _Operator()
+    if info_box:
+        op.infoBox = _INFO(guard(None, lambda ctx, text: info_box(_text(text))))
+    if question_box:
+        op.questionBox = _QUESTION(guard(0, lambda ctx, text: 1 if question_box(_text(text)) else 0))
+    if message_box:
+        op.messageBox = _MESSAGE(guard(ID_NO, lambda ctx, text, caption, style:
+                                       int(message_box(_text(text), _text(caption), style))))
+    if identify:
+        def ident(ctx, caption, fields):
+            current = {name: _text(getattr(fields.contents, name)) for name, _ in Identification._fields_}
+            answer = identify(_text(caption), current)
+            if answer is None:
+                return 0
+            for name, value in answer.items():
+                setattr(fields.contents, name, str(value).encode(ENCODING, "replace"))
+            return 1
+        op.identify = _IDENTIFY(guard(0, ident))
+    library.ECFSetOperator(ctypes.byref(op))
+    _installed = op
+
+
+def version():
+    """The library's version text, e.g. "Moldrin 3, 0, 0, 19"."""
+    buf = ctypes.create_string_buffer(VERSION_SIZE)
+    library.SistemaGetVersion(buf)
+    return _text(buf.value)
+
+
+def set_cts_test(enabled):
+    """Whether the transmitter reads CTS before each byte (off by default)."""
+    library.SetTesteCTS(1 if enabled else 0)
+
+
+def tx_fast(data):
+    """ECFTxFast: raw bytes to the open session's port, no reply read. str: text mode
+    (up to the first "}"); bytes: exactly those bytes. Returns the count sent."""
+    if isinstance(data, str):
+        return _fast.ECFTxFast(data.encode(ENCODING), 0)
+    return _fast.ECFTxFast(bytes(data), len(data))
+
+
+class Session:
+    """The one session of the process on COM<port> (1-based).
+
+    timeout: 1 to 60 s; log_mode: 0 none, 1 weekly, 2+ size limit in KB;
+    show_dialogs: errors are also shown through the operator.
+    Raises MoldrinError when the session does not open; use it in ``with`` or call close()."""
+
+    _lock = threading.Lock()
+    _open = None
+
+    def __init__(self, port, timeout=10, log_mode=500, show_dialogs=False):
+        self.port = port
+        with Session._lock:
+            code = library.ECFOpen(port, timeout, log_mode, 1 if show_dialogs else 0)
+            if code != 0:
+                # A failed open leaves the library refusing every later open until
+                # ECFClose, unless the failure was that our own session is open.
+                if Session._open is None:
+                    library.ECFClose()
+                raise MoldrinError("ECFOpen", code)
+            Session._open = self
+        self._closed = False
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def close(self):
+        """ECFClose; closing twice does nothing."""
+        with Session._lock:
+            if self._closed:
+                return
+            self._closed = True
+            if Session._open is self:
+                Session._open = None
+            code = library.ECFClose()
+        if code != 0:
+            raise MoldrinError("ECFClose", code)
+
+    def write(self, command):
+        """ECFWrite alone; the reply waits for read()."""
+        raw = command.encode(ENCODING) if isinstance(command, str) else bytes(command)
+        code = library.ECFWrite(raw)
+        if code != 0:
+            raise MoldrinError("ECFWrite", code, self.read())
+
+    def read(self):
+        """ECFRead: the last reply (it is not consumed)."""
+        buf = ctypes.create_string_buffer(REPLY_SIZE)
+        code = library.ECFRead(buf, REPLY_SIZE)
+        if code != 0:
+            raise MoldrinError("ECFRead", code)
+        return _text(buf.value)
+
+    def send(self, command):
+        """ECFWrite then ECFRead. Raises MoldrinError when the call fails or the reply is
+        one the library made up for a command not delivered, not answered or refused
+        (".-P002}", ".-P006}", ".-P666}", ".-0000ERRO - ..."); the exception carries it."""
+        self.write(command)
+        reply = self.read()
+        if is_failure_reply(reply):
+            raise MoldrinError("ECFWrite", 0, reply)
+        return reply
+
+    def set_timeout(self, seconds):
+        """SetTimeoutRead: 1 to 60; anything else raises with code 1 and keeps the time-out."""
+        code = library.SetTimeoutRead(seconds)
+        if code != 0:
+            raise MoldrinError("SetTimeoutRead", code)
+
+    def log_path(self):
+        """ECFPathLog: the traffic log's path in its Windows form (on Linux under $MOLDRIN_ROOT)."""
+        buf = ctypes.create_string_buffer(LOG_PATH_SIZE)
+        code = library.ECFPathLog(buf)
+        if code != 0:
+            raise MoldrinError("ECFPathLog", code)
+        return _text(buf.value)
+
+    def line_feed(self):
+        """ECFswLFs: the fixed line-feed command by the fast writer; the count sent."""
+        code = library.ECFswLFs()
+        if code < 0:
+            raise MoldrinError("ECFswLFs", code)
+        return code
+
+
+@atexit.register
+def _at_exit():
+    # The library closes a session left open when it is unloaded, which may show a box:
+    # by then the Python callbacks are gone, so the session closes and the default
+    # operator returns while the interpreter still runs.
+    if Session._open is not None:
+        try:
+            Session._open.close()
+        except MoldrinError:
+            pass
+    if _installed is not None:
+        library.ECFSetOperator(None)

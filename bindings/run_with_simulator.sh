@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs one binding's test against a fresh printer simulator on a virtual serial line:
+#   bindings/run_with_simulator.sh MOLDRIN_TOOL LIBRARY_DIR COMMAND [ARGS...]
+# COM1 is the simulator (MOLDRIN_COM1), MOLDRIN_ROOT and the working directory a scratch
+# directory, and the library is found in LIBRARY_DIR. Exit status 77 means "skipped".
+set -euo pipefail
+tool=$1 libdir=$2
+shift 2
+bash "$(dirname "$0")/skip_if_sanitized.sh" "$libdir" || exit $?
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+"$tool" sim --listen "unix:$work/line" 2>"$work/sim.log" &
+sim_pid=$!
+for _ in $(seq 200); do [ -S "$work/line" ] && break; sleep 0.05; done
+[ -S "$work/line" ] || { cat "$work/sim.log"; echo "the simulator did not start"; exit 1; }
+export MOLDRIN_COM1="unix:$work/line" MOLDRIN_ROOT="$work/root" MOLDRIN_WORK="$work"
+export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+cd "$work"
+"$@"

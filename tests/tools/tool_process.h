@@ -1,0 +1,40 @@
+// Runs the built `moldrin` tool as a child process with a deadline, the way a
+// user runs it, and hands back its exit status and both outputs.
+#pragma once
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace moldrin::testing {
+
+struct ToolResult {
+    int status = -1;       // exit status; -1 when killed at the deadline or by a signal
+    bool timedOut = false;
+    std::string out, err;
+    // The lines of standard error, without their line ends.
+    std::vector<std::string> errLines() const;
+};
+
+// argv after the tool's name; `env` adds NAME=VALUE entries to the environment;
+// `cwd` is the child's working directory (empty: this process's).
+ToolResult RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                   const std::string& cwd = {}, std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
+// A child started in the background (the simulator); killed and reaped on destruction.
+class BackgroundTool {
+public:
+    BackgroundTool(const std::vector<std::string>& args, const std::string& errFile,
+                   const std::string& outFile = "/dev/null");
+    ~BackgroundTool();
+    BackgroundTool(const BackgroundTool&) = delete;
+    BackgroundTool& operator=(const BackgroundTool&) = delete;
+    bool running() const;
+
+private:
+    int pid_ = -1;
+};
+
+// Waits up to `deadline` for a file (a socket) to appear.
+bool WaitForPath(const std::string& path, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+}  // namespace moldrin::testing
