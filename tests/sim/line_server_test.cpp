@@ -20,6 +20,7 @@ TEST(LineServer, SessionOverTheVirtualLineReadsStatusAndCommands) {
     testing::ResetLibraryState();
     testing::ScratchRoot root;
     testing::RecordingOperator op;
+    root.Write("c:\\TALMA\\talma.ini", "");  // the line is under test, not the capture
     const std::string name = "unix:" + root.path() + "/line";
     int err = 0;
     auto end = platform::VirtualLinePrinterEnd::Open(name, &err);
