@@ -114,6 +114,18 @@ TEST_F(CaptureFrame, StopDuringASlowPassWaitsForTheWorker) {
     EXPECT_EQ(Read(), ".+0001}");
 }
 
+TEST_F(CaptureFrame, TimeOutSetWhileTheWorkerAsksIsKept) {
+    Open();
+    ASSERT_EQ(Write("\x1B.13STEXTO}"), 0);
+    std::atomic<bool> set{false};
+    HoldNextStatus28([&] { return set.load(); });
+    ASSERT_TRUE(WaitHeld());
+    EXPECT_EQ(SetTimeoutRead(5), 0);
+    set = true;
+    EXPECT_TRUE(Eventually([] { return g_capture.cache.status28State == 1; }));
+    EXPECT_EQ(g_session.ReadTimeoutSeconds, 5u);
+}
+
 TEST_F(CaptureFrame, SessionsComeAndGoWithTheirWorkers) {
     for (int i = 0; i < 10; ++i) {
         Open();
