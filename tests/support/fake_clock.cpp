@@ -59,9 +59,9 @@ void FakeClock::Advance(uint32_t ms) {
 }
 
 platform::WaitResult FakeClock::WaitSemaphore(platform::SemaphoreHandle h, uint32_t ms) {
-    // Long enough for a thread that is about to release to do so, short enough
-    // that a wait of many seconds costs a test nothing.
-    constexpr uint32_t kRealMs = 2;
+    // Long enough for a thread that is about to release to do so even on a
+    // loaded machine, short enough that a wait of many seconds costs little.
+    constexpr uint32_t kRealMs = 50;
     const platform::WaitResult r = platform::SemaphoreWait(h, ms < kRealMs ? ms : kRealMs);
     if (r == platform::WaitResult::TimedOut) Advance(ms);
     return r;
