@@ -3,6 +3,7 @@
 // and the hand-off of each command to the interception (interception.cpp).
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "api/session_state.h"
 #include "capture/capture.h"
@@ -43,17 +44,32 @@ struct CaptureRun {
     std::atomic<bool> stop{false};
 };
 
-// The current run. Only the application's calls use it, and the API lock
-// admits one of them at a time; a plain pointer, so no exit handler ever
+// The current run. Only the application's calls change it, and the API lock
+// admits one of them at a time; an atomic pointer, so no exit handler ever
 // destroys it under a session closed at unload.
-CaptureRun* g_run = nullptr;
+std::atomic<CaptureRun*> g_run{nullptr};
+
+// Once the process has begun to exit, the objects a pass uses (the port table
+// among them) may already be gone: no pass starts, and the one under way is
+// waited for before the exit handlers go on.
+std::atomic<bool> g_exiting{false};
+std::atomic<int32_t> g_passesRunning{0};
+constexpr int kExitWaitSteps = 2000;
+
+void OnProcessExit() {
+    g_exiting = true;
+    if (!g_run.load()) return;
+    g_session.CaptureStopRequest = 1;
+    for (int i = 0; i < kExitWaitSteps && g_passesRunning.load() != 0; ++i) platform::SleepMs(1);
+}
 
 void ErrorBox(const char* text) {
     platform::GetOperator().MessageBox(text, "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
 }
 
 bool ApplicationWaiting() { return g_session.ApplicationWaiting.load() != 0; }
-bool GiveWay(const CaptureRun& run) { return ApplicationWaiting() || run.stop.load(); }
+bool Ending(const CaptureRun& run) { return run.stop.load() || g_exiting.load(); }
+bool GiveWay(const CaptureRun& run) { return ApplicationWaiting() || Ending(run); }
 
 int LockRun(CaptureRun& run) {
     g_session.ApplicationWaiting = 0;
@@ -103,7 +119,7 @@ bool Pause(CaptureRun& run) {
     for (int i = 0; i < steps; ++i) {
         ui::PumpMessages();
         platform::GetClock().WaitSemaphore(run.wake, 1);
-        if (run.stop.load()) return true;
+        if (Ending(run)) return true;
         if (platform::TickReached(platform::TickMs(), deadline)) break;
     }
     return false;
@@ -117,14 +133,17 @@ void CaptureWorker(void* arg) {
         if (w != platform::WaitResult::Signaled) {
             ui::PumpMessages();
             // A closed semaphore means the run is over, whether or not the stop was seen.
-            if (run.stop.load() || w == platform::WaitResult::Failed) break;
+            if (Ending(run) || w == platform::WaitResult::Failed) break;
             continue;
         }
-        if (run.stop.load()) {
+        ++g_passesRunning;
+        if (Ending(run)) {
+            --g_passesRunning;
             platform::SemaphoreRelease(run.semaphore);
             break;
         }
         RefreshPass(run);
+        --g_passesRunning;
         platform::SemaphoreRelease(run.semaphore);
         if (Pause(run)) break;
     }
@@ -148,7 +167,10 @@ bool EndWorker(CaptureRun& run) {
 
 int CaptureStart(int enabled) {
     if (enabled != 1) return 1;
-    if (g_run) CaptureStop(1);
+    if (g_run.load()) CaptureStop(1);
+    // Registered after the port table was first used, so it runs before that goes.
+    static const bool exitHandler = std::atexit(OnProcessExit) == 0;
+    (void)exitHandler;
 
     uint32_t lastError = 0;
     const platform::SemaphoreHandle sem = platform::SemaphoreCreate(0, 1, &lastError);
@@ -185,7 +207,7 @@ int CaptureStart(int enabled) {
 
 int CaptureStop(int enabled) {
     if (enabled != 1) return 1;
-    CaptureRun* run = g_run;
+    CaptureRun* run = g_run.load();
     if (!run) {
         ResetCaptureState();
         return 1;
@@ -216,10 +238,13 @@ int CaptureStop(int enabled) {
     return 1;
 }
 
-int CaptureLock() { return g_run ? LockRun(*g_run) : -1; }
+int CaptureLock() {
+    CaptureRun* run = g_run.load();
+    return run ? LockRun(*run) : -1;
+}
 
 void CaptureUnlock() {
-    if (g_run) platform::SemaphoreRelease(g_run->semaphore);
+    if (CaptureRun* run = g_run.load()) platform::SemaphoreRelease(run->semaphore);
 }
 
 int CaptureFeed(char* command, int enabled) {
