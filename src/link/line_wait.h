@@ -16,8 +16,8 @@ namespace moldrin::link::detail {
 constexpr uint32_t kWaitSliceMs = 10;
 
 inline uint32_t TimeoutMs() {
-    const TransferSettings* own = ThreadTransferSettings();
-    return (own ? own->timeoutSeconds : g_session.ReadTimeoutSeconds) * 1000u;
+    if (const TransferSettings* own = ThreadTransferSettings()) return own->timeoutSeconds * 1000u;
+    return g_session.ReadTimeoutSeconds * 1000u;
 }
 
 inline uint32_t DeadlineIn(uint32_t ms) { return platform::TickMs() + ms; }
