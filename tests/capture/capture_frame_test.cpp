@@ -42,6 +42,20 @@ protected:
             return std::nullopt;
         });
     }
+    // A first command, and the worker's refresh after it done: nothing is stale.
+    void Settle() {
+        ASSERT_EQ(Write("\x1B.13STEXTO}"), 0);
+        ASSERT_TRUE(Eventually([] { return g_capture.cache.status1Current && g_capture.cache.status28State == 1; }));
+    }
+    // A command that leaves status 28 stale, once the printer is set to hold
+    // the worker's next status-28 query.
+    template <class F>
+    void StaleWithHeldWorker(F release) {
+        Settle();
+        HoldNextStatus28(release);
+        ASSERT_EQ(Write("\x1B.13STEXTO}"), 0);
+        ASSERT_TRUE(WaitHeld());
+    }
     bool WaitHeld() {
         for (int i = 0; i < 2000 && !held; ++i) std::this_thread::sleep_for(1ms);
         return held;
@@ -68,25 +82,30 @@ TEST_F(CaptureFrame, WorkerSendsNothingBeforeTheFirstCommandNorWithoutDsr) {
     std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(Frames().empty());
 
+    // The printer goes away as it takes the command: its reply still comes.
+    printer->SetResponder([this](std::string_view frame) -> std::optional<std::string> {
+        if (frame == "\x1B.13STEXTO}") {
+            sim::Faults away;
+            away.dsrLow = true;
+            printer->SetFaults(away);
+        }
+        return std::nullopt;
+    });
     ASSERT_EQ(Write("\x1B.13STEXTO}"), 0);
-    sim::Faults away;
-    away.dsrLow = true;
-    printer->SetFaults(away);
     const auto before = Frames();
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(Frames(), before);
     bool current = true;
     Locked([&] { current = g_capture.cache.status28State == 1; });
     EXPECT_FALSE(current);
+    printer->SetResponder(nullptr);
     printer->SetFaults({});
     EXPECT_TRUE(Eventually([] { return g_capture.cache.status28State == 1; }));
 }
 
 TEST_F(CaptureFrame, WorkerGivesWayToAWaitingCall) {
     Open();
-    ASSERT_EQ(Write("\x1B.13STEXTO}"), 0);
-    HoldNextStatus28([] { return g_session.ApplicationWaiting.load() != 0; });
-    ASSERT_TRUE(WaitHeld());
+    StaleWithHeldWorker([] { return g_session.ApplicationWaiting.load() != 0; });
     // The worker's query is held in the printer: the sale waits, raises its
     // flag, the worker abandons its query and the sale goes through.
     ASSERT_EQ(Write(SaleItem(10)), 0);
@@ -98,9 +117,7 @@ TEST_F(CaptureFrame, WorkerGivesWayToAWaitingCall) {
 
 TEST_F(CaptureFrame, StopDuringASlowPassWaitsForTheWorker) {
     Open();
-    ASSERT_EQ(Write("\x1B.13STEXTO}"), 0);
-    HoldNextStatus28([] { return g_session.CaptureStopRequest.load() != 0; });
-    ASSERT_TRUE(WaitHeld());
+    StaleWithHeldWorker([] { return g_session.CaptureStopRequest.load() != 0; });
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(ECFClose(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
@@ -116,10 +133,8 @@ TEST_F(CaptureFrame, StopDuringASlowPassWaitsForTheWorker) {
 
 TEST_F(CaptureFrame, TimeOutSetWhileTheWorkerAsksIsKept) {
     Open();
-    ASSERT_EQ(Write("\x1B.13STEXTO}"), 0);
     std::atomic<bool> set{false};
-    HoldNextStatus28([&] { return set.load(); });
-    ASSERT_TRUE(WaitHeld());
+    StaleWithHeldWorker([&] { return set.load(); });
     EXPECT_EQ(SetTimeoutRead(5), 0);
     set = true;
     EXPECT_TRUE(Eventually([] { return g_capture.cache.status28State == 1; }));
