@@ -4,6 +4,7 @@
 // the registration dialog.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -324,6 +325,28 @@ TEST_F(Interception, CouponTextIsRecordedAfterTheClosingSale) {
     ASSERT_EQ(Write(SaleItem(20)), 0);
     EXPECT_EQ(RecordedCommands(), (Strings{"\x1B.17CUPOM\x01 DO DIA}", "\x1B.00.+0017}", SaleItem(10), "\x1B.00.+0002}",
                                            "\x1B.0900CUPOM}", SaleItem(20), "\x1B.00.+0002}"}));
+}
+
+TEST_F(Interception, StatusGIsReadAgainBeforeTheFirstCouponCommand) {
+    Open();
+    ASSERT_EQ(Write("\x1B.17CUPOM}"), 0);
+    EXPECT_EQ(Count("\x1B.27G}"), 2u) << "once in the full refresh, once right before command 17";
+    const auto frames = Frames();
+    const auto sent = std::find(frames.begin(), frames.end(), "\x1B.17CUPOM}");
+    ASSERT_NE(sent, frames.begin());
+    EXPECT_EQ(*(sent - 1), "\x1B.27G}");
+    ASSERT_EQ(Write("\x1B.19FIM}"), 0);
+    EXPECT_EQ(Count("\x1B.27G}"), 2u) << "current since";
+
+    // When it cannot be read, the command is not sent and the next one starts afresh.
+    ASSERT_EQ(Write("\x1B.14}"), 0);
+    printer->SetResponder([](std::string_view frame) -> std::optional<std::string> {
+        if (frame == "\x1B.27G}") return std::string(".-0000}");
+        return std::nullopt;
+    });
+    EXPECT_EQ(Write("\x1B.17CUPOM}"), -1);
+    EXPECT_EQ(Read(), ".-P006}");
+    EXPECT_EQ(Count("\x1B.17CUPOM}"), 1u);
 }
 
 TEST_F(Interception, DailyClosingHandsTheDayOverAndTheNextCommandRefreshes) {
