@@ -20,5 +20,8 @@ for _ in $(seq 200); do [ -S "$work/line" ] && break; sleep 0.05; done
 [ -S "$work/line" ] || { cat "$work/sim.log"; echo "the simulator did not start"; exit 1; }
 export MOLDRIN_COM1="unix:$work/line" MOLDRIN_ROOT="$work/root" MOLDRIN_WORK="$work"
 export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+# The bindings are under test, not the fiscal capture: talma.ini keeps it out, so a
+# malformed command fails in the link as the tests expect.
+mkdir -p "$MOLDRIN_ROOT/c/TALMA" && : >"$MOLDRIN_ROOT/c/TALMA/talma.ini"
 cd "$work"
 "$@"

@@ -115,7 +115,7 @@ std::string PrinterModel::AnswerFor(const std::string& frame) {
     }
     if (auto own = ControlCommand(state_, frame)) return *own;
     auto it = state_.answers.find(code);
-    if (it == state_.answers.end()) {
+    if (it == state_.answers.end() && state_.keepsFiscalDay) {
         if (auto fiscal = FiscalCommand(state_, frame)) return *fiscal;
     }
     if (code >= 0) state_.lastCommand = static_cast<unsigned>(code);

@@ -32,6 +32,9 @@ struct PrinterState {
     // Answers to ordinary commands by code: the text between "." and "}", split
     // into 128-byte records. Codes not listed are answered ".+00cc}".
     std::map<int, std::string> answers;
+    // Off: no fiscal day, every ordinary command is acknowledged with its own
+    // code, for tests that script the printer's answers themselves.
+    bool keepsFiscalDay = true;
     // Totalizers, payment methods, user entries and texts (fiscal_records.cpp).
     FiscalFigures fiscal;
     // The open document and the day's closing state (fiscal_day.cpp).

@@ -11,6 +11,7 @@
 #include "capture/rfd_file.h"
 #include "link/exchange.h"
 #include "link/receiver.h"
+#include "link/transfer_settings.h"
 #include "link/transmitter.h"
 #include "log/file_helpers.h"
 #include "log/traffic_log.h"
@@ -23,28 +24,22 @@ constexpr int kAttempts = 5;
 constexpr std::size_t kRecord = 128;
 
 // The capture asks the printer on its own account: no box of the link's may
-// interrupt the operator, and a slow printer gets 15 seconds.
+// interrupt the operator, and a slow printer gets 15 seconds. The settings
+// hold for the asking thread only, so a time-out the application sets while
+// the worker asks is neither seen by the worker nor undone by it.
 class QuietLink {
 public:
-    QuietLink()
-        : timeout_(g_session.ReadTimeoutSeconds),
-          show_(g_session.ShowDialogs),
-          restore_(g_session.DialogsRestore) {
-        g_session.ReadTimeoutSeconds = 15;
-        g_session.ShowDialogs = 0;
-        g_session.DialogsRestore = 0;
-    }
-    ~QuietLink() {
-        g_session.ReadTimeoutSeconds = timeout_;
-        g_session.ShowDialogs = show_;
-        g_session.DialogsRestore = restore_;
-    }
-    QuietLink(const QuietLink&) = delete;
-    QuietLink& operator=(const QuietLink&) = delete;
+    QuietLink() : scoped_(Quiet()) {}
 
 private:
-    uint32_t timeout_;
-    int32_t show_, restore_;
+    static link::TransferSettings Quiet() {
+        link::TransferSettings s;
+        s.timeoutSeconds = 15;
+        s.showDialogs = 0;
+        s.dialogsRestore = 0;
+        return s;
+    }
+    link::ScopedTransferSettings scoped_;
 };
 
 void Put(char* out, const char* text) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "api/session_state.h"
+#include "link/transfer_settings.h"
 #include "platform/clock.h"
 #include "serial/port_table.h"
 
@@ -14,7 +15,10 @@ namespace moldrin::link::detail {
 // device wakes us for, are seen within a few milliseconds.
 constexpr uint32_t kWaitSliceMs = 10;
 
-inline uint32_t TimeoutMs() { return g_session.ReadTimeoutSeconds * 1000u; }
+inline uint32_t TimeoutMs() {
+    if (const TransferSettings* own = ThreadTransferSettings()) return own->timeoutSeconds * 1000u;
+    return g_session.ReadTimeoutSeconds * 1000u;
+}
 
 inline uint32_t DeadlineIn(uint32_t ms) { return platform::TickMs() + ms; }
 

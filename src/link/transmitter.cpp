@@ -16,9 +16,10 @@ namespace moldrin::link {
 
 namespace detail {
 void HardwareErrorBox(const char* text) {
-    g_session.DialogsEnabled = g_session.ShowDialogs;
+    const TransferSettings* own = ThreadTransferSettings();
+    g_session.DialogsEnabled = own ? own->showDialogs : g_session.ShowDialogs;
     ui::InfoBox(text);
-    g_session.DialogsEnabled = g_session.DialogsRestore;
+    g_session.DialogsEnabled = own ? own->dialogsRestore : g_session.DialogsRestore;
 }
 }  // namespace detail
 

@@ -15,6 +15,8 @@ std::atomic<Clock*> g_clock{nullptr};
 
 void Clock::WaitDevice(SerialDevice& device, uint32_t ms) { device.Wait(ms); }
 
+WaitResult Clock::WaitSemaphore(SemaphoreHandle h, uint32_t ms) { return SemaphoreWait(h, ms); }
+
 Clock& GetClock() {
     Clock* c = g_clock.load(std::memory_order_acquire);
     return c ? *c : SystemClock();

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/sync.h"
+
 namespace moldrin::platform {
 
 class SerialDevice;
@@ -22,6 +24,9 @@ public:
     // Blocks until the device has something to report (a byte, a line change) or
     // ms have passed. A fake clock lets its own time pass instead of waiting.
     virtual void WaitDevice(SerialDevice& device, uint32_t ms);
+    // Waits at most ms for the semaphore. A fake clock looks only briefly and
+    // then lets its own time pass.
+    virtual WaitResult WaitSemaphore(SemaphoreHandle h, uint32_t ms);
 };
 
 Clock& GetClock();

@@ -21,6 +21,16 @@ bool SemaphoreClose(SemaphoreHandle h);
 // Starts a detached thread running fn(arg); false when it could not start.
 bool ThreadStart(void (*fn)(void*), void* arg);
 
+// A thread whose end can be waited for, with a deadline.
+using ThreadHandle = uintptr_t;  // 0 = none
+// Starts a thread running fn(arg); 0 when it could not start.
+ThreadHandle ThreadStartJoinable(void (*fn)(void*), void* arg);
+// Waits at most timeoutMs for the thread to end. Signaled: it has ended and the
+// handle is gone; TimedOut: it still runs and the handle stays valid.
+WaitResult ThreadJoin(ThreadHandle h, uint32_t timeoutMs);
+// Gives the handle up: a thread still running ends on its own later.
+void ThreadDetach(ThreadHandle h);
+
 // Told while the process is ending with every other thread already gone (the
 // Windows process-detach notification at exit): no wait may block then, since
 // nothing is left to release it, so waits take what is free and fail otherwise.

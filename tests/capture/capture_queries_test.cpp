@@ -50,6 +50,8 @@ protected:
         g_capture.CaptureState = 0;
         g_capture.pendingStatus1 = false;
         clock.SetDate(2026, 12, 9, 10, 20, 30);
+        // The queries are called here directly: no worker may ask alongside.
+        g_session.CaptureEnabled = 0;
         ASSERT_EQ(ECFOpen(1, 10, 500, 1), 0);
         printer->ClearFrames();
         op.clear();

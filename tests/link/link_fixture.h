@@ -1,5 +1,6 @@
 // A session on COM1 against the in-process printer simulator, on the fake
-// clock, with the recording operator and a scratch root; plus log reading.
+// clock, with the recording operator and a scratch root, the fiscal capture
+// switched off; plus log reading.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -21,7 +22,11 @@ namespace moldrin::testing {
 
 class LinkTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetLibraryState(); }
+    void SetUp() override {
+        ResetLibraryState();
+        // The link is tested on its own: the fiscal capture stays out of the way.
+        root.Write("c:\\TALMA\\talma.ini", "");
+    }
     void TearDown() override {
         if (g_session.PortIndex >= 0) ECFClose();
         ResetLibraryState();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "platform/clock.h"
@@ -61,6 +62,39 @@ TEST(Thread, RunsTheFunction) {
     EXPECT_EQ(SemaphoreWait(done, 5000), WaitResult::Signaled);
     EXPECT_EQ(ran.load(), 1);
     SemaphoreClose(done);
+}
+
+TEST(JoinableThread, JoinWaitsUpToItsDeadlineThenCollectsTheThread) {
+    SemaphoreHandle go = SemaphoreCreate(0, 1, nullptr);
+    std::atomic<int> ended{0};
+    struct Args {
+        SemaphoreHandle go;
+        std::atomic<int>* ended;
+    } args{go, &ended};
+    auto body = [](void* p) {
+        auto* a = static_cast<Args*>(p);
+        SemaphoreWait(a->go, 5000);
+        a->ended->store(1);
+    };
+    ThreadHandle t = ThreadStartJoinable(body, &args);
+    ASSERT_NE(t, 0u);
+    EXPECT_EQ(ThreadJoin(t, 10), WaitResult::TimedOut) << "still waiting for go";
+    EXPECT_EQ(ended.load(), 0);
+    SemaphoreRelease(go, 1);
+    EXPECT_EQ(ThreadJoin(t, 5000), WaitResult::Signaled);
+    EXPECT_EQ(ended.load(), 1) << "everything the thread did is seen after the join";
+
+    // A thread given up while it runs ends on its own.
+    std::atomic<int> ended2{0};
+    Args args2{go, &ended2};
+    ThreadHandle t2 = ThreadStartJoinable(body, &args2);
+    ASSERT_NE(t2, 0u);
+    ThreadDetach(t2);
+    SemaphoreRelease(go, 1);
+    for (int i = 0; i < 500 && ended2.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(ended2.load(), 1);
+    EXPECT_EQ(ThreadJoin(0, 0), WaitResult::Failed);
+    SemaphoreClose(go);
 }
 
 TEST(Calendar, WeekdayAndTickWrap) {

@@ -63,6 +63,7 @@ protected:
 };
 
 TEST_F(OverTheLine, SessionReadsStatusAndCommands) {
+    WithoutCapture();
     printer.EditState([](PrinterState& s) { s.answers[30] = std::string(150, 'z'); });
     ASSERT_EQ(ECFOpen(1, 2, 500, 0), 0);
     EXPECT_EQ(Command("\x1B.271}"), Status27Record(printer.State(), '1'));

@@ -44,6 +44,10 @@ class SharedSession : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetLibraryState();
+        // The session and port layers are under test here; the capture's own storm
+        // is its stress test's. Its full refreshes, with 15-second waits per query,
+        // would turn every garbled exchange into a long wait.
+        root_.Write("c:\\TALMA\\talma.ini", "");
         const std::string name = "unix:" + root_.path() + "/line";
         int err = 0;
         end_ = platform::VirtualLinePrinterEnd::Open(name, &err);

@@ -58,6 +58,15 @@ void FakeClock::Advance(uint32_t ms) {
     wallMs_ += ms;
 }
 
+platform::WaitResult FakeClock::WaitSemaphore(platform::SemaphoreHandle h, uint32_t ms) {
+    // Long enough for a thread that is about to release to do so even on a
+    // loaded machine, short enough that a wait of many seconds costs little.
+    constexpr uint32_t kRealMs = 50;
+    const platform::WaitResult r = platform::SemaphoreWait(h, ms < kRealMs ? ms : kRealMs);
+    if (r == platform::WaitResult::TimedOut) Advance(ms);
+    return r;
+}
+
 void FakeClock::WaitDevice(platform::SerialDevice& device, uint32_t ms) {
     device.Wait(0);
     Advance(ms);

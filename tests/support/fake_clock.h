@@ -19,6 +19,8 @@ public:
     void Sleep(uint32_t ms) override { Advance(ms); }
     // Looks at the device without blocking, then lets the time pass.
     void WaitDevice(platform::SerialDevice& device, uint32_t ms) override;
+    // Waits a real moment for another thread's release, then lets the time pass.
+    platform::WaitResult WaitSemaphore(platform::SemaphoreHandle h, uint32_t ms) override;
 
     void Advance(uint32_t ms);
     void SetTick(uint32_t tick) { tick_ = tick; }

@@ -106,4 +106,75 @@ bool ThreadStart(void (*fn)(void*), void* arg) {
     return true;
 }
 
+namespace {
+// A joinable thread: its end is told through `done`, so that a join can have a
+// deadline; pthread_join then only collects a thread that has left fn.
+struct JoinableThread {
+    pthread_t thread{};
+    void (*fn)(void*) = nullptr;
+    void* arg = nullptr;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    bool detached = false;
+};
+
+void* JoinableTrampoline(void* p) {
+    auto* t = static_cast<JoinableThread*>(p);
+    t->fn(t->arg);
+    bool orphan = false;
+    {
+        std::lock_guard lock(t->m);
+        t->done = true;
+        orphan = t->detached;
+        t->cv.notify_all();
+    }
+    if (orphan) delete t;
+    return nullptr;
+}
+}  // namespace
+
+ThreadHandle ThreadStartJoinable(void (*fn)(void*), void* arg) {
+    auto* t = new JoinableThread;
+    t->fn = fn;
+    t->arg = arg;
+    if (pthread_create(&t->thread, nullptr, JoinableTrampoline, t) != 0) {
+        delete t;
+        return 0;
+    }
+    return reinterpret_cast<ThreadHandle>(t);
+}
+
+WaitResult ThreadJoin(ThreadHandle h, uint32_t timeoutMs) {
+    auto* t = reinterpret_cast<JoinableThread*>(h);
+    if (!t) return WaitResult::Failed;
+    {
+        std::unique_lock lock(t->m);
+        auto ended = [&] { return t->done; };
+        if (timeoutMs == kWaitForever) t->cv.wait(lock, ended);
+        else if (!t->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ended)) return WaitResult::TimedOut;
+    }
+    pthread_join(t->thread, nullptr);
+    delete t;
+    return WaitResult::Signaled;
+}
+
+void ThreadDetach(ThreadHandle h) {
+    auto* t = reinterpret_cast<JoinableThread*>(h);
+    if (!t) return;
+    bool ended = false;
+    {
+        std::lock_guard lock(t->m);
+        ended = t->done;
+        if (!ended) {
+            t->detached = true;
+            pthread_detach(t->thread);
+        }
+    }
+    if (ended) {
+        pthread_join(t->thread, nullptr);
+        delete t;
+    }
+}
+
 }  // namespace moldrin::platform

@@ -112,4 +112,44 @@ bool ThreadStart(void (*fn)(void*), void* arg) {
     return true;
 }
 
+namespace {
+// The thread handle of a joinable thread; its trampoline is the detached one's,
+// so the thread keeps the library loaded until it has left the library's code.
+struct JoinableThread {
+    HANDLE thread = nullptr;
+};
+}  // namespace
+
+ThreadHandle ThreadStartJoinable(void (*fn)(void*), void* arg) {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCSTR>(&ThreadTrampoline), &module))
+        return 0;
+    auto* args = new ThreadStartArgs{fn, arg, module};
+    HANDLE t = ::CreateThread(nullptr, 0, ThreadTrampoline, args, 0, nullptr);
+    if (!t) {
+        delete args;
+        ::FreeLibrary(module);
+        return 0;
+    }
+    return reinterpret_cast<ThreadHandle>(new JoinableThread{t});
+}
+
+WaitResult ThreadJoin(ThreadHandle h, uint32_t timeoutMs) {
+    auto* t = reinterpret_cast<JoinableThread*>(h);
+    if (!t) return WaitResult::Failed;
+    const DWORD r = ::WaitForSingleObject(t->thread, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
+    if (r == WAIT_TIMEOUT) return WaitResult::TimedOut;
+    ::CloseHandle(t->thread);
+    delete t;
+    return r == WAIT_OBJECT_0 ? WaitResult::Signaled : WaitResult::Failed;
+}
+
+void ThreadDetach(ThreadHandle h) {
+    auto* t = reinterpret_cast<JoinableThread*>(h);
+    if (!t) return;
+    ::CloseHandle(t->thread);
+    delete t;
+}
+
 }  // namespace moldrin::platform
