@@ -543,6 +543,9 @@ int ProcessRfdFile(const char* path) {
     d.TakePrevious28();
     SnapshotStatus();
     if (!ItemTableEmpty() || g_fiscal.CouponInProgress) d.FinishCoupon();
+    // The payments of a coupon closed last become known only after it was
+    // written; they would be lost with the file's end.
+    WriteE21(d.work);
     log::FileClose(d.work);
     CloseCapture(capture, path);
     const std::string_view serial = View(g_fiscal.SerialNumber.data(), 9);

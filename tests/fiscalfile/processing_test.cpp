@@ -305,6 +305,9 @@ TEST_F(Processing, APrinterChangeFinishesTheFirstPrintersFile) {
     const auto coupons = OfType(work, "E14");
     ASSERT_EQ(coupons.size(), 1u);
     EXPECT_EQ(Col(coupons[0], 67, 80), "00000000000748");
+    // The file ends after that coupon: its payment is not lost.
+    EXPECT_EQ(Map(OfType(work, "E21"), PaymentOf),
+              std::vector<std::string>{"000003|000002|000000|Cheque         |0000000000748|N|0000000000000"});
 }
 
 TEST_F(Processing, EmptyAndMissingFilesAndNoRegistration) {

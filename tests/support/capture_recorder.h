@@ -25,7 +25,7 @@ public:
         if (PassThrough(frame, code) || code < 1 || code > 19) return printer_.Command(frame);
 
         ReadPending();
-        if (state_ == 0) RefreshAll();
+        if (state_ == 0 || printerChanged_) RefreshAll();
         if (fiscalDate_ != refreshDate_) RefreshAll();
         if (!status1Current_) Refresh1();
         if (!groupCurrent_ || code == 14) RefreshGroup();
@@ -65,8 +65,17 @@ public:
         return reply;
     }
 
-    // What the worker does after the last command: read the pending status 1.
-    void Finish() { ReadPending(); }
+    // What the capture's worker does once the application falls idle: read the
+    // pending status 1 and bring every stale entry back, recording each query.
+    void Finish() {
+        ReadPending();
+        if (state_ != 1) return;
+        if (!status1Current_) Refresh1();
+        if (!groupCurrent_) RefreshGroup();
+        if (!fCurrent_) Query27('F'), fCurrent_ = true;
+        if (gState_ == 0) Query27('G'), gState_ = 1;
+        if (stale28_) Query28();
+    }
 
 private:
     static int Code(const std::string& f) {
@@ -89,6 +98,11 @@ private:
         const std::string r = printer_.Command(q);
         Record(q, r);
         if (type == '1' && r.size() > 12) fiscalDate_ = r.substr(7, 6);
+        if (type == '3' && r.size() > 20) {
+            // Another printer on the line: the next command starts with a full refresh.
+            if (!factory_.empty() && factory_ != r.substr(12, 9)) printerChanged_ = true;
+            factory_ = r.substr(12, 9);
+        }
         return r;
     }
     std::string Query28() {
@@ -145,11 +159,11 @@ private:
         Query27('F');
         fCurrent_ = true;
         RefreshGroup();
-        // The first refresh of a session is followed by the non-fiscal totalizers,
-        // as after a newly written registration.
-        if (first_) {
+        // The first refresh of a session, as after a newly written registration,
+        // and the refresh for another printer are followed by the non-fiscal totalizers.
+        if (first_ || printerChanged_) {
             for (char t : std::string("89ABCDE")) Query27(t);
-            first_ = false;
+            first_ = printerChanged_ = false;
         }
         gState_ = 2;
         state_ = 1;
@@ -159,10 +173,11 @@ private:
     Sink sink_;
     int state_ = 0;
     bool first_ = true;
+    bool printerChanged_ = false;
     bool status1Current_ = false, groupCurrent_ = false, fCurrent_ = false, stale28_ = false;
     int gState_ = 0;
     std::optional<std::string> pending_;
-    std::string fiscalDate_, refreshDate_, saved17_;
+    std::string fiscalDate_, refreshDate_, saved17_, factory_;
 };
 
 }  // namespace moldrin::testing
