@@ -124,8 +124,10 @@ void DocumentDone(Driver& d, int a) {
             const std::size_t length = strnlen(status1.data(), 128);
             for (std::size_t at : {std::size_t{13}, std::size_t{40}}) {
                 if (length < at + 4) continue;
+                // The first four characters of the next value (9999 becomes 1000).
                 char next[8];
-                FormatRecord(next, "%04u", {Num(DigitsValue(Part(Reply27('1'), at, 4), 4) + 1)});
+                const uint64_t value = DigitsValue(Part(Reply27('1'), at, 4), 4) + 1;
+                FormatRecord(next, value < 10000 ? "%04u" : "%u", {Num(value)});
                 std::memcpy(status1.data() + at, next, 4);
             }
             SetField(SavedStatus1(), Reply27('1'));
