@@ -11,6 +11,8 @@
 #include "sim/printer_model.h"
 #include "sim/scenario.h"
 #include "support/capture_recorder.h"
+#include "support/fault_files.h"
+#include "log/text.h"
 
 namespace moldrin::fiscalfile {
 namespace {
@@ -75,6 +77,13 @@ protected:
             clock.Advance(7);
             ASSERT_EQ(capture::RfdWriteLine(text.c_str()), 1) << sim::Printable(text);
         }
+    }
+    // A line stamped as the capture stamps it, with its right check value.
+    static std::string Stamped(const std::string& text) {
+        const uint32_t seed = 400u * 30u * 20u * 9u;
+        char stamp[48];
+        std::snprintf(stamp, sizeof stamp, "09/12/2026 10:20:30.400 <%04X> = ", capture::RfdLineChecksum(text.c_str(), seed));
+        return stamp + text + "\r\n";
     }
     // Appends a record whose line is given whole (its stamp and check value too).
     void WriteRawLine(const std::string& line) {
@@ -332,6 +341,70 @@ TEST_F(Processing, EmptyAndMissingFilesAndNoRegistration) {
     EXPECT_EQ(root.Read(kWorkFile), "");
     EXPECT_STREQ(g_fiscal.FirstMovementDate.data(), "");
     EXPECT_EQ(g_assemblies, std::vector<int>{0});
+}
+
+TEST_F(Processing, APrinterComingBackMergesWithItsFirstFile) {
+    Register();
+    const auto day = Frames("short_day.txt");
+    std::vector<std::string> frames(day.begin(), day.begin() + 11);  // coupon 1
+    frames.push_back("\x1B.++FACTORY MS0300077}");
+    frames.push_back("\x1B.0120004560000000001250000000599000000000748!BANANA PRATA           T03}");
+    frames.push_back("\x1B.1002000000000748}");
+    frames.push_back("\x1B.06}");
+    frames.push_back("\x1B.++FACTORY MS0300019}");
+    frames.push_back("\x1B.13}");
+    Write(Texts(frames));
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    // The first printer's file, the second's, then the first's again to be merged.
+    EXPECT_EQ(g_assemblies, (std::vector<int>{0, 0, 1}));
+    const auto work = Work();
+    ASSERT_FALSE(work.empty());
+    for (const auto& l : work) EXPECT_EQ(Col(l, 4, 11), "MS030001") << l;
+    EXPECT_EQ(Col(OfType(work, "E16").at(0), 75, 76), "LX");
+}
+
+TEST_F(Processing, ACutRecordAtTheEndIsNotProcessed) {
+    Register();
+    const auto day = Frames("short_day.txt");
+    const std::vector<std::string> texts = Texts(std::vector<std::string>(day.begin(), day.begin() + 2));
+    // A status line without its bar would mark the open coupon; cut by the end
+    // of the file, it is never read.
+    const std::string line = Stamped("\x1B.271}");
+    std::array<char, capture::kRfdRecordBuffer> record{};
+    const int n = capture::RfdEncodeRecord(record, line.c_str());
+    ASSERT_GT(n, 4);
+    for (const bool cut : {false, true}) {
+        root.Write(kCapture, "");
+        Write(texts);
+        const log::FileHandle h = log::FileOpenAppend(kCapture);
+        log::FileWrite(h, record.data(), static_cast<uint32_t>(cut ? n - 1 : n));
+        log::FileClose(h);
+        ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+        const auto coupons = OfType(Work(), "E14");
+        ASSERT_EQ(coupons.size(), 1u);
+        EXPECT_EQ(Col(coupons[0], 25, 44), cut ? "IF Q-2200I          " : "????????????????????") << cut;
+    }
+}
+
+TEST_F(Processing, AWorkFileThatCannotBeCreated) {
+    Register();
+    Write(Texts(Frames("short_day.txt")));
+    // A directory where the work file belongs.
+    ASSERT_EQ(std::system(("mkdir -p '" + root.Host(kWorkFile) + "'").c_str()), 0);
+    EXPECT_EQ(ProcessRfdFile(kCapture), 0);
+    EXPECT_EQ(op.texts("message"),
+              std::vector<std::string>{CP1252("ERRO na criação do arquivo trabalho COTEPE: c:\\TALMA\\RFD\\TALMA.TMP")});
+    EXPECT_TRUE(g_assemblies.empty());
+    EXPECT_EQ(g_fiscal.ItemTable, nullptr);
+
+    // The capture file cannot be closed either: -1.
+    op.clear();
+    testing::FaultFiles faults;
+    faults.failClose = true;
+    EXPECT_EQ(ProcessRfdFile(kCapture), -1);
+    const auto messages = op.texts("message");
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), CP1252("ERRO no Fechamento do Arquivo RFD após o processamento: ") + std::string(kCapture));
 }
 
 }  // namespace
