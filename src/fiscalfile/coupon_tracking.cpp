@@ -2,6 +2,7 @@
 // from the first slot, and every disagreement only marks the coupon inconsistent.
 #include "fiscalfile/coupon_tracking.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -32,7 +33,7 @@ template <std::size_t N>
 void Take(char (&field)[N], std::string_view command, std::size_t pos) {
     const std::string_view p = Part(command, pos, N);
     std::memset(field, 0, N);
-    std::memcpy(field, p.data(), p.size());
+    std::copy(p.begin(), p.end(), field);
 }
 
 int64_t SubtotalFall(std::string_view before) {
@@ -95,7 +96,7 @@ void AddItem(std::string_view t) {
     Take(item.tax, t, 69);
     std::memset(item.description, ' ', sizeof item.description);
     const std::string_view first = Part(t, 45, 24);
-    std::memcpy(item.description, first.data(), first.size());
+    std::copy(first.begin(), first.end(), item.description);
     if (CharAt(t, 72) != '}' && CharAt(t, 74) != '}') {
         std::size_t n = 24;
         for (std::size_t p = 72; n < 64 && n < 24 + 40; ++p) {

@@ -2,6 +2,7 @@
 // whatever its length.
 #include "fiscalfile/rfd_line.h"
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 
@@ -16,7 +17,7 @@ namespace {
 uint32_t NumberAt(std::string_view line, std::size_t pos, std::size_t n) {
     char work[8] = {};
     const std::string_view p = Part(line, pos, n);
-    std::memcpy(work, p.data(), p.size());
+    std::copy(p.begin(), p.end(), work);
     return log::ParseNumber(work, static_cast<int>(n));
 }
 
@@ -37,7 +38,7 @@ char* RfdVerifyLine(char* line, std::size_t size) {
 
     char hex[9] = {};
     const std::string_view digits = Part(text, open + 1, close - open - 1 < 8 ? close - open - 1 : 8);
-    std::memcpy(hex, digits.data(), digits.size());
+    std::copy(digits.begin(), digits.end(), hex);
     const uint32_t stored = capture::HexValue(hex, 8);
 
     const uint32_t seed = NumberAt(text, 20, 3) * NumberAt(text, 17, 2) * NumberAt(text, 14, 2) * NumberAt(text, 0, 2);
