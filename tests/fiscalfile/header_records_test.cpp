@@ -240,6 +240,41 @@ TEST_F(HeaderRecords, E13RateListEdges) {
     EXPECT_EQ(lines.size(), 10u);
 }
 
+TEST_F(HeaderRecords, LargestValuesAndTextsThatAreNotDigits) {
+    g_fiscal.GrandTotal = UINT64_MAX;
+    g_fiscal.NonFiscalTotal = 51 * 999999999999ULL;  // every non-fiscal totalizer full: 14 digits
+    g_fiscal.UserCount = 5;
+    std::strcpy(capture::g_registration.fields.coo, "12A");
+    std::strcpy(capture::g_registration.fields.developerId, "12.345");
+    SetField(g_fiscal.SoftwareDate, "AB");
+    std::string s1(Saved1());
+    s1.replace(60, 12, "00000000X000");  // Can-T: a field that is not digits counts 0
+    s1.replace(76, 12, "999999999999");
+    SetField(SavedStatus1(), s1);
+
+    const auto e00 = Lines(WriteE00);
+    ASSERT_EQ(e00.size(), 1u);
+    EXPECT_EQ(e00[0].size(), 297u);
+    EXPECT_EQ(Col(e00[0], 25, 26), "05");
+    EXPECT_EQ(Col(e00[0], 74, 79), "00012A");
+    EXPECT_EQ(Col(e00[0], 82, 95), "0000000012.345");
+
+    const auto e01 = Lines(WriteE01);
+    ASSERT_EQ(e01.size(), 1u);
+    EXPECT_EQ(e01[0].size(), 166u);
+    EXPECT_EQ(Col(e01[0], 82, 89), "20    AB");  // a short date is padded, never shifts the line
+    const auto e02 = Lines(WriteE02);
+    ASSERT_EQ(e02.size(), 1u);
+    EXPECT_EQ(e02[0].size(), 272u);
+    EXPECT_EQ(Col(e02[0], 253, 270), "999999999999999999");
+
+    const auto e13 = Lines(WriteE13);
+    ASSERT_GE(e13.size(), 10u);
+    for (const auto& l : e13) EXPECT_EQ(l.size(), 72u) << l;
+    EXPECT_EQ(Col(e13[0], 53, 72), "OPNF   9999999999999");
+    EXPECT_EQ(Col(e13[5], 53, 72), "Can-T  0999999999999");
+}
+
 TEST_F(HeaderRecords, AFailedWriteIsShownAndEndsTheGroup) {
     testing::FaultFiles faults;
     faults.failWrite = true;
