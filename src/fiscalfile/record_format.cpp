@@ -30,14 +30,14 @@ private:
     std::size_t n_ = 0;
 };
 
-struct Spec {
+struct Conversion {
     bool left = false, zero = false;
     std::size_t width = 0;
     bool hasPrecision = false;
     std::size_t precision = 0;
 };
 
-void PutText(Writer& w, const Spec& s, std::string_view text) {
+void PutText(Writer& w, const Conversion& s, std::string_view text) {
     std::size_t k = text.size();
     if (s.hasPrecision && k > s.precision) k = s.precision;
     // The text ends at its NUL even when the view runs on.
@@ -49,7 +49,7 @@ void PutText(Writer& w, const Spec& s, std::string_view text) {
     if (s.left) w.Repeat(' ', pad);
 }
 
-void PutNumber(Writer& w, const Spec& s, uint64_t v) {
+void PutNumber(Writer& w, const Conversion& s, uint64_t v) {
     char digits[24];
     std::size_t k = 0;
     do {
@@ -93,7 +93,7 @@ std::size_t FormatRecord(std::span<char> out, const char* format, std::initializ
             w.Put('%');
             continue;
         }
-        Spec s;
+        Conversion s;
         for (;; ++f) {
             if (*f == '-') s.left = true;
             else if (*f == '0') s.zero = true;
@@ -111,7 +111,7 @@ std::size_t FormatRecord(std::span<char> out, const char* format, std::initializ
             case 's': PutText(w, s, a && a->kind == FormatArg::Kind::Text ? a->text : std::string_view{}); break;
             case 'c': {
                 const char c = a ? (a->kind == FormatArg::Kind::Char ? a->c : static_cast<char>(a->number)) : 0;
-                Spec one = s;
+                Conversion one = s;
                 one.hasPrecision = false;
                 const char shown = c ? c : ' ';
                 PutText(w, one, std::string_view(&shown, 1));
