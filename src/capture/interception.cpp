@@ -15,7 +15,7 @@
 #include "capture/rfd_file.h"
 #include "capture/status_cache.h"
 #include "capture/triggers.h"
-#include "fiscalfile/driver.h"
+#include "fiscalfile/processing.h"
 #include "link/exchange.h"
 #include "log/file_helpers.h"
 #include "log/text.h"

@@ -1,0 +1,2 @@
+# The replay benchmark records its day with the tests' capture recorder.
+target_include_directories(bench_${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)

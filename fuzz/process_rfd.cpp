@@ -1,0 +1,230 @@
+// Fuzzes the replay of capture files: the input is a recipe of well-formed
+// capture lines (commands, replies and status lines with random texts and good
+// or bad check values) and of random bytes. The replay must end, release its
+// item table, and leave only whole records of fixed width in the work file.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "api/session_state.h"
+#include "capture/capture_state.h"
+#include "capture/registration.h"
+#include "capture/rfd_codec.h"
+#include "fiscalfile/fiscal_state.h"
+#include "fiscalfile/processing.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/operator.h"
+
+using namespace moldrin;
+
+namespace {
+
+// Files held in memory by path: fast, and nothing touches the disk.
+class MemoryFiles final : public platform::FileSystem {
+public:
+    std::map<std::string, std::string> files;
+
+    platform::FileHandle Open(const char* path, unsigned, unsigned, platform::FileCreation how) override {
+        auto it = files.find(path);
+        if (how == platform::FileCreation::OpenExisting && it == files.end()) return platform::kInvalidFile;
+        if (how == platform::FileCreation::CreateAlways) files[path].clear();
+        const platform::FileHandle h = next_++;
+        open_[h] = {path, 0};
+        return h;
+    }
+    bool Close(platform::FileHandle h) override { return open_.erase(h) == 1; }
+    bool Read(platform::FileHandle h, void* buffer, uint32_t n, uint32_t* done) override {
+        auto& [path, at] = open_.at(h);
+        const std::string& bytes = files[path];
+        const std::size_t k = at < bytes.size() ? std::min<std::size_t>(n, bytes.size() - at) : 0;
+        std::memcpy(buffer, bytes.data() + at, k);
+        at += k;
+        *done = static_cast<uint32_t>(k);
+        return true;
+    }
+    bool Write(platform::FileHandle h, const void* data, uint32_t n, uint32_t* done) override {
+        auto& [path, at] = open_.at(h);
+        std::string& bytes = files[path];
+        if (bytes.size() < at + n) bytes.resize(at + n);
+        std::memcpy(bytes.data() + at, data, n);
+        at += n;
+        *done = n;
+        return true;
+    }
+    bool Flush(platform::FileHandle) override { return true; }
+    int64_t Seek(platform::FileHandle h, int64_t offset, int origin) override {
+        auto& [path, at] = open_.at(h);
+        const int64_t size = static_cast<int64_t>(files[path].size());
+        const int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<int64_t>(at) : size;
+        if (base + offset < 0) return -1;
+        at = static_cast<std::size_t>(base + offset);
+        return base + offset;
+    }
+    int64_t Size(platform::FileHandle h) override { return static_cast<int64_t>(files[open_.at(h).first].size()); }
+    std::optional<platform::LocalTime> CreationTime(platform::FileHandle) override { return std::nullopt; }
+    bool Delete(const char* path) override { return files.erase(path) == 1; }
+    bool Rename(const char* from, const char* to) override {
+        auto it = files.find(from);
+        if (it == files.end()) return false;
+        files[to] = it->second;
+        files.erase(from);
+        return true;
+    }
+    bool CreateDirectory(const char*) override { return true; }
+    bool IsDirectory(const char*) override { return true; }
+
+private:
+    platform::FileHandle next_ = 3;
+    std::map<platform::FileHandle, std::pair<std::string, std::size_t>> open_;
+};
+
+// Sleeping passes at once.
+class StillClock final : public platform::Clock {
+public:
+    uint32_t TickMs() override { return tick_; }
+    platform::LocalTime Now() override { return {2026, 12, 9, 10, 20, 30, 400, 3}; }
+    void Sleep(uint32_t ms) override { tick_ += ms; }
+
+private:
+    uint32_t tick_ = 1000;
+};
+
+class SilentOperator final : public platform::Operator {
+public:
+    void InfoBox(const char*) override {}
+    int QuestionBox(const char*) override { return 1; }
+    int MessageBox(const char*, const char*, unsigned) override { return MOLDRIN_ID_OK; }
+    int Identify(const char*, MoldrinIdentification& f) override {
+        std::strcpy(f.orderNumber, "01");
+        std::strcpy(f.appVersion, "1.0");
+        std::strcpy(f.appName, "Caixa");
+        std::strcpy(f.developerId, "123");
+        std::strcpy(f.stateReg, "4");
+        std::strcpy(f.softwareHouse, "SH");
+        std::strcpy(f.coo, "1");
+        std::strcpy(f.factoryNumber, "MS0300019");
+        return 1;
+    }
+};
+
+class Recipe {
+public:
+    Recipe(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool more() const { return at_ < size_; }
+    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
+    std::string take(size_t n) {
+        n = std::min(n, size_ - at_);
+        std::string s(reinterpret_cast<const char*>(data_ + at_), n);
+        at_ += n;
+        return s;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+constexpr int kNumbers[] = {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 27, 28, 29, 30};
+constexpr char kTypes[] = "123456789ABCDEFGHIJKL|C";
+// Mostly digits, with the letters and signs the replies carry.
+constexpr char kAlphabet[] = "0123456789012345678901234567890123456789 +-PCEVS}NT|.VENDAS ~>!]@)";
+
+// A recorded text: a command, a reply or a status line with random contents.
+std::string TextFrom(Recipe& r) {
+    const int n = kNumbers[r.byte() % (sizeof kNumbers / sizeof kNumbers[0])];
+    char head[8];
+    std::snprintf(head, sizeof head, "\x1B.%02d", n);
+    std::string text = head;
+    if (n >= 27 && n <= 29) {
+        text += kTypes[r.byte() % (sizeof kTypes - 1)];
+        if (r.byte() % 8) text += '|';
+    }
+    const size_t length = r.byte() % 8 == 0 ? r.byte() % 16 : 60 + r.byte() % 80;
+    for (char c : r.take(length)) text += kAlphabet[static_cast<uint8_t>(c) % (sizeof kAlphabet - 1)];
+    // A sale-day status now and then, so that coupons begin.
+    if (n == 28 && r.byte() % 4 == 0 && text.size() > 24) text.replace(5 + 2, 16, "0001   P VENDAS ");
+    return text + "}";
+}
+
+std::string LineFrom(Recipe& r) {
+    const std::string text = TextFrom(r);
+    const int day = 1 + r.byte() % 28, minute = r.byte() % 60, second = r.byte() % 60, milli = r.byte() * 3;
+    // The check value covers the text up to its first "}".
+    const std::string checked = text.substr(0, text.find('}') + 1);
+    uint16_t check = capture::RfdLineChecksum(checked.c_str(), static_cast<uint32_t>(milli * second * minute * day));
+    if (r.byte() % 16 == 0) check ^= 0x0101;
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "%02d/12/2026 10:%02d:%02d.%03d <%04X> = ", day, minute, second, milli, check);
+    return stamp + text + "\r\n";
+}
+
+std::string Encode(const std::string& line) {
+    std::array<char, capture::kRfdRecordBuffer> out{};
+    const int n = capture::RfdEncodeRecord(out, line.c_str());
+    return n > 0 ? std::string(out.data(), static_cast<size_t>(n)) : std::string();
+}
+
+size_t RecordWidth(const std::string& type) {
+    if (type == "E14") return 191;
+    if (type == "E15") return 267;
+    if (type == "E16") return 90;
+    if (type == "E21") return 106;
+    return 0;
+}
+
+const char kCapture[] = "c:\\TALMA\\RFD\\RFD-09-Dezembro-2026.bin";
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static MemoryFiles files;
+    static StillClock clock;
+    static SilentOperator silent;
+    static bool registered = [] {
+        platform::SetFileSystem(&files);
+        platform::SetClock(&clock);
+        platform::SetOperator(&silent);
+        capture::g_capture.ModelLetter = 'B';
+        return capture::EnsureRegistration(0) != 0;
+    }();
+    if (!registered) std::abort();
+
+    Recipe r(data, size);
+    std::string bytes;
+    while (r.more()) {
+        switch (r.byte() % 6) {
+            case 0: case 1: case 2: case 3: bytes += Encode(LineFrom(r)); break;
+            case 4: bytes += r.take(r.byte()); break;  // random bytes
+            case 5: {  // a record cut short
+                const std::string record = Encode(LineFrom(r));
+                if (record.size() > 1) bytes += record.substr(0, 1 + r.byte() % (record.size() - 1));
+                break;
+            }
+        }
+    }
+    files.files[kCapture] = bytes;
+    if (fiscalfile::ProcessRfdFile(kCapture) != 1) std::abort();
+    if (fiscalfile::g_fiscal.ItemTable != nullptr) std::abort();
+
+    // Only whole records of their own width.
+    const std::string& work = files.files[fiscalfile::kWorkFile];
+    size_t at = 0;
+    while (at < work.size()) {
+        const size_t end = work.find("\r\n", at);
+        if (end == std::string::npos) std::abort();
+        const std::string line = work.substr(at, end - at);
+        const size_t width = RecordWidth(line.substr(0, 3));
+        if (width == 0 || line.size() != width || line.find('\0') != std::string::npos) {
+            std::fprintf(stderr, "bad record (%zu): %s\n", line.size(), line.c_str());
+            std::abort();
+        }
+        at = end + 2;
+    }
+    return 0;
+}

@@ -1,0 +1,17 @@
+// The movement records of the work file: a coupon as its E15 item lines and its
+// E14, every other document as E16, and a coupon's means of payment as E21.
+// When they are written is the processing driver's and the coupon tracking's.
+#pragma once
+#include <cstdint>
+
+namespace moldrin::fiscalfile {
+
+void WriteDocument(intptr_t handle, bool notCancelled);
+// command: the captured text of the document's command ("\x1B." and its number).
+void WriteE16(intptr_t handle, const char* command);
+void WriteE21(intptr_t handle);
+
+// The document kind of E16 for a captured command ("RZ", "LX", ...).
+const char* DocumentKind(const char* command);
+
+}  // namespace moldrin::fiscalfile

@@ -1,0 +1,562 @@
+// The processing driver: the per-record steps, the dispatch on the command
+// number and the follow-ups of the replayed status replies.
+#include "fiscalfile/processing.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "api/session_state.h"
+#include "capture/capture_state.h"
+#include "capture/registration.h"
+#include "capture/rfd_codec.h"
+#include "capture/rfd_file.h"
+#include "capture/rfd_reader.h"
+#include "capture/status_cache.h"
+#include "fiscalfile/coupon_tracking.h"
+#include "fiscalfile/final_assembly.h"
+#include "fiscalfile/fiscal_state.h"
+#include "fiscalfile/movement_records.h"
+#include "fiscalfile/record_format.h"
+#include "fiscalfile/rfd_line.h"
+#include "log/file_helpers.h"
+#include "log/text.h"
+#include "platform/operator.h"
+
+namespace moldrin::fiscalfile {
+
+using capture::g_capture;
+
+namespace {
+
+constexpr std::size_t kHeldMax = 512;
+
+void ErrorBox(const char* what, const char* path) {
+    char text[400];
+    FormatRecord(text, "%s%s", {Txt(what), Txt(TextOf(path, 260))});
+    platform::GetOperator().MessageBox(text, "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
+}
+
+std::string_view View(const char* s, std::size_t cap) { return TextOf(s, cap); }
+
+bool IsCommand(std::string_view text, const char* number) { return Part(text, 2, 2) == number; }
+
+bool AllOf(std::string_view text, std::size_t width, char c) {
+    if (text.size() < width) return false;
+    for (std::size_t i = 0; i < width; ++i)
+        if (text[i] != c) return false;
+    return true;
+}
+
+// The state of one call.
+struct Driver {
+    int awaited = 0;
+    std::array<char, kHeldMax + 1> held{};
+    std::array<char, 21> heldBuyer{};
+    std::array<char, 133> previous28{};
+    bool documentEnded = true;
+    bool nonFiscalAdded = false;
+    bool printerChanged = false;
+    bool reductionSeen = false;
+    std::array<std::array<char, 10>, 10> processed{};
+    log::FileHandle work = log::kInvalidFile;
+    const char* path = nullptr;
+
+    std::string_view Held() const { return View(held.data(), kHeldMax); }
+    std::string_view Previous28() const { return View(previous28.data(), 132); }
+    void Hold(std::string_view t) { SetField(held, t); }
+    void TakePrevious28() { SetField(previous28, Reply28()); }
+    void TakeCrz() { SetField(g_documentCrzText, Part(Reply27('1'), 40, 4)); }
+    void AddNonFiscalSumOnce() {
+        if (nonFiscalAdded) return;
+        g_fiscal.NonFiscalTotal += NonFiscalSum();
+        nonFiscalAdded = true;
+    }
+    void FinishCoupon() {
+        WriteDocument(work, true);
+        WriteE21(work);
+        ResetDocument();
+    }
+};
+
+// What ResetCaptureState leaves of the generation's own fields.
+void ResetGenerationFields() {
+    capture::ResetCaptureState();
+    g_fiscal.SerialNumber[0] = 0;
+    g_fiscal.MovementDate[0] = 0;
+    g_fiscal.FirstMovementDate[0] = 0;
+}
+
+// Digits among a part of the text, up to a "}".
+void TakeDigits(std::array<char, 21>& out, std::string_view t, std::size_t from, std::size_t width) {
+    std::size_t n = 0;
+    for (char c : Part(t, from, width)) {
+        if (c == '}') break;
+        if (c >= '0' && c <= '9' && n + 1 < out.size()) out[n++] = c;
+    }
+    out[n] = 0;
+}
+
+void StartOfCoupon(Driver& d) {
+    d.FinishCoupon();
+    SetField(g_fiscal.BuyerId, View(d.heldBuyer.data(), 20));
+    g_fiscal.CouponInProgress = true;
+    g_fiscal.CouponClosed = false;
+    d.documentEnded = false;
+    if (IsCommand(d.Held(), "01")) AddItem(d.Held());
+    d.held[0] = 0;
+}
+
+void DocumentDone(Driver& d, int a) {
+    if (!d.nonFiscalAdded && a == 19) d.AddNonFiscalSumOnce();
+    d.FinishCoupon();
+    g_fiscal.CouponInProgress = false;
+    d.documentEnded = false;
+    const std::string_view held = d.Held();
+    if (held.empty()) return;
+    const int m = AllDigits(Part(held, 2, 2), 2) ? static_cast<int>(DigitsValue(Part(held, 2, 2), 2)) : -1;
+    if (m >= 13 && m <= 19 && m != 17) {
+        d.TakeCrz();
+        if (a == 14) {
+            // The reduction is not in the counters of the replies yet.
+            auto& status1 = g_capture.cache.status1;
+            const std::size_t length = strnlen(status1.data(), 128);
+            for (std::size_t at : {std::size_t{13}, std::size_t{40}}) {
+                if (length < at + 4) continue;
+                // The first four characters of the next value (9999 becomes 1000).
+                char next[8];
+                const uint64_t value = DigitsValue(Part(Reply27('1'), at, 4), 4) + 1;
+                FormatRecord(next, value < 10000 ? "%04u" : "%u", {Num(value)});
+                std::memcpy(status1.data() + at, next, 4);
+            }
+            SetField(SavedStatus1(), Reply27('1'));
+            d.TakePrevious28();
+            d.reductionSeen = true;
+        } else {
+            SnapshotStatus();
+        }
+        WriteE16(d.work, d.held.data());
+    }
+    d.awaited = 0;
+    d.held[0] = 0;
+}
+
+void FollowUp28(Driver& d, std::string_view t) {
+    const char type = CharAt(t, 4);
+    if (type != '|' && !(type >= '0' && type <= '9')) return;
+    FiscalFileState& f = g_fiscal;
+    const std::string_view r = Reply28();
+    if (Reply28Code(r) == 1 && Reply28Letter(r) == 'P' && Part(r, 10, 8) == " VENDAS ") {
+        if (ItemTableEmpty() && !f.CouponClosed && f.CouponInProgress) return;
+        d.AddNonFiscalSumOnce();
+        d.TakeCrz();
+        StartOfCoupon(d);
+        return;
+    }
+    const int c = Reply28LastCommand(r);
+    const bool good = Reply28Letter(r) != 'E' && c == d.awaited;
+    switch (d.awaited) {
+        case 2:
+            CheckItemDiscount(d.Previous28());
+            d.awaited = 0;
+            break;
+        case 3:
+            if (!d.Held().empty()) {
+                ApplySubtotalDiscount(d.Previous28(), d.Held());
+                d.awaited = 0;
+                d.held[0] = 0;
+            }
+            break;
+        case 4:
+            ResolveItemCancel();
+            d.awaited = 0;
+            break;
+        case 5:
+            if (CancelCoupon(d.work) == 0) {
+                d.documentEnded = true;
+                d.awaited = 0;
+                d.TakeCrz();
+            }
+            break;
+        case 6:
+            if (c != 6) break;
+            if (Reply28Letter(r) == 'E') {
+                d.awaited = 0;
+            } else {
+                WriteDocument(d.work, true);
+                WriteE21(d.work);
+                ResetDocument();
+                f.CouponInProgress = false;
+                d.documentEnded = true;
+            }
+            break;
+        case 7:
+            if (good) d.documentEnded = false;
+            break;
+        case 10:
+            if (good) f.CouponClosed = true;
+            break;
+        case 11:
+            TakeSubtotalIncrease(d.Held());
+            if (CheckSubtotalIncrease() == 0) d.awaited = 0;
+            break;
+        case 12:
+            if (!good || d.documentEnded) break;
+            f.NonFiscalTotal += DigitsValue(Part(r, 109, 12), 12);
+            if (f.CouponInProgress) d.TakeCrz();
+            if (ItemTableEmpty()) {
+                if (f.CouponInProgress) WriteDocument(d.work, false);
+                else WriteE21(d.work);
+            }
+            f.CouponInProgress = false;
+            f.CouponClosed = true;
+            d.documentEnded = true;
+            break;
+        case 13: case 14: case 15: case 16: case 18: case 19:
+            if (good) DocumentDone(d, d.awaited);
+            break;
+        default: break;
+    }
+}
+
+void PaymentEnds(std::size_t first, std::size_t count, std::string_view reply) {
+    for (std::size_t k = 0; k < count; ++k)
+        g_fiscal.PaymentEnd[first + k] = static_cast<int64_t>(DigitsValue(Part(reply, 11 + 16 * k, 12), 12));
+}
+
+void FollowUp27(Driver& d, char type) {
+    FiscalFileState& f = g_fiscal;
+    switch (type) {
+        case '1':
+            if (!ItemTableEmpty() && f.CouponInProgress) {
+                if (d.awaited == 1) {
+                    if (ConfirmItemByTotal() == 0) d.awaited = 0;
+                } else if (d.awaited == 11) {
+                    TakeSubtotalIncrease(d.Held());
+                    if (CheckSubtotalIncrease() == 0) d.awaited = 0;
+                }
+            }
+            // A changed printer is dealt with after the dispatch.
+            if (!d.printerChanged) f.GrandTotal = ReplyGrandTotal();
+            break;
+        case '3': {
+            const std::string_view reported = Part(Reply27('3'), 12, 9);
+            const std::string_view serial = View(f.SerialNumber.data(), 9);
+            if (serial.empty()) SetField(f.SerialNumber, reported);
+            else if (serial != reported) d.printerChanged = true;
+            break;
+        }
+        case '6':
+            if (d.awaited == 6 || d.awaited == 12) PaymentEnds(0, 7, Reply27('6'));
+            break;
+        case '7':
+            if (d.awaited == 6 || d.awaited == 12) PaymentEnds(7, 3, Reply27('7'));
+            break;
+        default: break;
+    }
+}
+
+void FollowUp29(char type, std::string_view reply) {
+    FiscalFileState& f = g_fiscal;
+    if (type == 'H') {
+        f.UserCount = 0;
+        SetField(f.SoftwareDate, Part(reply, 66, 6));
+        char time[8] = {};
+        FormatRecord(time, "%s00", {Txt(Part(reply, 72, 4))});
+        SetField(f.SoftwareTime, time);
+    }
+    if (type >= 'H' && type <= 'L' && !AllOf(Part(reply, 7, 59), 59, ' ')) {
+        SetField(f.LastUserEntry, Part(reply, 0, 128));
+        SetField(g_capture.cache.table29HtoL, Part(reply, 0, 128));
+        ++f.UserCount;
+    }
+}
+
+void Status1FollowUp(Driver& d) {
+    const std::string_view r = Reply27('1');
+    if (r.empty()) return;
+    FiscalFileState& f = g_fiscal;
+    SetField(f.MovementDate, Part(r, 7, 6));
+    if (!d.reductionSeen && (f.FirstMovementDate[0] == 0 || View(g_documentCrzText.data(), 4) == Part(r, 40, 4)))
+        f.FirstMovementDate = f.MovementDate;
+    g_capture.ModelLetter = CharAt(r, 124);
+}
+
+// The printer's serial changed: the first printer's file is finished and a
+// fresh work file begins. false when the new work file cannot be created.
+bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
+    FiscalFileState& f = g_fiscal;
+    int merge = 0;
+    const std::string_view serial = View(f.SerialNumber.data(), 9);
+    bool found = false;
+    for (auto& entry : d.processed) {
+        if (entry[0] && View(entry.data(), 9) == serial) {
+            found = true;
+            merge = 1;
+            break;
+        }
+    }
+    if (!found) {
+        for (auto& entry : d.processed) {
+            if (entry[0]) continue;
+            FormatRecord(entry, "%9.9s", {Txt(serial)});
+            break;
+        }
+    }
+    MarkInconsistent();
+    d.TakePrevious28();
+    SnapshotStatus();
+    d.FinishCoupon();
+    log::FileClose(d.work);
+    d.work = log::kInvalidFile;
+    AssembleFinalFile(merge);
+
+    // The application's identification stays for the next printer's file, and
+    // the reply that showed the new printer is its first known state.
+    const capture::RegistrationRecord registration = capture::g_registration;
+    ResetGenerationFields();
+    capture::g_registration = registration;
+    capture::CachedReply stored{};
+    SetField(stored, reply);
+    capture::CacheStore(family, type, stored.data());
+    ResetDocument();
+    f.NonFiscalTotal = 0;
+    f.GrandTotal = 0;
+    f.UserCount = 0;
+    g_documentCrzText[0] = 0;
+    d.printerChanged = d.nonFiscalAdded = d.reductionSeen = false;
+    d.documentEnded = true;
+
+    d.work = log::FileRecreate(kWorkFile);
+    if (d.work == log::kInvalidFile) {
+        ErrorBox(CP1252("ERRO na criação do novo arquivo trabalho COTEPE: "), kWorkFile);
+        return false;
+    }
+    return true;
+}
+
+// Dispatch of one accepted line; false when the line is to be skipped.
+bool Dispatch(Driver& d, std::string_view t, int n) {
+    FiscalFileState& f = g_fiscal;
+    switch (n) {
+        case 0: {
+            const char sign = CharAt(t, 5);
+            const uint64_t code = DigitsValue(Part(t, 6, 4), 4);
+            if (d.awaited == 17) {
+                if (sign == '+' && code == 1) {
+                    if (IsCommand(d.Held(), "17")) {
+                        f.CouponInProgress = true;
+                        f.CouponClosed = false;
+                        WriteDocument(d.work, false);
+                    }
+                    f.CouponClosed = true;
+                    d.Hold("\x1B.17}");
+                }
+            } else if (d.awaited == 1) {
+                if (sign == '+' && code >= 2 && f.CouponClosed && IsCommand(d.Held(), "01")) {
+                    if (code != 2) MarkInconsistent();
+                    StartOfCoupon(d);
+                }
+            } else if (d.awaited == 14) {
+                if (sign == '+' && code == 1 && IsCommand(d.Held(), "14")) DocumentDone(d, 14);
+            }
+            return true;
+        }
+        case 1:
+            d.awaited = 1;
+            if (f.CouponClosed && !f.CouponInProgress) {
+                d.Hold(t);
+            } else {
+                AddItem(t);
+                d.held[0] = 0;
+            }
+            return true;
+        case 2:
+            if (f.CouponInProgress) {
+                TakeItemDiscount(t);
+                d.awaited = 2;
+            }
+            return true;
+        case 3:
+        case 11:
+            if (f.CouponInProgress) {
+                d.Hold(t);
+                d.awaited = n;
+            }
+            return true;
+        case 4:
+            if (f.CouponInProgress) {
+                RequestItemCancel(t);
+                d.awaited = 4;
+            }
+            return true;
+        case 5: case 6: case 7: case 10: case 12:
+            d.awaited = n;
+            return true;
+        case 9:
+            TakeDigits(f.BuyerId, t, 6, 20);
+            return true;
+        case 13: case 14: case 15: case 16: case 18: case 19:
+            d.Hold(t);
+            d.awaited = n;
+            return true;
+        case 17:
+            d.awaited = 17;
+            TakeDigits(d.heldBuyer, t, 4, 20);
+            return true;
+        case 27: case 28: case 29: {
+            const std::size_t bar = t.find('|');
+            if (bar == std::string_view::npos) {
+                MarkInconsistent();
+                return false;
+            }
+            const char type = CharAt(t, 4);
+            // The reply runs to the end of the recorded text (its closing "}").
+            capture::CachedReply reply{};
+            SetField(reply, t.substr(bar + 1, 128));
+            capture::CacheStore(n, type, reply.data());
+            if (n == 28) FollowUp28(d, t);
+            else if (n == 27) FollowUp27(d, type);
+            else FollowUp29(type, TextOf(reply));
+            return true;
+        }
+        default:
+            return true;
+    }
+}
+
+enum class RecordOutcome { Next, Stop };
+
+RecordOutcome OneRecord(Driver& d, const char* record, std::size_t length) {
+    std::array<char, capture::kRfdLineBuffer> line{};
+    char* text = nullptr;
+    switch (AcceptLine(record, length, line.data(), line.size(), &text)) {
+        case LineVerdict::Skipped: return RecordOutcome::Next;
+        case LineVerdict::Inconsistent: MarkInconsistent(); return RecordOutcome::Next;
+        case LineVerdict::Accepted: break;
+    }
+    const std::string_view t = View(text, line.size());
+    const int n = AllDigits(Part(t, 2, 2), 2) ? static_cast<int>(DigitsValue(Part(t, 2, 2), 2)) : -1;
+    if (n < 0) return RecordOutcome::Next;
+
+    if (d.heldBuyer[0] && n > 0 && n < 20) {
+        if (HasConfirmedItem()) d.heldBuyer[0] = 0;
+        if (d.awaited == 6) {
+            WriteE21(d.work);
+            ResetDocument();
+        }
+    }
+    if (n >= 30) d.held[0] = 0;
+    if ((n >= 1 && n <= 20) || n >= 30) {
+        d.TakePrevious28();
+        SnapshotStatus();
+    }
+    if (!Dispatch(d, t, n)) return RecordOutcome::Next;
+    if (d.printerChanged) {
+        const std::size_t bar = t.find('|');
+        const std::string_view reply = bar == std::string_view::npos ? std::string_view{} : t.substr(bar + 1, 128);
+        if (!PrinterChange(d, n, CharAt(t, 4), reply)) return RecordOutcome::Stop;
+    }
+    if (n == 27) Status1FollowUp(d);
+    return RecordOutcome::Next;
+}
+
+struct ItemTableLease {
+    std::unique_ptr<ItemRecord[]> table;
+    ~ItemTableLease() { g_fiscal.ItemTable = nullptr; }
+};
+
+int CloseCapture(log::FileHandle capture, const char* path) {
+    if (log::FileClose(capture) != 0) {
+        ErrorBox(CP1252("ERRO no Fechamento do Arquivo RFD após o processamento: "), path);
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void SnapshotStatus() {
+    const std::string_view r1 = Reply27('1');
+    const std::string_view crz = View(g_documentCrzText.data(), 4);
+    if (Saved1().empty() || (!crz.empty() && crz == Part(r1, 40, 4))) SetField(SavedStatus1(), r1);
+    const std::string_view r3 = Reply27('3'), s3 = Saved3();
+    const bool losesCounters = !s3.empty() && ((AllOf(Part(r3, 21, 36), 36, '0') && !AllOf(Part(s3, 21, 36), 36, '0')) ||
+                                               (AllOf(Part(r3, 96, 12), 12, '0') && !AllOf(Part(s3, 96, 12), 12, '0')));
+    if (!losesCounters) SetField(SavedStatus3(), r3);
+}
+
+uint64_t NonFiscalSum() {
+    const std::string_view r7 = Reply27('7');
+    uint64_t sum = DigitsValue(Part(r7, 91, 12), 12) + DigitsValue(Part(r7, 107, 12), 12);
+    for (char type : {'8', '9', 'A', 'B', 'C', 'D', 'E'})
+        for (std::size_t v = 0; v < 7; ++v) sum += DigitsValue(Part(Reply27(type), 11 + 16 * v, 12), 12);
+    return sum;
+}
+
+int ProcessRfdFile(const char* path) {
+    Driver d;
+    d.path = path;
+    ResetGenerationFields();
+
+    if (capture::EnsureRegistration(0) == 0) return 0;
+    const auto& reg = capture::g_registration;
+    SetField(g_capture.factoryNumber, View(reg.fields.factoryNumber, 9));
+    SetField(g_fiscal.SerialNumber, View(reg.fields.factoryNumber, 9));
+    g_capture.ModelLetter = reg.modelLetter;
+    g_session.ModelGate = static_cast<int8_t>(reg.modelFlag);
+
+    const log::FileHandle capture = log::FileOpenRead(path);
+    if (capture == log::kInvalidFile) {
+        ErrorBox("ERRO na Abertura do Arquivo RFD para efetuar o processamento: ", path ? path : "");
+        return -1;
+    }
+    capture::MakeDirectoryPath(capture::kRfdDirectory);
+    d.work = log::FileRecreate(kWorkFile);
+    if (d.work == log::kInvalidFile) {
+        ErrorBox(CP1252("ERRO na criação do arquivo trabalho COTEPE: "), kWorkFile);
+        return CloseCapture(capture, path);
+    }
+    ItemTableLease lease;
+    lease.table.reset(new (std::nothrow) ItemRecord[kItemAllocated]);
+    if (!lease.table) {
+        log::FileClose(d.work);
+        ErrorBox(CP1252("ERRO DE ALOCAÇÃO DE MEMÓRIA"), "");
+        return CloseCapture(capture, path);
+    }
+    std::memset(static_cast<void*>(lease.table.get()), 0, sizeof(ItemRecord) * kItemAllocated);
+    g_fiscal.ItemTable = lease.table.get();
+
+    ResetDocument();
+    g_fiscal.BuyerId[0] = 0;
+    g_fiscal.NonFiscalTotal = g_fiscal.GrandTotal = 0;
+    g_fiscal.UserCount = 0;
+    g_documentCrzText[0] = 0;
+
+    capture::RfdReadState reading;
+    std::array<char, capture::kRfdRecordBuffer> record{};
+    for (int n = capture::RfdReadRecord(reading, 0, capture, record.data(), record.size()); n > 0;
+         n = capture::RfdReadRecord(reading, 1, capture, record.data(), record.size())) {
+        if (OneRecord(d, record.data(), static_cast<std::size_t>(n)) == RecordOutcome::Stop)
+            return CloseCapture(capture, path);
+    }
+
+    d.TakePrevious28();
+    SnapshotStatus();
+    if (!ItemTableEmpty() || g_fiscal.CouponInProgress) d.FinishCoupon();
+    // The payments of a coupon closed last become known only after it was
+    // written; they would be lost with the file's end.
+    WriteE21(d.work);
+    log::FileClose(d.work);
+    CloseCapture(capture, path);
+    const std::string_view serial = View(g_fiscal.SerialNumber.data(), 9);
+    int merge = 0;
+    for (const auto& entry : d.processed)
+        if (entry[0] && View(entry.data(), 9) == serial) merge = 1;
+    d.AddNonFiscalSumOnce();
+    AssembleFinalFile(merge);
+    return 1;
+}
+
+}  // namespace moldrin::fiscalfile

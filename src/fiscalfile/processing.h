@@ -1,0 +1,24 @@
+// Replaying one day's capture file into the work file of movement records,
+// and handing it to the final assembly at its end or at a change of printer.
+// What each record holds is header_/movement_records'; the coupon, coupon_tracking's.
+#pragma once
+#include <array>
+#include <cstdint>
+
+namespace moldrin::fiscalfile {
+
+// 1 processed and assembled; 0 nothing could be done (no registration, work
+// file or memory); -1 the capture file could not be opened or closed.
+int ProcessRfdFile(const char* path);
+
+// Takes the snapshots SavedStatus1 and SavedStatus3 from the replies, never
+// replacing counters by zeros.
+void SnapshotStatus();
+// Sum of the non-fiscal totalizers of replies 27-7 to 27-E.
+uint64_t NonFiscalSum();
+
+// The Z-reduction counter (reply 27-1, 40-43) when the last coupon or document
+// finished; empty at the start.
+inline std::array<char, 5> g_documentCrzText{};
+
+}  // namespace moldrin::fiscalfile

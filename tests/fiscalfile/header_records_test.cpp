@@ -1,0 +1,290 @@
+// The header records column by column: typical values from a simulated
+// printer, empty texts, texts that are not digits, the largest values, and a
+// write that fails.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "fiscal_fixture.h"
+#include "fiscalfile/header_records.h"
+#include "log/text.h"
+#include "support/fault_files.h"
+
+namespace moldrin::fiscalfile {
+namespace {
+
+class HeaderRecords : public FiscalFixture {
+protected:
+    void SetUp() override {
+        FiscalFixture::SetUp();
+        printer.grandTotal = 123456789;
+        printer.zCounter = 3;
+        printer.fiscal.coo = 57;
+        printer.fiscal.gnf = 4;
+        printer.fiscal.ccf = 21;
+        printer.fiscal.grossDailySale = 98765;
+        printer.fiscal.cancelledT = 100;
+        printer.fiscal.cancelledT2 = 20;
+        printer.fiscal.discountT = 350;
+        printer.fiscal.cancelledS = 7;
+        printer.fiscal.cancelledS2 = 3;
+        printer.fiscal.discountS = 11;
+        printer.fiscal.increaseT = 50;
+        printer.fiscal.increaseS = 5;
+        printer.fiscal.taxExempt = 350;
+        printer.fiscal.notTaxed = 45;
+        printer.fiscal.substituted = 868;
+        printer.fiscal.taxTotals = {4380, 1606, 748, 3000};
+        printer.fiscal.restartCounter = 2;
+        LoadReplies();
+        SnapshotStatus();
+        g_fiscal.UserCount = 2;
+        g_fiscal.GrandTotal = 123456789;
+        g_fiscal.NonFiscalTotal = 10000;
+        SetField(g_fiscal.SoftwareDate, "010126");
+        SetField(g_fiscal.SoftwareTime, "093000");
+        SetField(g_fiscal.MovementDate, "091226");
+        SetField(g_fiscal.LastUserEntry, sim::Status29Record(printer, 'H'));
+        auto& f = capture::g_registration.fields;
+        std::strcpy(f.orderNumber, "07");
+        std::strcpy(f.appVersion, "2.1");
+        std::strcpy(f.appName, "Caixa Rapido");
+        std::strcpy(f.programData, "programa de frente de loja");
+        std::strcpy(f.developerId, "12345678901");
+        std::strcpy(f.stateReg, "4455");
+        std::strcpy(f.softwareHouse, "Software House Ltda");
+        std::strcpy(f.coo, "42");
+    }
+    static std::string Pad(const std::string& s, std::size_t w) { return s + std::string(w - s.size(), ' '); }
+};
+
+TEST_F(HeaderRecords, E00) {
+    auto lines = Lines(WriteE00);
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string& l = lines[0];
+    EXPECT_EQ(l.size(), 297u);
+    EXPECT_EQ(Col(l, 1, 3), "E00");
+    EXPECT_EQ(Col(l, 4, 23), Pad("12345678", 20));
+    EXPECT_EQ(Col(l, 24, 24), "A");
+    EXPECT_EQ(Col(l, 25, 26), "02");
+    EXPECT_EQ(Col(l, 27, 33), "ECF-IF ");
+    EXPECT_EQ(Col(l, 34, 53), Pad("TALMA", 20));
+    EXPECT_EQ(Col(l, 54, 73), Pad("IF Q-2200I", 20));
+    EXPECT_EQ(Col(l, 74, 79), "000042");
+    EXPECT_EQ(Col(l, 80, 81), "07");
+    EXPECT_EQ(Col(l, 82, 95), "00012345678901");
+    EXPECT_EQ(Col(l, 96, 109), "00000000004455");
+    EXPECT_EQ(Col(l, 110, 123), "00000000000000");
+    EXPECT_EQ(Col(l, 124, 163), Pad("Software House Ltda", 40));
+    EXPECT_EQ(Col(l, 164, 203), Pad("Caixa Rapido", 40));
+    EXPECT_EQ(Col(l, 204, 213), Pad("2.1", 10));
+    EXPECT_EQ(Col(l, 214, 297), Pad("programa de frente de loja", 84));
+
+    // Empty registration, no serial, unknown model: every column keeps its width.
+    capture::g_registration = capture::RegistrationRecord{};
+    g_fiscal.SerialNumber[0] = 0;
+    capture::g_capture.ModelLetter = 'Z';
+    lines = Lines(WriteE00);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].size(), 297u);
+    EXPECT_EQ(Col(lines[0], 4, 24), std::string(21, ' '));
+    EXPECT_EQ(Col(lines[0], 54, 73), "????????????????????");
+    EXPECT_EQ(Col(lines[0], 74, 79), "000000");
+    EXPECT_EQ(Col(lines[0], 80, 81), "  ");
+    EXPECT_EQ(Col(lines[0], 82, 123), std::string(42, '0'));
+}
+
+TEST_F(HeaderRecords, E01) {
+    auto lines = Lines(WriteE01);
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string& l = lines[0];
+    EXPECT_EQ(l.size(), 166u);
+    EXPECT_EQ(Col(l, 1, 24), "E01" + Pad("12345678", 20) + "A");
+    EXPECT_EQ(Col(l, 25, 31), "ECF-IF ");
+    EXPECT_EQ(Col(l, 32, 51), Pad("TALMA", 20));
+    EXPECT_EQ(Col(l, 52, 71), Pad("IF Q-2200I", 20));
+    EXPECT_EQ(Col(l, 72, 81), Pad("030", 10));
+    EXPECT_EQ(Col(l, 82, 89), "20260101");
+    EXPECT_EQ(Col(l, 90, 95), "093000");
+    EXPECT_EQ(Col(l, 96, 98), "001");
+    EXPECT_EQ(Col(l, 99, 112), "12345678000199");
+    EXPECT_EQ(Col(l, 113, 115), "RFD");
+    EXPECT_EQ(Col(l, 116, 121), "000003");
+    EXPECT_EQ(Col(l, 122, 127), "000003");
+    EXPECT_EQ(Col(l, 128, 135), "20261209");
+    EXPECT_EQ(Col(l, 136, 143), "20261209");
+    EXPECT_EQ(Col(l, 144, 151), "01.00.00");
+    EXPECT_EQ(Col(l, 152, 166), "PC5207 01.00.00");
+}
+
+TEST_F(HeaderRecords, E02WithLineBreaksInTheUserTexts) {
+    printer.fiscal.userAddress2 = "CENTRO\r\nNORTE";
+    Store(29, '2', sim::Status29Record(printer, '2'));
+    auto lines = Lines(WriteE02);
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string& l = lines[0];
+    EXPECT_EQ(l.size(), 272u);
+    EXPECT_EQ(Col(l, 1, 24), "E02" + Pad("12345678", 20) + "A");
+    EXPECT_EQ(Col(l, 25, 44), Pad("IF Q-2200I", 20));
+    EXPECT_EQ(Col(l, 45, 58), "12345678000199");
+    EXPECT_EQ(Col(l, 59, 72), Pad("110042490114", 14));
+    EXPECT_EQ(Col(l, 73, 112), Pad("SUPERMERCADO MODELO LTDA", 40));
+    EXPECT_EQ(Col(l, 113, 152), Pad("RUA DAS FLORES 100", 40));
+    EXPECT_EQ(Col(l, 153, 192), Pad("CENTRO  NORTE", 40));
+    EXPECT_EQ(Col(l, 193, 232), Pad("SAO PAULO SP", 40));
+    EXPECT_EQ(Col(l, 233, 246), "20260101093000");
+    EXPECT_EQ(Col(l, 247, 252), "000001");
+    EXPECT_EQ(Col(l, 253, 270), "000000000123456789");
+    EXPECT_EQ(Col(l, 271, 272), "02");
+}
+
+TEST_F(HeaderRecords, UserFieldsAreCleanedUp) {
+    printer.fiscal.userName = "  ..SUPER--MERCADO   DO  JOÃO, LTDA.";
+    printer.fiscal.userEntries[0] = {"12.345.678/0001-99 X", "IE: 110.042.490-114", "010126", "0930"};
+    Store(29, '1', sim::Status29Record(printer, '1'));
+    SetField(g_fiscal.LastUserEntry, sim::Status29Record(printer, 'H'));
+    EXPECT_STREQ(UserCnpjDigits().data(), "12345678000199");
+    EXPECT_STREQ(UserIeText().data(), "IE110042490114");
+    // Accented letters are dropped; the blank after the last word stays (the field pads with blanks anyway).
+    EXPECT_STREQ(UserNameText().data(), "SUPERMERCADO DO JOO LTDA ");
+
+    // More than 14 digits: the last 14.
+    printer.fiscal.userEntries[0].cnpj = "9912345678000199";
+    SetField(g_fiscal.LastUserEntry, sim::Status29Record(printer, 'H'));
+    EXPECT_STREQ(UserCnpjDigits().data(), "12345678000199");
+
+    // A name of at most 4 characters takes the address line as well.
+    printer.fiscal.userName = "ABC";
+    Store(29, '1', sim::Status29Record(printer, '1'));
+    EXPECT_STREQ(UserNameText().data(), "ABC RUA DAS FLORES 100 ");
+
+    // No user entry at all.
+    g_fiscal.LastUserEntry[0] = 0;
+    EXPECT_STREQ(UserCnpjDigits().data(), "");
+    EXPECT_STREQ(UserIeText().data(), "");
+}
+
+TEST_F(HeaderRecords, E12AndItsFlag) {
+    auto lines = Lines(WriteE12);
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string& l = lines[0];
+    EXPECT_EQ(l.size(), 101u);
+    EXPECT_EQ(Col(l, 1, 44), "E12" + Pad("12345678", 20) + "A" + Pad("IF Q-2200I", 20));
+    EXPECT_EQ(Col(l, 45, 46), "02");
+    EXPECT_EQ(Col(l, 47, 52), "000003");
+    EXPECT_EQ(Col(l, 53, 58), "000057");
+    EXPECT_EQ(Col(l, 59, 64), "000002");
+    EXPECT_EQ(Col(l, 65, 72), "20261209");
+    EXPECT_EQ(Col(l, 73, 86), "20261209102000");
+    EXPECT_EQ(Col(l, 87, 88), "00");
+    EXPECT_EQ(Col(l, 89, 100), "000000098765");
+    EXPECT_EQ(Col(l, 101, 101), "S");
+
+    struct Case {
+        const char* tail;
+        char flag;
+    } cases[] = {{"N", 'N'}, {"N   ", 'N'}, {"X", 'S'}, {"", 'S'}};
+    for (const auto& c : cases) {
+        std::string r = sim::Status29Record(printer, 'F');
+        r.replace(100, 27, std::string(27, ' '));
+        r.replace(100, std::strlen(c.tail), c.tail);
+        SetField(capture::g_capture.cache.table29F, r);
+        lines = Lines(WriteE12);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(Col(lines[0], 101, 101), std::string(1, c.flag)) << c.tail;
+    }
+    // Without any 29-F the flag is "S"; without snapshots the counters are zeros.
+    capture::g_capture.cache.table29F[0] = 0;
+    SavedStatus1()[0] = 0;
+    lines = Lines(WriteE12);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].size(), 101u);
+    EXPECT_EQ(Col(lines[0], 47, 58), "000000000000");
+    EXPECT_EQ(Col(lines[0], 89, 101), std::string(12, ' ') + "S");
+}
+
+TEST_F(HeaderRecords, E13Group) {
+    auto lines = Lines(WriteE13);
+    const std::string prefix = "E13" + Pad("12345678", 20) + "A" + Pad("IF Q-2200I", 20) + "02" + "000003";
+    ASSERT_EQ(prefix.size(), 52u);
+    const std::vector<std::string> expected = {
+        prefix + "OPNF   " + "0000000010000", prefix + "DT     " + "0000000000350",
+        prefix + "DS     " + "0000000000011", prefix + "AT     " + "0000000000050",
+        prefix + "AS     " + "0000000000005", prefix + "Can-T  " + "0000000000120",
+        prefix + "Can-S  " + "0000000000010", prefix + "F1     " + "0000000000868",
+        prefix + "I1     " + "0000000000350", prefix + "N1     " + "0000000000045",
+        prefix + "01T1800" + "0000000004380", prefix + "02T0700" + "0000000001606",
+        prefix + "03T1200" + "0000000000748", prefix + "04S2500" + "0000000003000",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(HeaderRecords, E13RateListEdges) {
+    // An index that is not digits takes the entry's place; an entry without a
+    // value is passed over; a blank entry ends the group.
+    printer.taxEntries = {"TXX0700", "T021200", "", "S042500"};
+    printer.fiscal.taxTotals = {1606, 0, 0, 3000};
+    LoadReplies();
+    SavedStatus3()[0] = 0;
+    SnapshotStatus();
+    std::string r4 = sim::Status27Record(printer, '4');
+    r4.replace(7, 3, "ZZZ");  // the value of T02 is missing
+    Store(27, '4', r4);
+    auto lines = Lines(WriteE13);
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(Col(lines[10], 53, 72), "01T07000000000001606");
+
+    printer.taxEntries = {"", "T021200"};
+    LoadReplies();
+    lines = Lines(WriteE13);
+    EXPECT_EQ(lines.size(), 10u);
+}
+
+TEST_F(HeaderRecords, LargestValuesAndTextsThatAreNotDigits) {
+    g_fiscal.GrandTotal = UINT64_MAX;
+    g_fiscal.NonFiscalTotal = 51 * 999999999999ULL;  // every non-fiscal totalizer full: 14 digits
+    g_fiscal.UserCount = 5;
+    std::strcpy(capture::g_registration.fields.coo, "12A");
+    std::strcpy(capture::g_registration.fields.developerId, "12.345");
+    SetField(g_fiscal.SoftwareDate, "AB");
+    std::string s1(Saved1());
+    s1.replace(60, 12, "00000000X000");  // Can-T: a field that is not digits counts 0
+    s1.replace(76, 12, "999999999999");
+    SetField(SavedStatus1(), s1);
+
+    const auto e00 = Lines(WriteE00);
+    ASSERT_EQ(e00.size(), 1u);
+    EXPECT_EQ(e00[0].size(), 297u);
+    EXPECT_EQ(Col(e00[0], 25, 26), "05");
+    EXPECT_EQ(Col(e00[0], 74, 79), "00012A");
+    EXPECT_EQ(Col(e00[0], 82, 95), "0000000012.345");
+
+    const auto e01 = Lines(WriteE01);
+    ASSERT_EQ(e01.size(), 1u);
+    EXPECT_EQ(e01[0].size(), 166u);
+    EXPECT_EQ(Col(e01[0], 82, 89), "20    AB");  // a short date is padded, never shifts the line
+    const auto e02 = Lines(WriteE02);
+    ASSERT_EQ(e02.size(), 1u);
+    EXPECT_EQ(e02[0].size(), 272u);
+    EXPECT_EQ(Col(e02[0], 253, 270), "999999999999999999");
+
+    const auto e13 = Lines(WriteE13);
+    ASSERT_GE(e13.size(), 10u);
+    for (const auto& l : e13) EXPECT_EQ(l.size(), 72u) << l;
+    EXPECT_EQ(Col(e13[0], 53, 72), "OPNF   9999999999999");
+    EXPECT_EQ(Col(e13[5], 53, 72), "Can-T  0999999999999");
+}
+
+TEST_F(HeaderRecords, AFailedWriteIsShownAndEndsTheGroup) {
+    testing::FaultFiles faults;
+    faults.failWrite = true;
+    Lines(WriteE13);
+    Lines(WriteE00);
+    const auto messages = op.texts("message");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], CP1252("ERRO de gravação RFD: c:\\TALMA\\RFD\\TALMA.TMP"));
+    EXPECT_EQ(op.shown()[0].caption, "ERRO");
+}
+
+}  // namespace
+}  // namespace moldrin::fiscalfile

@@ -1,0 +1,255 @@
+// The movement records column by column: a coupon's E15 lines and E14, the
+// E16 of each document kind and the E21 payment lines, with typical values,
+// empty and non-digit texts and the largest values.
+#include <gtest/gtest.h>
+
+#include "fiscal_fixture.h"
+#include "fiscalfile/coupon_tracking.h"
+#include "fiscalfile/movement_records.h"
+
+namespace moldrin::fiscalfile {
+namespace {
+
+const char kRice[] = "\x1B.0178912345600120002000000002190000000004380ARROZ TIPO 1 5KG        T01}";
+const char kCheese[] = "\x1B.0120001230004500000350000045900000000001606>QUEIJO PRATO           T03}";
+
+class MovementRecords : public FiscalFixture {
+protected:
+    void SetUp() override {
+        FiscalFixture::SetUp();
+        printer.zCounter = 3;
+        printer.fiscal.coo = 57;
+        printer.fiscal.gnf = 4;
+        printer.fiscal.ccf = 21;
+        LoadReplies();
+        SnapshotStatus();
+        g_fiscal.UserCount = 1;
+        SetField(g_fiscal.MovementDate, "091226");
+        SetField(g_fiscal.DocumentDiscount, "000000000000");
+        SetField(g_fiscal.DocumentIncrease, "000000000000");
+        g_fiscal.CouponClosed = true;
+    }
+    std::string Head(const char* type) const {
+        return std::string(type) + "12345678" + std::string(12, ' ') + "A" + "IF Q-2200I" + std::string(10, ' ');
+    }
+    void Confirm(std::size_t i, uint8_t status = kItemConfirmed) { table[i].status = status; }
+};
+
+TEST_F(MovementRecords, ACouponWithItsItems) {
+    AddItem(kRice);
+    AddItem(kCheese);  // replaces the unconfirmed rice...
+    EXPECT_EQ(std::string(table[0].code, 13), "2000123000450");
+    table[0].status = kItemFree;
+    std::memset(static_cast<void*>(&table[0]), 0, sizeof table[0]);
+    AddItem(kRice);
+    Confirm(0);
+    AddItem(kCheese);
+    Confirm(1);
+    std::memcpy(table[1].discount, "00000050", 8);
+    SetField(g_fiscal.DocumentDiscount, "000000000100");
+    SetField(g_fiscal.DocumentIncrease, "000000000050");
+    g_fiscal.AdjustmentOrder = 2;
+    SetField(g_fiscal.BuyerId, "12345678909");
+
+    const auto lines = Lines([](intptr_t h) { WriteDocument(h, true); });
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string& a = lines[0];
+    EXPECT_EQ(a.size(), 267u);
+    EXPECT_EQ(Col(a, 1, 44), Head("E15"));
+    EXPECT_EQ(Col(a, 45, 46), "01");
+    EXPECT_EQ(Col(a, 47, 52), "000021");
+    EXPECT_EQ(Col(a, 53, 58), "000057");
+    EXPECT_EQ(Col(a, 59, 61), "001");
+    EXPECT_EQ(Col(a, 62, 75), "7891234560012 ");
+    EXPECT_EQ(Col(a, 76, 175), "ARROZ TIPO 1 5KG" + std::string(84, ' '));
+    EXPECT_EQ(Col(a, 176, 182), "0002000");
+    EXPECT_EQ(Col(a, 183, 185), "un ");
+    EXPECT_EQ(Col(a, 186, 193), "00002190");
+    EXPECT_EQ(Col(a, 194, 201), "00000000");
+    EXPECT_EQ(Col(a, 202, 209), "00000000");
+    EXPECT_EQ(Col(a, 210, 223), "00000000004380");
+    EXPECT_EQ(Col(a, 224, 230), "01T1800");
+    EXPECT_EQ(Col(a, 231, 231), "N");
+    EXPECT_EQ(Col(a, 232, 264), std::string(33, '0'));
+    EXPECT_EQ(Col(a, 265, 267), "T32");
+
+    const std::string& b = lines[1];
+    EXPECT_EQ(Col(b, 59, 61), "002");
+    EXPECT_EQ(Col(b, 76, 100), ">QUEIJO PRATO            ");
+    EXPECT_EQ(Col(b, 183, 185), "Kg ");
+    EXPECT_EQ(Col(b, 194, 201), "00000050");
+    EXPECT_EQ(Col(b, 210, 223), "00000000001556");
+    EXPECT_EQ(Col(b, 224, 230), "03T1200");
+    EXPECT_EQ(Col(b, 267, 267), "3");
+
+    const std::string& e = lines[2];
+    EXPECT_EQ(e.size(), 191u);
+    EXPECT_EQ(Col(e, 1, 44), Head("E14"));
+    EXPECT_EQ(Col(e, 45, 46), "01");
+    EXPECT_EQ(Col(e, 47, 52), "000021");
+    EXPECT_EQ(Col(e, 53, 58), "000057");
+    EXPECT_EQ(Col(e, 59, 66), "20261209");
+    EXPECT_EQ(Col(e, 67, 80), "00000000005936");
+    EXPECT_EQ(Col(e, 81, 94), "0000000000100V");
+    EXPECT_EQ(Col(e, 95, 108), "0000000000050V");
+    EXPECT_EQ(Col(e, 109, 122), "00000000005886");
+    EXPECT_EQ(Col(e, 123, 123), "N");
+    EXPECT_EQ(Col(e, 124, 136), std::string(13, '0'));
+    EXPECT_EQ(Col(e, 137, 137), "A");
+    EXPECT_EQ(Col(e, 138, 177), std::string(40, ' '));
+    EXPECT_EQ(Col(e, 178, 191), "00012345678909");
+    EXPECT_FALSE(g_fiscal.DataInconsistent);
+}
+
+TEST_F(MovementRecords, ItemLineEdges) {
+    g_fiscal.CouponClosed = false;  // so that a disagreement marks the coupon
+    struct Case {
+        const char* what;
+        const char* quantity;
+        const char* price;
+        const char* total;
+        const char* description;
+        const char* tax;
+        const char* discount;
+        uint8_t status;
+        const char* code;      // columns 224-230
+        const char* tail;      // columns 231, 267
+        const char* unit;
+        const char* net;
+        bool inconsistent;
+    } cases[] = {
+        {"litres, 3 decimals", "0001500", "00004990", "00000000748", "]OLEO", "I  ", "00000000", 2, "I1     ", "N3", "l ",
+         "00000000000748", false},
+        {"3 decimals, a cent out", "0001500", "00004990", "00000000749", "]OLEO", "I  ", "00000000", 2, "I1     ", "N3",
+         "l ", "00000000000749", false},
+        {"cancelled", "0001000", "00000350", "00000000350", "JORNAL", "N  ", "00000000", 4, "N1     ", "S2", "un",
+         "00000000000350", false},
+        {"price off by a cent", "0001000", "00000350", "00000000351", "X", "F  ", "00000000", 2, "F1     ", "N2", "un",
+         "00000000000351", true},
+        {"unknown exemption", "0001000", "00000350", "00000000350", "X", "Q  ", "00000000", 2, "Q1     ", "N2", "un",
+         "00000000000350", true},
+        {"rate not in the lists", "0001000", "00000350", "00000000350", "X", "T09", "00000000", 2, "       ", "N2", "un",
+         "00000000000350", true},
+        {"texts that are not digits", "ABC", "x", "", "", "", "zz", 2, " 1     ", "N2", "un", "00000000000000", true},
+        {"largest values", "9999999", "99999999", "99999999999", "~BIG", "S04", "99999999", 2, "04S2500", "N3", "un",
+         "00099900000000", true},
+        {"discount above the total", "0001000", "00000350", "00000000350", "X", "I  ", "00000400", 2, "I1     ", "N2",
+         "un", "00000000000000", false},
+    };
+    for (const auto& c : cases) {
+        g_fiscal.DataInconsistent = false;
+        std::memset(static_cast<void*>(table.get()), 0, sizeof(ItemRecord) * 2);
+        PutItem(0, "123", c.quantity, c.price, c.total, c.description, c.tax, c.discount, c.status);
+        const auto lines = Lines([](intptr_t h) { WriteDocument(h, true); });
+        ASSERT_EQ(lines.size(), 2u) << c.what;
+        const std::string& l = lines[0];
+        EXPECT_EQ(l.size(), 267u) << c.what;
+        EXPECT_EQ(Col(l, 224, 230), c.code) << c.what;
+        EXPECT_EQ(Col(l, 231, 231) + Col(l, 267, 267), c.tail) << c.what;
+        EXPECT_EQ(Col(l, 183, 184), c.unit) << c.what;
+        EXPECT_EQ(Col(l, 210, 223), c.net) << c.what;
+        EXPECT_EQ(g_fiscal.DataInconsistent, c.inconsistent) << c.what;
+        EXPECT_EQ(Col(l, 25, 44), c.inconsistent ? "????????????????????" : "IF Q-2200I          ") << c.what;
+        EXPECT_EQ(lines[1].size(), 191u) << c.what;
+    }
+}
+
+TEST_F(MovementRecords, CouponsWithoutLiveItems) {
+    // The only item cancelled: subtotal 0 and the coupon flagged cancelled.
+    PutItem(0, "1", "0001000", "00000350", "00000000350", "X", "I  ", "00000000", kItemCancelled);
+    auto lines = Lines([](intptr_t h) { WriteDocument(h, true); });
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Col(lines[0], 231, 231), "S");
+    EXPECT_EQ(Col(lines[1], 67, 80), "00000000000000");
+    EXPECT_EQ(Col(lines[1], 123, 123), "S");
+
+    // An unconfirmed item uses up its number but is not written.
+    PutItem(0, "1", "0001000", "00000350", "00000000350", "X", "I  ", "00000000", kItemRegistered);
+    PutItem(1, "2", "0001000", "00000350", "00000000350", "X", "I  ", "00000000", kItemConfirmed);
+    lines = Lines([](intptr_t h) { WriteDocument(h, false); });
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Col(lines[0], 59, 61), "002");
+    EXPECT_EQ(Col(lines[1], 123, 123), "S");  // written as cancelled
+
+    // No item: nothing, unless a coupon is open.
+    std::memset(static_cast<void*>(table.get()), 0, sizeof(ItemRecord) * 2);
+    EXPECT_TRUE(Lines([](intptr_t h) { WriteDocument(h, true); }).empty());
+    g_fiscal.CouponInProgress = true;
+    g_fiscal.CouponClosed = false;
+    lines = Lines([](intptr_t h) { WriteDocument(h, true); });
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(Col(lines[0], 1, 3), "E14");
+    EXPECT_EQ(Col(lines[0], 123, 123), "S");
+    EXPECT_EQ(Col(lines[0], 137, 137), "D");
+    EXPECT_EQ(Col(lines[0], 178, 191), std::string(14, '0'));
+}
+
+TEST_F(MovementRecords, E16OfEachDocumentKind) {
+    struct Case {
+        const char* command;
+        const char* kind;
+        const char* crz;
+    } cases[] = {
+        {"\x1B.13}", "LX", "000000"},  {"\x1B.13S}", "RG", "000000"}, {"\x1B.13s}", "RG", "000000"},
+        {"\x1B.14}", "RZ", "000003"},  {"\x1B.150001000}", "MF", "000000"}, {"\x1B.16}", "MF", "000000"},
+        {"\x1B.18}", "RG", "000000"},  {"\x1B.1900}", "CC", "000000"}, {"\x1B.1901}", "CN", "000000"},
+        {"\x1B.19}", "CN", "000000"},  {"\x1B.07}", "LX", "000000"}, {"", "LX", "000000"},
+    };
+    for (const auto& c : cases) {
+        const auto lines = Lines([&](intptr_t h) { WriteE16(h, c.command); });
+        ASSERT_EQ(lines.size(), 1u) << c.kind;
+        const std::string& l = lines[0];
+        EXPECT_EQ(l.size(), 90u);
+        EXPECT_EQ(Col(l, 1, 44), Head("E16"));
+        EXPECT_EQ(Col(l, 45, 46), "01");
+        EXPECT_EQ(Col(l, 47, 52), "000057");
+        EXPECT_EQ(Col(l, 53, 58), "000004");
+        EXPECT_EQ(Col(l, 59, 68), "0000000000");
+        EXPECT_EQ(Col(l, 69, 74), c.crz) << c.command + 1;
+        EXPECT_EQ(Col(l, 75, 76), c.kind) << c.command + 1;
+        EXPECT_EQ(Col(l, 77, 90), "20261209102000");
+    }
+    // E16 names the model even when the coupon's data was inconsistent.
+    g_fiscal.DataInconsistent = true;
+    EXPECT_EQ(Col(Lines([](intptr_t h) { WriteE16(h, "\x1B.14}"); })[0], 25, 44), "IF Q-2200I          ");
+}
+
+TEST_F(MovementRecords, E21PaidAndReversed) {
+    g_fiscal.PaymentStart = {1000, 0, 500, 0, 0, 0, 0, 0, 0, 7};
+    g_fiscal.PaymentEnd = {6000, -1, 200, 300, -1, -1, -1, -1, -1, 9};  // 4 and 10 have no name
+    auto lines = Lines(WriteE21);
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string& a = lines[0];
+    EXPECT_EQ(a.size(), 106u);
+    EXPECT_EQ(Col(a, 1, 44), Head("E21"));
+    EXPECT_EQ(Col(a, 45, 46), "01");
+    EXPECT_EQ(Col(a, 47, 52), "000057");
+    EXPECT_EQ(Col(a, 53, 58), "000021");
+    EXPECT_EQ(Col(a, 59, 64), "000004");
+    EXPECT_EQ(Col(a, 65, 79), "Dinheiro       ");
+    EXPECT_EQ(Col(a, 80, 106), "0000000005000N0000000000000");
+    EXPECT_EQ(Col(lines[1], 65, 79), "Cartao         ");
+    EXPECT_EQ(Col(lines[1], 80, 106), "0000000000000S0000000000300");
+    for (std::size_t k = 0; k < kPaymentMethods; ++k) {
+        EXPECT_EQ(g_fiscal.PaymentStart[k], 0);
+        EXPECT_EQ(g_fiscal.PaymentEnd[k], -1);
+    }
+    // Nothing written: the payments are kept.
+    g_fiscal.PaymentStart[0] = 5;
+    g_fiscal.PaymentEnd[0] = 5;
+    EXPECT_TRUE(Lines(WriteE21).empty());
+    EXPECT_EQ(g_fiscal.PaymentStart[0], 5);
+
+    // Extended models space the names 16 apart after a marker.
+    printer.statusGFlag = '1';
+    printer.fiscal.paymentNames[4] = "Vale Refeicao";
+    LoadReplies();
+    g_session.ModelGate = 1;
+    EXPECT_STREQ(PaymentName(1).data(), "Dinheiro       ");
+    EXPECT_STREQ(PaymentName(3).data(), "Cartao         ");
+    EXPECT_STREQ(PaymentName(5).data(), "Vale Refeicao  ");
+    EXPECT_STREQ(PaymentName(11).data(), "");
+}
+
+}  // namespace
+}  // namespace moldrin::fiscalfile

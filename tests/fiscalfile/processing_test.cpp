@@ -1,0 +1,411 @@
+// The processing driver end to end: scripted days of the simulator, recorded
+// as the capture records them, replayed into the work file and checked
+// against what the script did.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "capture/rfd_codec.h"
+#include "fiscal_fixture.h"
+#include "fiscalfile/final_assembly.h"
+#include "sim/printer_model.h"
+#include "sim/scenario.h"
+#include "support/capture_recorder.h"
+#include "support/fault_files.h"
+#include "log/text.h"
+
+namespace moldrin::fiscalfile {
+namespace {
+
+const char kCapture[] = "c:\\TALMA\\RFD\\RFD-09-Dezembro-2026.bin";
+
+MoldrinIdentification Identification(const char* factory) {
+    MoldrinIdentification f{};
+    std::strcpy(f.orderNumber, "07");
+    std::strcpy(f.appVersion, "2.1");
+    std::strcpy(f.appName, "Caixa Rapido");
+    std::strcpy(f.programData, "frente de loja");
+    std::strcpy(f.developerId, "12345678901");
+    std::strcpy(f.stateReg, "4455");
+    std::strcpy(f.softwareHouse, "Software House Ltda");
+    std::strcpy(f.coo, "1");
+    std::strcpy(f.factoryNumber, factory);
+    return f;
+}
+
+std::vector<int> g_assemblies;
+
+class Processing : public FiscalFixture {
+protected:
+    void SetUp() override {
+        FiscalFixture::SetUp();
+        g_fiscal.ItemTable = nullptr;
+        g_assemblies.clear();
+        SetAssemblyObserver([](int merge) { g_assemblies.push_back(merge); });
+    }
+    void TearDown() override {
+        SetAssemblyObserver(nullptr);
+        FiscalFixture::TearDown();
+    }
+    void Register(const char* factory = "MS0300019", char letter = 'B', int8_t gate = 0) {
+        capture::g_capture.ModelLetter = letter;
+        g_session.ModelGate = gate;
+        op.identifications.push_back(Identification(factory));
+        ASSERT_EQ(capture::EnsureRegistration(0), -1);
+        op.clear();
+    }
+    // The texts the capture records for these frames, in order.
+    std::vector<std::string> Texts(const std::vector<std::string>& frames) {
+        std::vector<std::string> texts;
+        testing::CaptureRecorder recorder(model, [&](const std::string& text) { texts.push_back(text); });
+        for (const auto& f : frames) replies.push_back(recorder.Send(f));
+        recorder.Finish();
+        return texts;
+    }
+    static std::vector<std::string> Frames(const char* scenario, std::vector<sim::ScenarioStep>* steps = nullptr) {
+        std::vector<sim::ScenarioStep> read;
+        std::string error;
+        EXPECT_TRUE(sim::ReadScenario(std::string(MOLDRIN_SIM_SCENARIOS) + "/" + scenario, &read, &error)) << error;
+        std::vector<std::string> frames;
+        for (const auto& s : read) frames.push_back(s.frame);
+        if (steps) *steps = read;
+        return frames;
+    }
+    // Writes each text as one capture record, a few milliseconds apart.
+    void Write(const std::vector<std::string>& texts) {
+        for (const auto& text : texts) {
+            clock.Advance(7);
+            ASSERT_EQ(capture::RfdWriteLine(text.c_str()), 1) << sim::Printable(text);
+        }
+    }
+    // A line stamped as the capture stamps it, with its right check value.
+    static std::string Stamped(const std::string& text) {
+        const uint32_t seed = 400u * 30u * 20u * 9u;
+        char stamp[48];
+        std::snprintf(stamp, sizeof stamp, "09/12/2026 10:20:30.400 <%04X> = ", capture::RfdLineChecksum(text.c_str(), seed));
+        return stamp + text + "\r\n";
+    }
+    // Appends a record whose line is given whole (its stamp and check value too).
+    void WriteRawLine(const std::string& line) {
+        std::array<char, capture::kRfdRecordBuffer> record{};
+        const int n = capture::RfdEncodeRecord(record, line.c_str());
+        ASSERT_GT(n, 0);
+        const log::FileHandle h = log::FileOpenAppend(kCapture);
+        ASSERT_NE(h, log::kInvalidFile);
+        EXPECT_EQ(log::FileWrite(h, record.data(), static_cast<uint32_t>(n)), static_cast<uint32_t>(n));
+        log::FileClose(h);
+    }
+    void RecordScenario(const char* name) {
+        std::vector<sim::ScenarioStep> steps;
+        Write(Texts(Frames(name, &steps)));
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            if (steps[i].expect) {
+                EXPECT_EQ(replies[i], *steps[i].expect) << "line " << steps[i].line;
+            }
+        }
+    }
+    std::vector<std::string> Work() { return SplitLines(root.Read(kWorkFile)); }
+    static std::vector<std::string> OfType(const std::vector<std::string>& lines, const char* type) {
+        std::vector<std::string> out;
+        for (const auto& l : lines)
+            if (l.compare(0, 3, type) == 0) out.push_back(l);
+        return out;
+    }
+
+    sim::PrinterModel model;
+    std::vector<std::string> replies;
+};
+
+const std::string kHead = "MS030001" + std::string(12, ' ') + "9" + "IF Q-2200I" + std::string(10, ' ');
+
+// Item lines as (columns 59-61 item number, 62-75 code, 176-182 quantity, 183-185 unit,
+// 186-193 unit price, 194-201 discount, 210-223 net, 224-230 totalizer, 231 cancelled).
+std::string ItemOf(const std::string& l) {
+    return Col(l, 59, 61) + "|" + Col(l, 62, 75) + "|" + Col(l, 176, 182) + "|" + Col(l, 183, 185) + "|" +
+           Col(l, 186, 193) + "|" + Col(l, 194, 201) + "|" + Col(l, 210, 223) + "|" + Col(l, 224, 230) + "|" +
+           Col(l, 231, 231);
+}
+// Coupons as (CCF, COO, subtotal, discount, increase, net, cancelled, adjustment, buyer).
+std::string CouponOf(const std::string& l) {
+    return Col(l, 47, 52) + "|" + Col(l, 53, 58) + "|" + Col(l, 67, 80) + "|" + Col(l, 81, 93) + "|" +
+           Col(l, 95, 107) + "|" + Col(l, 109, 122) + "|" + Col(l, 123, 123) + "|" + Col(l, 137, 137) + "|" +
+           Col(l, 178, 191);
+}
+// Payments as (COO, CCF, GNF, name, paid, flag, reversed).
+std::string PaymentOf(const std::string& l) {
+    return Col(l, 47, 52) + "|" + Col(l, 53, 58) + "|" + Col(l, 59, 64) + "|" + Col(l, 65, 79) + "|" +
+           Col(l, 80, 92) + "|" + Col(l, 93, 93) + "|" + Col(l, 94, 106);
+}
+
+template <class F>
+std::vector<std::string> Map(const std::vector<std::string>& lines, F f) {
+    std::vector<std::string> out;
+    for (const auto& l : lines) out.push_back(f(l));
+    return out;
+}
+
+const std::vector<std::string> kShortDayItems = {
+    "001|7891234560012 |0002000|un |00002190|00000000|00000000004380|01T1800|N",
+    "002|2000123000450 |0000350|Kg |00045900|00000000|00000000001606|03T1200|N",
+    "003|7896543210987 |0002000|l  |00000459|00000050|00000000000868|F1     |N",
+    "004|0000000000042 |0001000|un |00000350|00000000|00000000000350|I1     |S",
+    "001|0000000000100 |0001000|un |00003000|00000000|00000000003000|04S2500|N",
+    "002|7890000000011 |0003000|un |00000150|00000000|00000000000045|N1     |N",
+    "001|7891111111111 |0002500|m  |00001990|00000000|00000000000497|02T0700|N",
+    "001|2000456000000 |0001250|Kg |00000599|00000000|00000000000748|03T1200|N",
+};
+const std::vector<std::string> kShortDayCoupons = {
+    "000001|000002|00000000006854|0000000000000|0000000000000|00000000006854|N|D|00012345678909",
+    "000002|000003|00000000003045|0000000000100|0000000000000|00000000002945|N|D|00000000000000",
+    "000003|000004|00000000000497|0000000000000|0000000000050|00000000000547|S|A|00000000000000",
+    "000004|000006|00000000000748|0000000000000|0000000000000|00000000000748|N|D|00000000000000",
+};
+const std::vector<std::string> kShortDayPayments = {
+    "000002|000001|000000|Dinheiro       |0000000004854|N|0000000000000",
+    "000002|000001|000000|Cartao         |0000000002000|N|0000000000000",
+    "000003|000002|000000|Cheque         |0000000002945|N|0000000000000",
+    "000005|000003|000001|Dinheiro       |0000000010000|N|0000000000000",  // the till's supply
+    "000006|000004|000001|Cheque         |0000000000748|N|0000000000000",
+};
+
+TEST_F(Processing, AShortDayOfSales) {
+    Register();
+    RecordScenario("short_day.txt");
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    EXPECT_EQ(g_assemblies, std::vector<int>{0});
+    const auto work = Work();
+    for (const auto& l : work) EXPECT_EQ(Col(l, 4, 44), kHead) << l;
+    EXPECT_EQ(Map(OfType(work, "E15"), ItemOf), kShortDayItems);
+    EXPECT_EQ(Map(OfType(work, "E14"), CouponOf), kShortDayCoupons);
+    EXPECT_EQ(Map(OfType(work, "E21"), PaymentOf), kShortDayPayments);
+    const auto documents = OfType(work, "E16");
+    ASSERT_EQ(documents.size(), 2u);
+    EXPECT_EQ(Col(documents[0], 47, 90), "0000070000020000000000000000LX20261209102000");
+    EXPECT_EQ(Col(documents[1], 47, 90), "0000080000020000000000000001RZ20261209102000");
+    // Each coupon's items come before its E14.
+    EXPECT_EQ(work[4].substr(0, 3), "E14");
+    EXPECT_STREQ(g_fiscal.FirstMovementDate.data(), "091226");
+    EXPECT_STREQ(g_fiscal.MovementDate.data(), "091226");
+    EXPECT_EQ(g_fiscal.NonFiscalTotal, 10000u);
+    EXPECT_EQ(g_fiscal.UserCount, 1u);
+    EXPECT_STREQ(g_fiscal.SoftwareDate.data(), "010126");
+    EXPECT_TRUE(op.shown().empty());
+    EXPECT_EQ(g_fiscal.ItemTable, nullptr);
+}
+
+TEST_F(Processing, AShortDayOnAnExtendedModel) {
+    model.EditState([](sim::PrinterState& s) {
+        s.typedStatus28 = true;
+        s.statusGFlag = '1';
+    });
+    Register("MS0300019", 'B', 1);
+    RecordScenario("short_day_extended.txt");
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    const auto work = Work();
+    EXPECT_EQ(Col(work[0], 25, 44), "IF Q-4400I          ");
+    EXPECT_EQ(Map(OfType(work, "E15"), ItemOf), kShortDayItems);
+    EXPECT_EQ(Map(OfType(work, "E14"), CouponOf), kShortDayCoupons);
+    EXPECT_EQ(Map(OfType(work, "E21"), PaymentOf), kShortDayPayments);
+}
+
+TEST_F(Processing, TwoFiscalDays) {
+    Register();
+    RecordScenario("two_days.txt");
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    const auto work = Work();
+    const auto documents = OfType(work, "E16");
+    ASSERT_EQ(documents.size(), 2u);
+    EXPECT_EQ(Col(documents[0], 69, 76), "000001RZ");
+    EXPECT_EQ(Col(documents[1], 69, 76), "000002RZ");
+    // The first day names the file; the movement date follows the printer.
+    EXPECT_STREQ(g_fiscal.FirstMovementDate.data(), "091226");
+    EXPECT_STREQ(g_fiscal.MovementDate.data(), "111226");
+    const auto coupons = OfType(work, "E14");
+    ASSERT_EQ(coupons.size(), 3u);
+    EXPECT_EQ(Col(coupons[0], 59, 66), "20261209");
+    EXPECT_EQ(Col(coupons[1], 59, 66), "20261210");
+    for (const auto& l : work) EXPECT_EQ(Col(l, 25, 44), "IF Q-2200I          ") << l;
+}
+
+// Where the recorded traffic disagrees, that coupon (and only it) reads as inconsistent.
+TEST_F(Processing, TrafficThatDisagreesMarksItsCoupon) {
+    enum class Fault { WrongGrandTotal, NoBar, BadCheck, LetterInYear };
+    struct Case {
+        const char* what;
+        Fault fault;
+        const char* after;  // the fault hits the first matching status line after this command
+        const char* line;   // the kind of status line hit
+        int coupon;         // the coupon flagged, -1 none
+    } cases[] = {
+        {"a grand total above the items", Fault::WrongGrandTotal, "SACOLA", "\x1B.271|", 1},
+        {"a status line without its bar", Fault::NoBar, "BANANA", "\x1B.28|", 3},
+        {"a bad check value", Fault::BadCheck, "\x1B.06}", "\x1B.28|", 0},
+        {"a letter in the year: skipped, not marked", Fault::LetterInYear, "\x1B.06}", "\x1B.28|", -1},
+    };
+    Register();
+    const std::vector<std::string> texts = Texts(Frames("short_day.txt"));
+    for (const auto& c : cases) {
+        root.Write(kCapture, "");
+        bool seen = false, done = false;
+        for (std::string text : texts) {
+            if (!done && seen && text.compare(0, std::strlen(c.line), c.line) == 0) {
+                done = true;
+                char stamp[40];
+                std::snprintf(stamp, sizeof stamp, "09/12/2026 10:20:30.400 <%04X> = ", 0x1234u);
+                switch (c.fault) {
+                    case Fault::WrongGrandTotal: text.replace(std::strlen(c.line) + 19, 17, "00000000099999999"); break;
+                    case Fault::NoBar: text[std::strlen(c.line) - 1] = '}'; break;
+                    case Fault::BadCheck: WriteRawLine(stamp + text + "\r\n"); continue;
+                    case Fault::LetterInYear: {
+                        std::string line = stamp + text + "\r\n";
+                        const uint32_t seed = 400u * 30u * 20u * 9u;
+                        char check[8];
+                        std::snprintf(check, sizeof check, "%04X", capture::RfdLineChecksum(text.c_str(), seed));
+                        line.replace(25, 4, check);
+                        line[8] = 'X';
+                        WriteRawLine(line);
+                        continue;
+                    }
+                }
+            }
+            if (text.find(c.after) != std::string::npos && text.compare(0, 4, "\x1B.00") != 0) seen = true;
+            Write({text});
+        }
+        ASSERT_TRUE(done) << c.what;
+        ASSERT_EQ(ProcessRfdFile(kCapture), 1) << c.what;
+        const auto coupons = OfType(Work(), "E14");
+        ASSERT_EQ(coupons.size(), 4u) << c.what;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(Col(coupons[static_cast<std::size_t>(i)], 25, 44),
+                      i == c.coupon ? "????????????????????" : "IF Q-2200I          ")
+                << c.what << ", coupon " << i;
+        for (const auto& item : OfType(Work(), "E15")) EXPECT_EQ(Col(item, 1, 3), "E15");
+    }
+}
+
+TEST_F(Processing, APrinterChangeFinishesTheFirstPrintersFile) {
+    Register();
+    const auto first = Frames("short_day.txt");
+    std::vector<std::string> frames(first.begin(), first.begin() + 11);  // coupon 1
+    frames.push_back("\x1B.++FACTORY MS0300077}");
+    frames.push_back("\x1B.0120004560000000001250000000599000000000748!BANANA PRATA           T03}");
+    frames.push_back("\x1B.1002000000000748}");
+    frames.push_back("\x1B.06}");
+    Write(Texts(frames));
+    std::string firstWork;
+    static std::string* s_work;
+    s_work = &firstWork;
+    static testing::ScratchRoot* s_root;
+    s_root = &root;
+    SetAssemblyObserver([](int merge) {
+        g_assemblies.push_back(merge);
+        if (g_assemblies.size() == 1) *s_work = s_root->Read(kWorkFile);
+    });
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    EXPECT_EQ(g_assemblies, (std::vector<int>{0, 0}));
+    // The first file: coupon 1 of the first printer.
+    const auto before = SplitLines(firstWork);
+    ASSERT_FALSE(before.empty());
+    for (const auto& l : before) EXPECT_EQ(Col(l, 4, 11), "MS030001") << l;
+    EXPECT_EQ(Map(OfType(before, "E14"), CouponOf), std::vector<std::string>{kShortDayCoupons[0]});
+    // The second: what the new printer sold.
+    const auto work = Work();
+    for (const auto& l : work) EXPECT_EQ(Col(l, 4, 11), "MS030007") << l;
+    const auto coupons = OfType(work, "E14");
+    ASSERT_EQ(coupons.size(), 1u);
+    EXPECT_EQ(Col(coupons[0], 67, 80), "00000000000748");
+    // The file ends after that coupon: its payment is not lost.
+    EXPECT_EQ(Map(OfType(work, "E21"), PaymentOf),
+              std::vector<std::string>{"000003|000002|000000|Cheque         |0000000000748|N|0000000000000"});
+}
+
+TEST_F(Processing, EmptyAndMissingFilesAndNoRegistration) {
+    // No registration: nothing done.
+    op.identifications.clear();
+    EXPECT_EQ(ProcessRfdFile(kCapture), 0);
+    EXPECT_FALSE(root.Exists(kWorkFile));
+    Register();
+
+    // No capture file.
+    op.clear();
+    EXPECT_EQ(ProcessRfdFile("c:\\TALMA\\RFD\\RFD-01-Janeiro-2026.bin"), -1);
+    ASSERT_EQ(op.texts("message").size(), 1u);
+    EXPECT_EQ(op.texts("message")[0],
+              "ERRO na Abertura do Arquivo RFD para efetuar o processamento: c:\\TALMA\\RFD\\RFD-01-Janeiro-2026.bin");
+
+    // An empty one: an empty work file and no first movement date to name a file by.
+    root.Write(kCapture, "");
+    g_assemblies.clear();
+    EXPECT_EQ(ProcessRfdFile(kCapture), 1);
+    EXPECT_TRUE(root.Exists(kWorkFile));
+    EXPECT_EQ(root.Read(kWorkFile), "");
+    EXPECT_STREQ(g_fiscal.FirstMovementDate.data(), "");
+    EXPECT_EQ(g_assemblies, std::vector<int>{0});
+}
+
+TEST_F(Processing, APrinterComingBackMergesWithItsFirstFile) {
+    Register();
+    const auto day = Frames("short_day.txt");
+    std::vector<std::string> frames(day.begin(), day.begin() + 11);  // coupon 1
+    frames.push_back("\x1B.++FACTORY MS0300077}");
+    frames.push_back("\x1B.0120004560000000001250000000599000000000748!BANANA PRATA           T03}");
+    frames.push_back("\x1B.1002000000000748}");
+    frames.push_back("\x1B.06}");
+    frames.push_back("\x1B.++FACTORY MS0300019}");
+    frames.push_back("\x1B.13}");
+    Write(Texts(frames));
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    // The first printer's file, the second's, then the first's again to be merged.
+    EXPECT_EQ(g_assemblies, (std::vector<int>{0, 0, 1}));
+    const auto work = Work();
+    ASSERT_FALSE(work.empty());
+    for (const auto& l : work) EXPECT_EQ(Col(l, 4, 11), "MS030001") << l;
+    EXPECT_EQ(Col(OfType(work, "E16").at(0), 75, 76), "LX");
+}
+
+TEST_F(Processing, ACutRecordAtTheEndIsNotProcessed) {
+    Register();
+    const auto day = Frames("short_day.txt");
+    const std::vector<std::string> texts = Texts(std::vector<std::string>(day.begin(), day.begin() + 2));
+    // A status line without its bar would mark the open coupon; cut by the end
+    // of the file, it is never read.
+    const std::string line = Stamped("\x1B.271}");
+    std::array<char, capture::kRfdRecordBuffer> record{};
+    const int n = capture::RfdEncodeRecord(record, line.c_str());
+    ASSERT_GT(n, 4);
+    for (const bool cut : {false, true}) {
+        root.Write(kCapture, "");
+        Write(texts);
+        const log::FileHandle h = log::FileOpenAppend(kCapture);
+        log::FileWrite(h, record.data(), static_cast<uint32_t>(cut ? n - 1 : n));
+        log::FileClose(h);
+        ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+        const auto coupons = OfType(Work(), "E14");
+        ASSERT_EQ(coupons.size(), 1u);
+        EXPECT_EQ(Col(coupons[0], 25, 44), cut ? "IF Q-2200I          " : "????????????????????") << cut;
+    }
+}
+
+TEST_F(Processing, AWorkFileThatCannotBeCreated) {
+    Register();
+    Write(Texts(Frames("short_day.txt")));
+    // A directory where the work file belongs.
+    ASSERT_EQ(std::system(("mkdir -p '" + root.Host(kWorkFile) + "'").c_str()), 0);
+    EXPECT_EQ(ProcessRfdFile(kCapture), 0);
+    EXPECT_EQ(op.texts("message"),
+              std::vector<std::string>{CP1252("ERRO na criação do arquivo trabalho COTEPE: c:\\TALMA\\RFD\\TALMA.TMP")});
+    EXPECT_TRUE(g_assemblies.empty());
+    EXPECT_EQ(g_fiscal.ItemTable, nullptr);
+
+    // The capture file cannot be closed either: -1.
+    op.clear();
+    testing::FaultFiles faults;
+    faults.failClose = true;
+    EXPECT_EQ(ProcessRfdFile(kCapture), -1);
+    const auto messages = op.texts("message");
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), CP1252("ERRO no Fechamento do Arquivo RFD após o processamento: ") + std::string(kCapture));
+}
+
+}  // namespace
+}  // namespace moldrin::fiscalfile
