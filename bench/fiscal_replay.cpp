@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "capture/rfd_codec.h"

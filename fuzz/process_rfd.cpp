@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "capture/rfd_codec.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/block_frames.h"
 #include "link/block_protocol.h"
 #include "link/exchange.h"

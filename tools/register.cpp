@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "tools/command.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "api/session.h"
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture.h"
 #include "link/block_protocol.h"
 #include "link/exchange.h"

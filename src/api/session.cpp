@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "api/version.h"
 #include "capture/capture.h"
 #include "link/status_queries.h"

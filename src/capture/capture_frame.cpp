@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture.h"
 #include "capture/capture_state.h"
 #include "capture/interception.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture_state.h"
 #include "capture/rfd_file.h"
 #include "link/exchange.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture_state.h"
 #include "capture/rfd_codec.h"
 #include "capture/rfd_file.h"

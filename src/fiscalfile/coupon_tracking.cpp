@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/movement_records.h"
 #include "fiscalfile/record_format.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "fiscalfile/record_format.h"
 #include "log/file_helpers.h"
 #include "log/text.h"

@@ -7,7 +7,7 @@
 #include <new>
 #include <string_view>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "capture/rfd_codec.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/block_protocol.h"
 #include "link/line_wait.h"
 #include "log/text.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/block_frames.h"
 #include "link/exchange.h"
 #include "link/line_wait.h"

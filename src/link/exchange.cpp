@@ -2,7 +2,7 @@
 // reply record(s) into ReplyBuffer. Line work is the transmitter's and receiver's.
 #include "link/exchange.h"
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/receiver.h"
 #include "link/transmitter.h"
 #include "log/file_helpers.h"

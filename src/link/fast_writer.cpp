@@ -1,6 +1,6 @@
 // The fast byte writer (ECFTxFast): bytes out under the hand-shake with short
 // waits, no frame checks and no reply. Blocks and their answers are block_frames.cpp's.
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/block_protocol.h"
 #include "link/line_wait.h"
 #include "serial/checked.h"

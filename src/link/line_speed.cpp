@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/receiver.h"
 #include "link/status_queries.h"
 #include "link/transmitter.h"

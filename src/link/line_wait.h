@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/transfer_settings.h"
 #include "platform/clock.h"
 #include "serial/port_table.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/line_wait.h"
 #include "log/text.h"
 #include "log/traffic_log.h"

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "link/line_wait.h"
 #include "log/text.h"
 #include "log/traffic_log.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "platform/clock.h"

@@ -3,7 +3,7 @@
 // byte operations are left to the printer link, which reports them itself.
 #include "serial/checked.h"
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/text.h"
 #include "log/traffic_log.h"
 #include "serial/port_table.h"

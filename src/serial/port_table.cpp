@@ -9,7 +9,7 @@
 #include <mutex>
 #include <utility>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "platform/clock.h"
 #include "platform/sync.h"
 

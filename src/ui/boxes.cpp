@@ -2,7 +2,7 @@
 // and leave the showing to the operator of the platform.
 #include "ui/boxes.h"
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "platform/operator.h"
 
 namespace moldrin::ui {

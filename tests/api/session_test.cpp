@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "api/session.h"
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/text.h"
 #include "moldrin.h"
 #include "serial/port_table.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture.h"
 #include "capture/capture_state.h"
 #include "capture/registration.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture_queries.h"
 #include "capture/capture_state.h"
 #include "capture/rfd_codec.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "capture/status_cache.h"

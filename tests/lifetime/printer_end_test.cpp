@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/text.h"
 #include "moldrin.h"
 #include "platform/posix/stream_socket_posix.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/text.h"
 #include "moldrin.h"
 #include "sim/printer_model.h"

@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/text.h"
 #include "support/fake_clock.h"
 #include "support/fault_files.h"

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/text.h"
 #include "serial/port_table.h"
 #include "support/fake_clock.h"

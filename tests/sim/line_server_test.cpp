@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "moldrin.h"
 #include "platform/posix/stream_socket_posix.h"
 #include "platform/serial_device.h"

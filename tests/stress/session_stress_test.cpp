@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "api/session.h"
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/text.h"
 #include "moldrin.h"
 #include "platform/virtual_line_server.h"

@@ -1,6 +1,6 @@
 #include "support/library_state.h"
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "platform/sync.h"
 #include "serial/port_table.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 
 namespace moldrin::testing {
 

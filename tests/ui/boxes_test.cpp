@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session_state.h"
+#include "session/session_state.h"
 #include "log/text.h"
 #include "moldrin.h"
 #include "platform/operator.h"
