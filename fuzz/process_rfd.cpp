@@ -18,6 +18,7 @@
 #include "fiscalfile/processing.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "recipe.h"
 #include "platform/operator.h"
 
 using namespace moldrin;
@@ -32,7 +33,10 @@ public:
     platform::FileHandle Open(const char* path, unsigned, unsigned, platform::FileCreation how) override {
         auto it = files.find(path);
         if (how == platform::FileCreation::OpenExisting && it == files.end()) return platform::kInvalidFile;
-        if (how == platform::FileCreation::CreateAlways) files[path].clear();
+        const bool createNew =
+            how == platform::FileCreation::CreateNew || how == platform::FileCreation::CreateNewPrivate;
+        if (createNew && it != files.end()) return platform::kInvalidFile;
+        if (how != platform::FileCreation::OpenExisting) files[path].clear();
         const platform::FileHandle h = next_++;
         open_[h] = {path, 0};
         return h;
@@ -68,6 +72,7 @@ public:
     int64_t Size(platform::FileHandle h) override { return static_cast<int64_t>(files[open_.at(h).first].size()); }
     std::optional<platform::LocalTime> CreationTime(platform::FileHandle) override { return std::nullopt; }
     bool Delete(const char* path) override { return files.erase(path) == 1; }
+    bool Exists(const char* path) override { return files.count(path) == 1; }
     bool Rename(const char* from, const char* to) override {
         auto it = files.find(from);
         if (it == files.end()) return false;
@@ -112,23 +117,7 @@ public:
     }
 };
 
-class Recipe {
-public:
-    Recipe(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool more() const { return at_ < size_; }
-    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-    std::string take(size_t n) {
-        n = std::min(n, size_ - at_);
-        std::string s(reinterpret_cast<const char*>(data_ + at_), n);
-        at_ += n;
-        return s;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
+using fuzz::Recipe;
 
 constexpr int kNumbers[] = {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 27, 28, 29, 30};
 constexpr char kTypes[] = "123456789ABCDEFGHIJKL|C";

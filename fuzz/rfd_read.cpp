@@ -13,6 +13,7 @@
 #include "capture/rfd_reader.h"
 #include "log/file_helpers.h"
 #include "platform/files.h"
+#include "recipe.h"
 
 using namespace moldrin;
 using namespace moldrin::capture;
@@ -54,23 +55,7 @@ public:
     bool Exists(const char*) override { return true; }
 };
 
-class Recipe {
-public:
-    Recipe(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool more() const { return at_ < size_; }
-    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-    std::string take(size_t n) {
-        n = std::min(n, size_ - at_);
-        std::string s(reinterpret_cast<const char*>(data_ + at_), n);
-        at_ += n;
-        return s;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
+using fuzz::Recipe;
 
 std::string Encode(const std::string& line) {
     std::array<char, kRfdRecordBuffer> out{};
