@@ -70,9 +70,9 @@ protected:
         std::vector<std::string> expected;
         std::string saved17;
         for (const auto& step : steps) {
-            FollowPrinterClock(step.frame);
             const int written = Write(step.frame);
             const std::string reply = Read();
+            FollowPrinterClock(step.frame);
             if (step.expect) {
                 EXPECT_EQ(reply, *step.expect) << "line " << step.line << ": " << sim::Printable(step.frame);
             }
@@ -191,16 +191,12 @@ TEST_F(ScenarioDay, TwoFiscalDaysAreCaptured) {
     RunDay("two_days.txt");
     std::vector<int> days;
     for (const auto& f : CaptureFiles()) days.push_back(f.first);
-    // The 11th's file begins with the status-1 reply that shows the new day,
-    // read by the worker or not at all before the session closes.
-    if (days.size() == 3) {
-        EXPECT_EQ(days.back(), 11);
-    }
-    days.resize(std::min<std::size_t>(days.size(), 2));
-    EXPECT_EQ(days, (std::vector<int>{9, 10}));
-    // The printer's date moved by a command that the capture does not see, so
-    // its cached printer clock is a day behind until the next full refresh:
-    // the operator is told of a clock disagreement that is not there.
+    EXPECT_EQ(days, (std::vector<int>{9, 10, 11}));
+    // The printer's date moved by a command that the capture passes through
+    // unrecorded, and the clock check compares the computer's date with the
+    // printer clock of the last status-28 reply, a day old by then: the
+    // operator is told of a disagreement that is not there. A stale cached
+    // clock, not a wrong computer clock, is all this message can say here.
     for (const auto& shown : op.shown())
         EXPECT_EQ(shown.caption, "ERRO RELOGIO DO COMPUTADOR ???") << shown.text;
 }
