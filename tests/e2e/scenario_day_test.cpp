@@ -9,6 +9,7 @@
 #include "fiscalfile/fiscal_fixture.h"
 #include "fiscalfile/final_assembly.h"
 #include "sim/scenario.h"
+#include "support/capture_recorder.h"
 
 namespace moldrin {
 namespace {
@@ -139,6 +140,28 @@ protected:
             EXPECT_EQ(sim::Printable(recorded[i]), sim::Printable(expected[i])) << "record " << i;
     }
 
+    // The work file of the same script recorded by the test recorder instead
+    // of the capture, into the same capture file (emptied first).
+    std::vector<std::string> RecorderWork(const char* name, const std::string& file, bool extended = false) {
+        sim::PrinterModel model;
+        model.EditState([extended](sim::PrinterState& s) {
+            s.grandTotal = capture::kGrandTotal;
+            if (extended) {
+                s.typedStatus28 = true;
+                s.statusGFlag = '1';
+            }
+        });
+        root.Write(file.c_str(), "");
+        clock.SetDate(2026, 12, 9, 10, 20, 30);
+        testing::CaptureRecorder recorder(model, [&](const std::string& text) {
+            clock.Advance(7);
+            EXPECT_EQ(capture::RfdWriteLine(text.c_str()), 1);
+        });
+        for (const auto& step : Steps(name)) recorder.Send(step.frame);
+        recorder.Finish();
+        return Replay(file);
+    }
+
     // Replays one capture file; returns the work file that the assembly found.
     std::vector<std::string> Replay(const std::string& file) {
         g_workFiles.clear();
@@ -166,6 +189,11 @@ TEST_F(ScenarioDay, AShortDayOfSales) {
     EXPECT_STREQ(fiscalfile::g_fiscal.FirstMovementDate.data(), "091226");
     EXPECT_STREQ(fiscalfile::g_fiscal.MovementDate.data(), "091226");
     EXPECT_EQ(fiscalfile::g_fiscal.NonFiscalTotal, 10000u);
+
+    // Line for line what the same day recorded by the test recorder gives.
+    const auto recorderWork = RecorderWork("short_day.txt", files[0].second);
+    ASSERT_EQ(recorderWork.size(), work.size());
+    for (std::size_t i = 0; i < work.size(); ++i) EXPECT_EQ(work[i], recorderWork[i]) << "line " << i;
 }
 
 TEST_F(ScenarioDay, AShortDayOnAnExtendedModel) {
@@ -183,6 +211,10 @@ TEST_F(ScenarioDay, AShortDayOnAnExtendedModel) {
     EXPECT_EQ(Map(OfType(work, "E15"), ItemOf), fiscalfile::kShortDayItems);
     EXPECT_EQ(Map(OfType(work, "E14"), CouponOf), fiscalfile::kShortDayCoupons);
     EXPECT_EQ(Map(OfType(work, "E21"), PaymentOf), fiscalfile::kShortDayPayments);
+
+    const auto recorderWork = RecorderWork("short_day_extended.txt", files[0].second, true);
+    ASSERT_EQ(recorderWork.size(), work.size());
+    for (std::size_t i = 0; i < work.size(); ++i) EXPECT_EQ(work[i], recorderWork[i]) << "line " << i;
 }
 
 // The capture side of two fiscal days: every reply as scripted, every command
