@@ -196,6 +196,32 @@ TEST_F(ScenarioDay, AShortDayOfSales) {
     for (std::size_t i = 0; i < work.size(); ++i) EXPECT_EQ(work[i], recorderWork[i]) << "line " << i;
 }
 
+// The application may have the day's fiscal file made by writing the path of
+// its capture file: nothing goes to the printer, and the reply says it is done.
+TEST_F(ScenarioDay, TheDayProcessedByWritingItsCaptureFilesPath) {
+    Open();
+    Play(Steps("short_day.txt"));
+    char name[64];
+    capture::RfdFileName(name, sizeof name, 9, 12, 2026);
+    const std::size_t frames = Frames().size();
+    g_workFiles.clear();
+    EXPECT_EQ(Write(name), 0);
+    EXPECT_EQ(Read(), ".+0001}");
+    EXPECT_EQ(Frames().size(), frames);
+    ASSERT_EQ(g_workFiles.size(), 1u);
+    const auto work = SplitLines(g_workFiles[0]);
+    EXPECT_EQ(Map(OfType(work, "E15"), ItemOf), fiscalfile::kShortDayItems);
+    EXPECT_EQ(Map(OfType(work, "E14"), CouponOf), fiscalfile::kShortDayCoupons);
+    EXPECT_EQ(Map(OfType(work, "E21"), PaymentOf), fiscalfile::kShortDayPayments);
+    EXPECT_EQ(OfType(work, "E16").size(), 2u);
+    // The session goes on: the next command starts with a full refresh.
+    const std::size_t refreshes = Count("\x1B.28C}");
+    EXPECT_EQ(Write("\x1B.13}"), 0);
+    EXPECT_EQ(Read(), ".+0013}");
+    EXPECT_EQ(Count("\x1B.28C}"), refreshes + 1);
+    ASSERT_EQ(ECFClose(), 0);
+}
+
 TEST_F(ScenarioDay, AShortDayOnAnExtendedModel) {
     printer->EditState([](sim::PrinterState& s) {
         s.typedStatus28 = true;
