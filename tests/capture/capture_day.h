@@ -78,10 +78,10 @@ protected:
     }
 
     // Writes E00.BIN for the identification, as the dialog would have.
-    void Register(const MoldrinIdentification& id = Identification()) {
+    void Register(const MoldrinIdentification& id = Identification(), char modelLetter = 'B', int8_t gate = 0) {
         g_registration = RegistrationRecord{};
         TakeIdentification(id);
-        ASSERT_EQ(WriteRegistrationFile('B', 0), 1);
+        ASSERT_EQ(WriteRegistrationFile(modelLetter, gate), 1);
         g_registration = RegistrationRecord{};
     }
     void Open() {

@@ -45,6 +45,68 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+// The lines of one record type, in order.
+inline std::vector<std::string> OfType(const std::vector<std::string>& lines, const char* type) {
+    std::vector<std::string> out;
+    for (const auto& l : lines)
+        if (l.compare(0, 3, type) == 0) out.push_back(l);
+    return out;
+}
+
+// What a work file says of the simulator's short day (sim/scenarios/short_day.txt),
+// shared by the tests that record that day in different ways.
+inline const std::string kHead = "MS030001" + std::string(12, ' ') + "9" + "IF Q-2200I" + std::string(10, ' ');
+
+// Item lines as (columns 59-61 item number, 62-75 code, 176-182 quantity, 183-185 unit,
+// 186-193 unit price, 194-201 discount, 210-223 net, 224-230 totalizer, 231 cancelled).
+inline std::string ItemOf(const std::string& l) {
+    return Col(l, 59, 61) + "|" + Col(l, 62, 75) + "|" + Col(l, 176, 182) + "|" + Col(l, 183, 185) + "|" +
+           Col(l, 186, 193) + "|" + Col(l, 194, 201) + "|" + Col(l, 210, 223) + "|" + Col(l, 224, 230) + "|" +
+           Col(l, 231, 231);
+}
+// Coupons as (CCF, COO, subtotal, discount, increase, net, cancelled, adjustment, buyer).
+inline std::string CouponOf(const std::string& l) {
+    return Col(l, 47, 52) + "|" + Col(l, 53, 58) + "|" + Col(l, 67, 80) + "|" + Col(l, 81, 93) + "|" +
+           Col(l, 95, 107) + "|" + Col(l, 109, 122) + "|" + Col(l, 123, 123) + "|" + Col(l, 137, 137) + "|" +
+           Col(l, 178, 191);
+}
+// Payments as (COO, CCF, GNF, name, paid, flag, reversed).
+inline std::string PaymentOf(const std::string& l) {
+    return Col(l, 47, 52) + "|" + Col(l, 53, 58) + "|" + Col(l, 59, 64) + "|" + Col(l, 65, 79) + "|" +
+           Col(l, 80, 92) + "|" + Col(l, 93, 93) + "|" + Col(l, 94, 106);
+}
+
+template <class F>
+inline std::vector<std::string> Map(const std::vector<std::string>& lines, F f) {
+    std::vector<std::string> out;
+    for (const auto& l : lines) out.push_back(f(l));
+    return out;
+}
+
+inline const std::vector<std::string> kShortDayItems = {
+    "001|7891234560012 |0002000|un |00002190|00000000|00000000004380|01T1800|N",
+    "002|2000123000450 |0000350|Kg |00045900|00000000|00000000001606|03T1200|N",
+    "003|7896543210987 |0002000|l  |00000459|00000050|00000000000868|F1     |N",
+    "004|0000000000042 |0001000|un |00000350|00000000|00000000000350|I1     |S",
+    "001|0000000000100 |0001000|un |00003000|00000000|00000000003000|04S2500|N",
+    "002|7890000000011 |0003000|un |00000150|00000000|00000000000045|N1     |N",
+    "001|7891111111111 |0002500|m  |00001990|00000000|00000000000497|02T0700|N",
+    "001|2000456000000 |0001250|Kg |00000599|00000000|00000000000748|03T1200|N",
+};
+inline const std::vector<std::string> kShortDayCoupons = {
+    "000001|000002|00000000006854|0000000000000|0000000000000|00000000006854|N|D|00012345678909",
+    "000002|000003|00000000003045|0000000000100|0000000000000|00000000002945|N|D|00000000000000",
+    "000003|000004|00000000000497|0000000000000|0000000000050|00000000000547|S|A|00000000000000",
+    "000004|000006|00000000000748|0000000000000|0000000000000|00000000000748|N|D|00000000000000",
+};
+inline const std::vector<std::string> kShortDayPayments = {
+    "000002|000001|000000|Dinheiro       |0000000004854|N|0000000000000",
+    "000002|000001|000000|Cartao         |0000000002000|N|0000000000000",
+    "000003|000002|000000|Cheque         |0000000002945|N|0000000000000",
+    "000005|000003|000001|Dinheiro       |0000000010000|N|0000000000000",  // the till's supply
+    "000006|000004|000001|Cheque         |0000000000748|N|0000000000000",
+};
+
 class FiscalFixture : public ::testing::Test {
 protected:
     void SetUp() override {
