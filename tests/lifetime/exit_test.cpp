@@ -11,9 +11,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "log/text.h"
 #include "platform/virtual_line_server.h"
@@ -43,7 +45,20 @@ Ending RunChild(const char* mode, long killAfterMs) {
     Ending e;
     const auto start = steady_clock::now();
     pid_t pid = 0;
-    if (posix_spawn(&pid, MOLDRIN_EXIT_CHILD, nullptr, nullptr, argv, environ) != 0) return e;
+    // The library keeps its process-wide objects for ever, so that no exit handler
+    // destroys what the unload still uses; once the library is unloaded they are
+    // unreachable, which a leak checker reports. That is the design, not a leak.
+    std::vector<std::string> env;
+    for (char** v = environ; *v; ++v)
+        if (std::strncmp(*v, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*v);
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan ? asan : "");
+    if (std::strcmp(mode, "dlclose") == 0) asanOptions += ":detect_leaks=0";
+    env.push_back(asanOptions);
+    std::vector<char*> envp;
+    for (std::string& v : env) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    if (posix_spawn(&pid, MOLDRIN_EXIT_CHILD, nullptr, nullptr, argv, envp.data()) != 0) return e;
     int wstatus = 0;
     for (;;) {
         pid_t r = waitpid(pid, &wstatus, WNOHANG);
