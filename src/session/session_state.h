@@ -34,8 +34,10 @@ struct SessionState {
     std::atomic<platform::SemaphoreHandle> ApiSemaphore{0};
 
     // Shared between the printer link and the fiscal capture.
-    int8_t ModelGate = 0;       // 2 = capture bypassed for this printer
-    char LinkModelLetter = 0;   // the link's copy of the model letter; 0 = unknown
+    // Written by the capture worker's refresh as well as by the caller's thread,
+    // and read by the link without the capture's lock: single bytes, kept whole.
+    std::atomic<int8_t> ModelGate{0};       // 2 = capture bypassed for this printer
+    std::atomic<char> LinkModelLetter{0};   // the link's copy of the model letter; 0 = unknown
     // Set by the capture; make the transmitter and the record receiver give up at once.
     std::atomic<int32_t> CaptureStopRequest{0};
     std::atomic<int32_t> ApplicationWaiting{0};
