@@ -7,23 +7,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "session/session_state.h"
 #include "log/text.h"
 #include "moldrin.h"
 #include "platform/posix/stream_socket_posix.h"
 #include "platform/virtual_line.h"
-#include "platform/virtual_line_server.h"
-#include "sim/line_server.h"
-#include "support/library_state.h"
 #include "support/log_reader.h"
-#include "support/recording_operator.h"
-#include "support/scratch_root.h"
+#include "support/simulator_on_com1.h"
 
 namespace moldrin::testing {
 namespace {
@@ -40,43 +34,8 @@ bool Logged(const ScratchRoot& root, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-class PrinterEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetLibraryState();
-        // The line is under test: the capture's own queries would add frames of their own.
-        root_.Write("c:\\TALMA\\talma.ini", "");
-        name_ = "unix:" + root_.path() + "/line";
-        setenv("MOLDRIN_COM1", name_.c_str(), 1);
-    }
-    void TearDown() override {
-        ECFClose();
-        unsetenv("MOLDRIN_COM1");
-        StopServing();
-        ResetLibraryState();
-    }
-    void Serve() {
-        int err = 0;
-        if (!end_) end_ = platform::VirtualLinePrinterEnd::Open(name_, &err);
-        ASSERT_TRUE(end_) << err;
-        stop_ = false;
-        server_ = std::thread([this] { sim::ServeModel(*end_, printer_, stop_, {}); });
-    }
-    // The printer end stays connected but nobody reads what the host sends.
-    void StopServing() {
-        stop_ = true;
-        if (end_) end_->Wake();
-        if (server_.joinable()) server_.join();
-    }
-
-    ScratchRoot root_;
-    RecordingOperator op_;
-    std::string name_;
-    std::unique_ptr<platform::VirtualLinePrinterEnd> end_;
-    sim::PrinterModel printer_{9600};
-    std::atomic<bool> stop_{false};
-    std::thread server_;
-};
+// The printer end is served only when a test says so.
+using PrinterEnd = SimulatorOnCom1;
 
 // A 1500-character command to a printer end that stopped reading fills the
 // stream: the byte that cannot be handed over within the per-byte time fails
