@@ -87,6 +87,53 @@ TEST_F(PrinterEnd, AfterThePrinterEndRestartsTheNextCommandWorks) {
     EXPECT_EQ(printer_.Frames(), std::vector<std::string>{"\x1B.271}"});
 }
 
+// An open that detects the line speed of a silent printer holds the session's
+// transitions for a minute or more: a close or another open on other threads
+// gives up after about a read time-out, with one log line, and the calls after
+// it work once the open is over.
+TEST_F(PrinterEnd, OpenOrCloseBesideASlowOpenGivesUpInTime) {
+    Serve();
+    sim::Faults silent;
+    silent.silent = true;
+    printer_.SetFaults(silent);
+    std::atomic<int> opened{1};
+    std::thread opener([&] { opened = ECFOpen(1, 1, 500, 0); });
+    while (!Logged(root_, "Tentando descobrir a velocidade serial: 9600")) std::this_thread::sleep_for(milliseconds(5));
+
+    struct Waiter {
+        const char* name;
+        int (*call)();
+    };
+    const Waiter waiters[] = {{"ECFClose()", [] { return ECFClose(); }},
+                              {"ECFopen()", [] { return ECFOpen(1, 1, 500, 0); }}};
+    for (const Waiter& w : waiters) {
+        SCOPED_TRACE(w.name);
+        const auto start = steady_clock::now();
+        EXPECT_EQ(w.call(), -1);
+        // The read time-out (1 s, or the detection's 2 s) and a margin.
+        EXPECT_GE(MsSince(start), 1400);
+        EXPECT_LT(MsSince(start), 4000);
+        const std::string busy = std::string("ERRO - ") + w.name + CP1252(" NÃO ATENDIDO: SESSÃO OCUPADA POR OUTRA THREAD");
+        auto lines = AllLogLines(root_);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), busy), 1);
+    }
+    EXPECT_EQ(opened.load(), 1) << "the slow open is still detecting";
+
+    // The printer is switched off: without DSR the detection gives up, and the
+    // session stays open without a known speed.
+    silent.dsrLow = true;
+    printer_.SetFaults(silent);
+    opener.join();
+    EXPECT_EQ(opened.load(), 0);
+    printer_.SetFaults({});
+    EXPECT_EQ(ECFClose(), 0);
+    ASSERT_EQ(ECFOpen(1, 1, 500, 0), 0);
+    EXPECT_EQ(ECFWrite("\x1B.271}"), 0);
+    char reply[1728] = {};
+    ASSERT_EQ(ECFRead(reply, sizeof reply), 0);
+    EXPECT_EQ(std::string(reply).size(), 128u) << reply;
+}
+
 // A printer end that already serves a host accepts the next connection only to
 // close it at once: the port is in use, and ECFOpen says so without waiting.
 TEST_F(PrinterEnd, AnEndThatServesAnotherHostRefusesTheOpen) {
