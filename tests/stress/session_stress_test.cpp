@@ -1,8 +1,9 @@
 // Threads that use one session at once, the way careless applications do: a
-// reopen beside commands, the fast writer beside commands and closes, and the
-// unload beside a command. Run for a short while each (longer under the
-// ThreadSanitizer stage); what they check is that nothing crashes, nothing
-// hangs, every result is one the calls may give, and the session still works.
+// reopen beside commands, opens and closes on two threads, the fast writer
+// beside commands and closes, and the unload beside a command. Run for a short
+// while each (longer under the ThreadSanitizer stage); what they check is that
+// nothing crashes, nothing hangs, every result is one the calls may give, and
+// the session still works.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -82,6 +83,28 @@ TEST_F(SharedSession, ReopeningWhileAnotherThreadSendsCommands) {
     EXPECT_EQ(odd, 0);
     EXPECT_GT(reopened, 0);
     EXPECT_GT(commands, 0);
+    ExpectAWorkingSession();
+}
+
+// Two threads open and close the one session at once: each transition waits
+// its turn (or gives up after its deadline), every result is 0 or -1, and no
+// session is left half open or half closed.
+TEST_F(SharedSession, TwoThreadsOpeningAndClosingAtOnce) {
+    const auto end = steady_clock::now() + StressTime();
+    std::atomic<int> odd{0}, opened{0};
+    auto cycle = [&] {
+        while (Before(end)) {
+            const int o = ECFOpen(1, 1, 500, 0);
+            const int c = ECFClose();
+            if ((o != 0 && o != -1) || (c != 0 && c != -1)) ++odd;
+            if (o == 0) ++opened;
+        }
+    };
+    std::thread other(cycle);
+    cycle();
+    other.join();
+    EXPECT_EQ(odd, 0);
+    EXPECT_GT(opened, 0);
     ExpectAWorkingSession();
 }
 
