@@ -98,7 +98,14 @@ TEST_F(PrinterEnd, OpenOrCloseBesideASlowOpenGivesUpInTime) {
     printer_.SetFaults(silent);
     std::atomic<int> opened{1};
     std::thread opener([&] { opened = ECFOpen(1, 1, 500, 0); });
-    while (!Logged(root_, "Tentando descobrir a velocidade serial: 9600")) std::this_thread::sleep_for(milliseconds(5));
+    const auto started = steady_clock::now();
+    while (!Logged(root_, "Tentando descobrir a velocidade serial: 9600") && MsSince(started) < 5000) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    if (opened.load() != 1) {
+        opener.join();
+        FAIL() << "the open ended before its detection: " << opened.load();
+    }
 
     struct Waiter {
         const char* name;
