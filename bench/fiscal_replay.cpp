@@ -12,6 +12,7 @@
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "capture/rfd_codec.h"
+#include "fiscalfile/final_assembly.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/processing.h"
 #include "log/file_helpers.h"
@@ -80,6 +81,19 @@ std::size_t MakeDay(const char* path, int coupons, std::size_t* bytes) {
     return records;
 }
 
+// Lines of the work file as the last assembly found it (the assembly consumes it).
+std::size_t g_workLines = 0;
+
+void CountWorkLines(int) {
+    g_workLines = 0;
+    const log::FileHandle h = log::FileOpenRead(fiscalfile::kWorkFile);
+    char buffer[65536];
+    int32_t n;
+    while ((n = log::FileReadBlock(h, buffer, sizeof buffer)) > 0)
+        for (int32_t i = 0; i < n; ++i) g_workLines += buffer[i] == '\n';
+    log::FileClose(h);
+}
+
 struct Figure {
     double seconds;
     std::size_t records, bytes, lines;
@@ -100,12 +114,7 @@ Figure Replay(int coupons) {
         best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
     }
     f.seconds = best;
-    const log::FileHandle h = log::FileOpenRead(fiscalfile::kWorkFile);
-    char buffer[65536];
-    int32_t n;
-    while ((n = log::FileReadBlock(h, buffer, sizeof buffer)) > 0)
-        for (int32_t i = 0; i < n; ++i) f.lines += buffer[i] == '\n';
-    log::FileClose(h);
+    f.lines = g_workLines;
     return f;
 }
 
@@ -118,6 +127,7 @@ int main(int argc, char** argv) {
     setenv("MOLDRIN_ROOT", dir, 1);
     QuietOperator quiet;
     platform::SetOperator(&quiet);
+    fiscalfile::SetAssemblyObserver(CountWorkLines);
     capture::g_capture.ModelLetter = 'B';
     g_session.ModelGate = 0;
     if (capture::EnsureRegistration(0) == 0) return 1;
