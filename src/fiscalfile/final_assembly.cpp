@@ -154,9 +154,10 @@ void AssembleFinalFile(int merge) {
     char finalName[kFinalNameSize];
     if (!FinalFileName(finalName, g_fiscal.FirstMovementDate.data())) return;
 
-    // Whatever goes wrong from here on, the final name is either free or holds
-    // a whole file: a day without its file is made again from its capture file
-    // by the next processing, while a file under the final name counts as done.
+    // A file under the final name counts as done, and the next processing makes
+    // a day without one again from its capture file. So an earlier file goes
+    // as soon as this one is to take its place (its lines, when merged, are in
+    // the merge file), and whatever fails from there on leaves the name free.
     const char* source = kWorkFile;
     const log::FileHandle existing = log::FileOpenShared(finalName);
     if (existing != log::kInvalidFile) {
@@ -164,12 +165,10 @@ void AssembleFinalFile(int merge) {
             ErrorBox("ERRO NO FECHAMENTO DO ARQUIVO FINAL");
             return;
         }
-        if (merge == 1) {
-            if (!WorkFileCopy(finalName, kMergeFile) || !WorkFileAppend(kWorkFile, kMergeFile)) return;
-            source = kMergeFile;
-        } else {
-            platform::Files().Delete(finalName);
-        }
+        const bool merged = merge != 1 || (WorkFileCopy(finalName, kMergeFile) && WorkFileAppend(kWorkFile, kMergeFile));
+        platform::Files().Delete(finalName);
+        if (!merged) return;
+        if (merge == 1) source = kMergeFile;
     }
 
     const log::FileHandle out = log::FileRecreate(kAssemblyFile);
@@ -195,7 +194,6 @@ void AssembleFinalFile(int merge) {
         return;
     }
     platform::Files().Delete(source);
-    platform::Files().Delete(finalName);
 
     char location[sign::kLocationSize] = {};
     const uint16_t result = sign::SignFiscalFile(kAssemblyFile, location);
