@@ -122,7 +122,8 @@ int ProcessPendingDays(const char* fiscalDate) {
     const platform::LocalTime now = platform::Now();
     const int first = CatchUpFrom(DayBefore({now.day, now.month, now.year}));
     if (first < 0) return -1;
-    // Without a fiscal date there is nothing to walk back from.
+    // The second pass is for when the first found nothing to do, and needs a
+    // fiscal date to walk back from.
     if (first > 0 || !fiscalDate || strnlen(fiscalDate, 6) < 6) return 1;
     const CalendarDay fiscal{log::ParseNumber(fiscalDate, 2), log::ParseNumber(fiscalDate + 2, 2),
                              2000 + log::ParseNumber(fiscalDate + 4, 2)};

@@ -4,6 +4,7 @@
 // The records themselves are header_/movement_records'; signing is sign's.
 #include "fiscalfile/final_assembly.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -102,6 +103,48 @@ int FinalFileName(std::span<char> out, const char* date) {
     return 1;
 }
 
+namespace {
+
+// Hands out the work file line by line, each line found within the next 1024
+// bytes as a read at the line's start would see them, from blocks read once.
+class LineReader {
+public:
+    explicit LineReader(log::FileHandle in) : in_(in) {}
+
+    // The next line with the run of line breaks after it, NUL-terminated in
+    // line (kWindow + 1 bytes); its length, 0 at the end, -1 when a read failed.
+    int32_t Next(char* line) {
+        if (end_ - begin_ < static_cast<int32_t>(kWindow) && !atEnd_) {
+            std::memmove(block_, block_ + begin_, static_cast<std::size_t>(end_ - begin_));
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        while (end_ - begin_ < static_cast<int32_t>(kWindow) && !atEnd_) {
+            const int32_t n = log::FileReadBlock(in_, block_ + end_, static_cast<uint32_t>(sizeof block_ - end_));
+            if (n < 0) return -1;
+            atEnd_ = n == 0;
+            end_ += n;
+        }
+        const char* window = block_ + begin_;
+        const int32_t n = std::min(end_ - begin_, static_cast<int32_t>(kWindow));
+        int32_t length = 0;
+        while (length < n && window[length] != '\r' && window[length] != '\n') ++length;
+        while (length < n && (window[length] == '\r' || window[length] == '\n')) ++length;
+        std::memcpy(line, window, static_cast<std::size_t>(length));
+        line[length] = 0;
+        begin_ += length;
+        return length;
+    }
+
+private:
+    log::FileHandle in_;
+    char block_[16 * kWindow];
+    int32_t begin_ = 0, end_ = 0;
+    bool atEnd_ = false;
+};
+
+}  // namespace
+
 int CopyRecordsOfType(const char* source, log::FileHandle out, const char* type) {
     const log::FileHandle in = log::FileOpenShared(source);
     if (in == log::kInvalidFile) {
@@ -109,28 +152,19 @@ int CopyRecordsOfType(const char* source, log::FileHandle out, const char* type)
         return 0;
     }
     const bool reductions = std::strcmp(type, "E16") == 0;
+    LineReader reader(in);
     char line[kWindow + 1];
     char held[kWindow + 1] = {};
-    int32_t position = 0;
     const char* failure = nullptr;
     for (;;) {
+        const int32_t length = reader.Next(line);
         // A failed read must not pass for the end of the work file: the final
         // file would lose its last records and be signed all the same.
-        if (log::FileSeek(in, position, 0) != position) {
-            failure = "ERRO AO LER ARQUIVO DE TRABALHO";
-            break;
-        }
-        const int32_t n = log::FileReadBlock(in, line, kWindow);
-        if (n < 0) failure = "ERRO AO LER ARQUIVO DE TRABALHO";
-        if (n <= 0) break;
-        int32_t end = 0;
-        while (end < n && line[end] != '\r' && line[end] != '\n') ++end;
-        while (end < n && (line[end] == '\r' || line[end] == '\n')) ++end;
-        position += end;
-        line[end] = 0;
-        if (end < 3 || std::memcmp(line, type, 3) != 0) continue;
-        if (reductions && end > 75 && line[74] == 'R' && line[75] == 'Z') {
-            std::memcpy(held, line, static_cast<std::size_t>(end) + 1);
+        if (length < 0) failure = "ERRO AO LER ARQUIVO DE TRABALHO";
+        if (length <= 0) break;
+        if (length < 3 || std::memcmp(line, type, 3) != 0) continue;
+        if (reductions && length > 75 && line[74] == 'R' && line[75] == 'Z') {
+            std::memcpy(held, line, static_cast<std::size_t>(length) + 1);
             continue;
         }
         if (log::FileWriteText(out, line) != 0) {
@@ -150,7 +184,6 @@ int CopyRecordsOfType(const char* source, log::FileHandle out, const char* type)
 void AssembleFinalFile(int merge) {
     if (AssemblyObserver observer = g_observer.load()) observer(merge);
     ForgetLastFinalFile();
-    MakeDirectories();
     char finalName[kFinalNameSize];
     if (!FinalFileName(finalName, g_fiscal.FirstMovementDate.data())) return;
 

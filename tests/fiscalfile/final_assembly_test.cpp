@@ -146,6 +146,26 @@ TEST_F(FinalAssembly, HeadersThenEachGroupInOrderThenTheSignature) {
     EXPECT_EQ(lines.back().size(), 3u + 256u);
 }
 
+// A busy day's work file, far longer than what is read at once.
+TEST_F(FinalAssembly, ALongWorkFileKeepsEveryLineInItsGroup) {
+    testing::KeyBesideExecutable key{root};
+    Strings work;
+    const char* types[] = {"E15", "E15", "E14", "E16", "E21"};
+    for (int i = 0; i < 2000; ++i) work.push_back(Movement(types[i % 5], std::to_string(i)));
+    work.push_back(Movement("E16", "reduction", "RZ"));
+    Work(work);
+    AssembleFinalFile(0);
+    EXPECT_TRUE(Messages().empty());
+    const Strings lines = FinalLines();
+    for (const char* type : {"E14", "E15", "E16", "E21"}) {
+        Strings expected;
+        for (const auto& l : work)
+            if (l.compare(0, 3, type) == 0) expected.push_back(l);
+        EXPECT_EQ(OfType(lines, type), expected) << type;
+    }
+    EXPECT_EQ(sign::VerifyFileSignature(Final().c_str()), sign::kSignOk);
+}
+
 TEST_F(FinalAssembly, AnEarlierFileIsMergedOrReplaced) {
     testing::KeyBesideExecutable key{root};
     Work(Day("a"));
