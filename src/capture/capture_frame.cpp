@@ -187,6 +187,8 @@ int CaptureStart(int enabled) {
     // What a run of another session left is not this printer's.
     ResetCaptureState();
     g_capture.fiscalDate[0] = 0;
+    g_capture.fileDay = CalendarDay{};
+    g_capture.closedDate[0] = 0;
     g_session.CaptureStopRequest = 0;
     g_session.ApplicationWaiting = 0;
 

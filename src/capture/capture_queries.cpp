@@ -81,6 +81,8 @@ int Ask(const char* frame, char* out, Kind kind, bool receiveFirst, Accept accep
             if (PaperStatus(record, r) || !accept(record, r)) continue;
             record[kRecord] = 0;
             std::memcpy(out, record, kRecord + 1);
+            // A status 1 that shows a new fiscal day is that day's first record.
+            if (kind == Kind::S27 && frame[4] == '1') CopyText(g_capture.fiscalDate, record + 7, 6);
             // The record goes to the RFD file with its query; a failed write
             // has been reported and does not fail the query.
             char query[16];
@@ -118,14 +120,9 @@ int QueryStatus27(char type, char* out) {
     char frame[8];
     std::snprintf(frame, sizeof frame, "\x1B.27%c}", type);
     const bool receiveFirst = type == '1' && g_capture.pendingStatus1;
-    const int r = Ask(frame, out, Kind::S27, receiveFirst, [type](const char* rec, int n) {
+    return Ask(frame, out, Kind::S27, receiveFirst, [type](const char* rec, int n) {
         return n == static_cast<int>(kRecord) && rec[1] == '+' && rec[2] == 'C' && rec[6] == type;
     });
-    if (r == 1 && type == '1') {
-        std::memcpy(g_capture.fiscalDate.data(), out + 7, 6);
-        g_capture.fiscalDate[6] = 0;
-    }
-    return r;
 }
 
 int QueryStatus28(char* out) {
@@ -134,6 +131,10 @@ int QueryStatus28(char* out) {
                rec[1] == '+' && rec[2] != 'C' && rec[2] != 'T';
     });
     if (r != 1) return r;
+    // The last command the printer carried out was a Z reduction: the fiscal
+    // day it still shows is closed, even when this session did not see it go.
+    if (out[18] == '1' && out[19] == '4' && out[9] != 'E' && g_capture.fiscalDate[0])
+        CopyText(g_capture.closedDate, g_capture.fiscalDate.data(), 6);
     const int code = log::ParseNumber(out + 2, 4);
     return code != 0 ? code : 1;
 }

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/clock.h"
+
 namespace moldrin::capture {
 
 // One cached status reply: 128 characters and a NUL, or empty.
@@ -25,6 +27,12 @@ struct StatusCache {
     uint8_t status28State = 0;                  // 1 current, 2 stale
 };
 
+// A calendar day as the RFD file names carry it.
+struct CalendarDay {
+    int day = 0, month = 0, year = 0;
+    bool operator==(const CalendarDay&) const = default;
+};
+
 struct CaptureData {
     // 0 a full refresh is due, 1 current, 2 partly stale (after commands 30 to 39).
     uint8_t CaptureState = 0;
@@ -33,6 +41,7 @@ struct CaptureData {
     std::array<char, 10> fiscalDate{};          // DDMMYY of the printer's fiscal day
     std::array<char, 7> refreshDate{};          // fiscal date at the last full refresh
     std::array<char, 13> printerClock{};        // DDMMYYhhmm00 from status 28
+    platform::LocalTime printerClockReadAt{};   // the computer's time when it was read
     std::array<char, 10> factoryNumber{};       // the printer's, from status 3
     std::array<char, 10> lastFactoryNumber{};
     std::array<char, 21> savedCommand17{};
@@ -41,6 +50,14 @@ struct CaptureData {
 
     bool pendingStatus1 = false;                // "\x1B.271}" sent, reply not read yet
     bool clockMessageShown = false;             // cleared at the start of every command
+
+    // What the RFD file's name follows across the resets above, until the
+    // next capture start: the day of the file written last, the fiscal date
+    // of a day seen closed by its Z reduction, and, while the command that
+    // opens the next fiscal day and its reply are recorded, that next day.
+    CalendarDay fileDay{};
+    std::array<char, 7> closedDate{};
+    bool openingDay = false;
 
     // Working areas of the fiscal file generation, emptied with the rest.
     std::array<char, 132> generationArea1{}, generationArea2{};
@@ -51,6 +68,10 @@ inline CaptureData g_capture;
 // Empties all capture state: cache, freshness, counters, dates, factory
 // numbers and the registration; ModelLetter becomes 0xFF.
 void ResetCaptureState();
+
+// True while the fiscal date read last is that of a day already closed by its
+// Z reduction: the printer shows it until a new day's first document.
+bool FiscalDayClosed();
 
 // Copies a NUL-terminated text into a fixed buffer, cut to fit and terminated.
 template <std::size_t N>

@@ -185,6 +185,10 @@ void ClearCachedReplies(int code) {
     }
 }
 
+// The commands that begin a coupon or a non-fiscal receipt, and with it the
+// printer's fiscal day when none is open.
+bool OpensDocument(int code) { return code == 1 || code == 7 || code == 17; }
+
 // Generation for the day just closed and the days before still without a fiscal file.
 void ProcessClosedDay() {
     char fiscalDate[10];
@@ -363,10 +367,15 @@ int InterceptCommand(char* command) {
     ClearCachedReplies(code);
     bool record = false;
     if (code >= 1 && code <= 19 && !MarkStale(code, &record)) return 0;
+    // A document after the Z reduction of the day the printer still shows
+    // opens the next fiscal day: it and its reply start that day's file.
+    const bool opening = record && OpensDocument(code) && FiscalDayClosed();
+    g_capture.openingDay = opening;
     if (record) RfdWriteLine(code == 12 ? "\x1B.12}" : command);
 
     // 18. Status G is read again right before these.
     if ((code == 17 || code == 19) && cache.gState == 2 && !RefreshStatusG()) {
+        g_capture.openingDay = false;
         Reply(link::kReplyNoAnswer);
         g_capture.CaptureState = 0;
         return 0;
@@ -379,11 +388,16 @@ int InterceptCommand(char* command) {
         std::snprintf(text, sizeof text, "\x1B.00%.128s", ReplyText());
         RfdWriteLine(text);
     }
+    g_capture.openingDay = false;
+    // The new day's date is read at once, so that its file holds the status
+    // that confirms the document even when the session ends now.
+    if (opening && exchanged >= 0 && !NegativeShort(ReplyText())) RefreshStatus1();
 
     // 20. The daily closing: the day's capture goes to the generation.
     if (code == 14 && std::strlen(ReplyText()) != kRecord) {
         const char* r = ReplyText();
         if (r[0] && r[1] == '+') {
+            CopyText(g_capture.closedDate, g_capture.fiscalDate.data(), 6);
             ProcessClosedDay();
         } else if (NegativeShort(r)) {
             if (!WaitForClosing()) {

@@ -33,13 +33,36 @@ void FileErrorBox(const char* what, const char* fileName) {
 
 bool Known(const char* s) { return s[0] != 0; }
 
+// The computer's date as DDMMYY.
+void Ddmmyy(char (&out)[16], const platform::LocalTime& t) {
+    std::snprintf(out, sizeof out, "%02d%02d%02d", t.day, t.month, t.year - 2000);
+}
+
+// Minutes since 1 March of year 0 on the proleptic calendar: enough to tell
+// how long ago a local time was.
+int64_t MinuteOf(const platform::LocalTime& t) {
+    const int64_t y = t.month <= 2 ? t.year - 1 : t.year;
+    const int64_t m = t.month <= 2 ? t.month + 9 : t.month - 3;
+    const int64_t days = 365 * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + t.day - 1;
+    return (days * 24 + t.hour) * 60 + t.minute;
+}
+
+// A printer clock read longer ago than this says nothing about the
+// computer's clock now: after a quiet night both have moved on.
+constexpr int64_t kPrinterClockFreshMinutes = 10;
+
+bool PrinterClockFresh(const platform::LocalTime& now) {
+    const int64_t age = MinuteOf(now) - MinuteOf(g_capture.printerClockReadAt);
+    return g_capture.printerClockReadAt.year != 0 && age >= 0 && age <= kPrinterClockFreshMinutes;
+}
+
 void ClockCheck(const platform::LocalTime& now) {
     const auto& fiscal = g_capture.fiscalDate;
     const auto& clock = g_capture.printerClock;
     char today[16];
-    std::snprintf(today, sizeof today, "%02d%02d%02d", now.day, now.month, now.year - 2000);
+    Ddmmyy(today, now);
     if (!Known(fiscal.data()) || CompareDdmmyy(fiscal.data(), today) == 0) return;
-    if (!Known(clock.data()) || CompareDdmmyy(clock.data(), today) == 0) return;
+    if (!Known(clock.data()) || !PrinterClockFresh(now) || CompareDdmmyy(clock.data(), today) == 0) return;
     if (clock[6] == '0' && clock[7] == '0') return;
     if (now.hour == 0 || g_capture.clockMessageShown) return;
 
@@ -53,6 +76,33 @@ void ClockCheck(const platform::LocalTime& now) {
                   fiscal.data() + 2, fiscal.data() + 4);
     ErrorBox(text, "ERRO RELOGIO DO COMPUTADOR ???");
     g_capture.clockMessageShown = true;
+}
+
+// The day of a DDMMYY date, when it is one that can name a file.
+bool DayOf(const char* ddmmyy, CalendarDay* out) {
+    if (!Known(ddmmyy)) return false;
+    const CalendarDay d{log::ParseNumber(ddmmyy, 2), log::ParseNumber(ddmmyy + 2, 2),
+                        2000 + log::ParseNumber(ddmmyy + 4, 2)};
+    if (d.day < 1 || d.day > 31 || !MonthName(d.month)) return false;
+    *out = d;
+    return true;
+}
+
+// The day whose file a record written at `now` goes to.
+CalendarDay RecordDay(const platform::LocalTime& now) {
+    const CalendarDay computer{now.day, now.month, now.year};
+    char today[16];
+    Ddmmyy(today, now);
+    // The printer still shows the day it closed; the document that opens the
+    // next one will carry the date of the printer's clock, which the
+    // computer's follows.
+    if (g_capture.openingDay && FiscalDayClosed() && CompareDdmmyy(today, g_capture.fiscalDate.data()) > 0)
+        return computer;
+    CalendarDay d;
+    if (DayOf(g_capture.fiscalDate.data(), &d)) return d;
+    // Between a reset and the next status 1 the file in use stays.
+    if (g_capture.fileDay.day != 0) return g_capture.fileDay;
+    return computer;
 }
 
 }  // namespace
@@ -72,18 +122,8 @@ bool RfdFileName(char* out, std::size_t size, int day, int month, int year) {
 }
 
 bool RfdCurrentFileName(char* out, std::size_t size, const platform::LocalTime& now) {
-    const char* fiscal = g_capture.fiscalDate.data();
-    int day = now.day, month = now.month;
-    if (Known(fiscal)) {
-        const int fiscalDay = log::ParseNumber(fiscal, 2);
-        const int fiscalMonth = log::ParseNumber(fiscal + 2, 2);
-        // A fiscal month without a name cannot name a file; the computer's date does.
-        if (fiscalDay != 0 && fiscalDay != now.day && MonthName(fiscalMonth)) {
-            day = fiscalDay;
-            month = fiscalMonth;
-        }
-    }
-    return RfdFileName(out, size, day, month, now.year);
+    const CalendarDay d = RecordDay(now);
+    return RfdFileName(out, size, d.day, d.month, d.year);
 }
 
 int CompareDdmmyy(const char* a, const char* b) {
@@ -137,8 +177,10 @@ int WriteRecord(const char* first, const char* second) {
     const platform::LocalTime now = platform::Now();
     ClockCheck(now);
 
+    const CalendarDay day = RecordDay(now);
     char fileName[kNameSize];
-    if (!RfdCurrentFileName(fileName, sizeof fileName, now)) return -1;
+    if (!RfdFileName(fileName, sizeof fileName, day.day, day.month, day.year)) return -1;
+    g_capture.fileDay = day;
 
     log::FileHandle h = log::FileOpenAppend(fileName);
     if (h == log::kInvalidFile) {

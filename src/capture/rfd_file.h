@@ -17,8 +17,9 @@ const char* MonthName(int month);
 // False when the month has no name or the buffer is too small.
 bool RfdFileName(char* out, std::size_t size, int day, int month, int year);
 
-// The file that a record written at `now` goes to, from the fiscal date when it
-// names another day of the month.
+// The file that a record written at `now` goes to: the fiscal date's (with its
+// own year) when one is known, the next day's for the document that opens it
+// after a closed day, else the file in use or the computer's date.
 bool RfdCurrentFileName(char* out, std::size_t size, const platform::LocalTime& now);
 
 // Appends one record for the NUL-terminated text; 1 when it is on disk, -1 on

@@ -134,6 +134,7 @@ int RefreshStatus28() {
     g_capture.printerClock[10] = '0';
     g_capture.printerClock[11] = '0';
     g_capture.printerClock[12] = 0;
+    g_capture.printerClockReadAt = platform::Now();
     return 1;
 }
 

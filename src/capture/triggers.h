@@ -2,6 +2,8 @@
 // closing: the latest capture file, then earlier days without a fiscal file.
 #pragma once
 
+#include "capture/capture_state.h"
+
 namespace moldrin::capture {
 
 // The result of ProcessRfdFile for the most recent capture file of the last
@@ -12,10 +14,6 @@ int ProcessLatestRfd();
 // or -1 on a close failure.
 int ProcessPendingDays(const char* fiscalDate);
 
-struct CalendarDay {
-    int day, month, year;
-    bool operator==(const CalendarDay&) const = default;
-};
 // The day before: the last day of the previous month from the 1st, February
 // having 29 days in every year divisible by 4.
 CalendarDay DayBefore(CalendarDay d);

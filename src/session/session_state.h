@@ -20,7 +20,9 @@ struct SessionState {
     std::atomic<int32_t> PortIndex{-1};
     std::atomic<uint32_t> ReadTimeoutSeconds{10};
     int32_t ShowDialogs = 0;
-    int32_t DialogsEnabled = 1;
+    // Put back by the link after a hardware-error box, on whichever thread
+    // asked the printer, while the application's calls read it.
+    std::atomic<int32_t> DialogsEnabled{1};
     int32_t DialogsRestore = 1;
     std::atomic<uint32_t> LogMode{500};
     int32_t CaptureEnabled = 1;

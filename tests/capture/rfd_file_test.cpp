@@ -74,11 +74,13 @@ TEST_F(RfdFileTest, FileNames) {
         int year, month, day;
         const char* name;
     } cases[] = {
-        {"", 2008, 3, 5, kMarch5},                                            // no fiscal date: the computer's
-        {"050308", 2008, 3, 5, kMarch5},                                      // same day
-        {"311208", 2009, 1, 1, "c:\\TALMA\\RFD\\RFD-31-Dezembro-2009.bin"},  // fiscal day, computer's year
-        {"001208", 2009, 1, 1, "c:\\TALMA\\RFD\\RFD-01-Janeiro-2009.bin"},   // day 0 is no day
-        {"311308", 2009, 1, 1, "c:\\TALMA\\RFD\\RFD-01-Janeiro-2009.bin"},   // month 13 names nothing
+        {"", 2008, 3, 5, kMarch5},                                              // no fiscal date: the computer's
+        {"050308", 2008, 3, 5, kMarch5},                                        // same day
+        {"311208", 2009, 1, 1, "c:\\TALMA\\RFD\\RFD-31-Dezembro-2008.bin"},    // a day left open over new year
+        {"100308", 2008, 4, 10, "c:\\TALMA\\RFD\\RFD-10-Mar\xE7o-2008.bin"},   // same day of another month
+        {"001208", 2009, 1, 1, "c:\\TALMA\\RFD\\RFD-01-Janeiro-2009.bin"},     // day 0 is no day
+        {"321208", 2009, 1, 1, "c:\\TALMA\\RFD\\RFD-01-Janeiro-2009.bin"},     // nor is day 32
+        {"311308", 2009, 1, 1, "c:\\TALMA\\RFD\\RFD-01-Janeiro-2009.bin"},     // month 13 names nothing
         {"040208", 2008, 3, 5, "c:\\TALMA\\RFD\\RFD-04-Fevereiro-2008.bin"},
     };
     for (const auto& c : cases) {
@@ -92,6 +94,49 @@ TEST_F(RfdFileTest, FileNames) {
     for (int m = 1; m <= 12; ++m) EXPECT_STREQ(MonthName(m), months[m - 1]);
     EXPECT_EQ(MonthName(0), nullptr);
     EXPECT_EQ(MonthName(13), nullptr);
+}
+
+// Around a change of fiscal day: the file in use stays while the fiscal date
+// is unknown, and the document that opens the day after a closed one starts
+// the new day's file while the printer still shows the closed day.
+TEST_F(RfdFileTest, FileNamesAroundAChangeOfDay) {
+    const char* kMarch4 = "c:\\TALMA\\RFD\\RFD-04-Mar\xE7o-2008.bin";
+    const char* kMarch6 = "c:\\TALMA\\RFD\\RFD-06-Mar\xE7o-2008.bin";
+    struct Case {
+        const char* what;
+        const char* fiscalDate;
+        CalendarDay fileDay;
+        const char* closedDate;
+        bool opening;
+        const char* name;
+    } cases[] = {
+        {"no fiscal date, a file in use", "", {4, 3, 2008}, "", false, kMarch4},
+        {"a fiscal date names it all the same", "060308", {4, 3, 2008}, "", false, kMarch6},
+        {"closed day, its status records", "040308", {}, "040308", false, kMarch4},
+        {"closed day, the opening document", "040308", {}, "040308", true, kMarch5},
+        {"open day past midnight, a document", "040308", {}, "030308", true, kMarch4},
+        {"closed today, a document refused tonight", "050308", {}, "050308", true, kMarch5},
+        {"computer's clock behind the closed day", "060308", {}, "060308", true, kMarch6},
+    };
+    for (const auto& c : cases) {
+        CopyText(g_capture.fiscalDate, c.fiscalDate);
+        g_capture.fileDay = c.fileDay;
+        CopyText(g_capture.closedDate, c.closedDate);
+        g_capture.openingDay = c.opening;
+        ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1) << c.what;
+        EXPECT_EQ(ReadAll(c.name).size(), 1u) << c.what;
+        root.Write(c.name, "");
+    }
+    // The day written last is the file in use.
+    g_capture.fiscalDate[0] = 0;
+    g_capture.openingDay = false;
+    g_capture.fileDay = {};
+    ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1);
+    EXPECT_EQ(g_capture.fileDay.day, 5);
+    CopyText(g_capture.fiscalDate, "311207");
+    ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1);
+    EXPECT_EQ(g_capture.fileDay.year, 2007);
+    EXPECT_EQ(ReadAll("c:\\TALMA\\RFD\\RFD-31-Dezembro-2007.bin").size(), 1u);
 }
 
 TEST_F(RfdFileTest, AppendsRecordsAndReadsThemBackInOrder) {
@@ -110,6 +155,7 @@ TEST_F(RfdFileTest, ClockWarningOncePerCommandWhenBothClocksDisagree) {
     clock.SetDate(2008, 3, 6, 9, 5, 7);
     CopyText(g_capture.fiscalDate, "050308");
     CopyText(g_capture.printerClock, "050308183000");
+    g_capture.printerClockReadAt = platform::Now();
     ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1);
     ASSERT_EQ(RfdWriteLine("\x1B.02}"), 1);
     auto shown = op.shown();
@@ -135,8 +181,36 @@ TEST_F(RfdFileTest, ClockWarningOncePerCommandWhenBothClocksDisagree) {
         clock.SetDate(2008, 3, 6, c.hour, 5, 7);
         CopyText(g_capture.fiscalDate, c.fiscal);
         CopyText(g_capture.printerClock, c.printer);
+        g_capture.printerClockReadAt = platform::Now();
         ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1);
         EXPECT_TRUE(op.shown().empty()) << c.fiscal << " " << c.printer << " " << c.hour;
+    }
+}
+
+// The printer's clock tells about the computer's only when both were read
+// together: one read before a quiet night disagrees with every morning.
+TEST_F(RfdFileTest, ClockWarningOnlyAgainstAPrinterClockReadLately) {
+    CopyText(g_capture.fiscalDate, "050308");
+    CopyText(g_capture.printerClock, "050308183000");
+    struct Case {
+        platform::LocalTime read;
+        bool warns;
+    } cases[] = {
+        {{2008, 3, 6, 9, 0, 0, 0, 0}, true},     // five minutes ago
+        {{2008, 3, 6, 8, 55, 7, 0, 0}, true},    // ten
+        {{2008, 3, 6, 8, 54, 0, 0, 0}, false},   // eleven
+        {{2008, 3, 5, 18, 30, 0, 0, 0}, false},  // last evening
+        {{2008, 2, 29, 9, 5, 0, 0, 0}, false},   // the same time a week ago
+        {{2008, 3, 6, 9, 30, 0, 0, 0}, false},   // later than now: the computer's clock went back
+        {{}, false},                             // never
+    };
+    for (const auto& c : cases) {
+        op.clear();
+        g_capture.clockMessageShown = false;
+        clock.SetDate(2008, 3, 6, 9, 5, 7);
+        g_capture.printerClockReadAt = c.read;
+        ASSERT_EQ(RfdWriteLine("\x1B.01}"), 1);
+        EXPECT_EQ(op.shown().size(), c.warns ? 1u : 0u) << c.read.day << " " << c.read.hour << ":" << c.read.minute;
     }
 }
 
@@ -190,6 +264,7 @@ TEST_F(RfdFileTest, AnExistingFileThatCannotBeOpenedAtAllIsKept) {
     const std::string linked = "c:\\TALMA\\RFD\\RFD-06-Mar\xE7o-2008.bin";
     std::filesystem::create_symlink(outside, root.Host(linked.c_str()));
     clock.SetDate(2008, 3, 6, 10, 0, 0);
+    CopyText(g_capture.fiscalDate, "060308");
     EXPECT_EQ(RfdWriteLine("\x1B.03}"), -1);
     EXPECT_EQ(op.texts("message"), std::vector<std::string>{"ERRO ao abrir RFD: " + linked});
     EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::symlink_status(root.Host(linked.c_str()))));

@@ -73,7 +73,8 @@ protected:
         char date[8];
         std::snprintf(date, sizeof date, "%02d%02d%02d", d.day, d.month, d.year % 100);
         state.fiscalDate = date;
-        g_capture.fiscalDate[0] = 0;
+        // The capture names its file by the fiscal date it has read.
+        std::snprintf(g_capture.fiscalDate.data(), g_capture.fiscalDate.size(), "%s", date);
         clock.SetDate(d.year, d.month, d.day, 10, 0, 0);
         ASSERT_EQ(RfdWriteLine(("\x1B.271|" + sim::Status27Record(state, '1')).c_str()), 1);
     }
