@@ -118,12 +118,14 @@ std::string FiscalSummary(const std::string& bytes) {
     return out.str();
 }
 
-bool PrintFiscalSummary(const std::string& path, std::FILE* out) {
+bool SummarizeFiscalFile(const std::string& path, const std::string& indent, std::string* summary) {
     std::ifstream in(platform::HostPath(path.c_str()), std::ios::binary);
     if (!in) return false;
     std::ostringstream bytes;
     bytes << in.rdbuf();
-    std::fputs(FiscalSummary(bytes.str()).c_str(), out);
+    std::istringstream lines(FiscalSummary(bytes.str()));
+    summary->clear();
+    for (std::string line; std::getline(lines, line);) *summary += indent + line + "\n";
     return true;
 }
 

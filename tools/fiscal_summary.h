@@ -2,15 +2,14 @@
 // each type, and the day's coupons, documents and payments in money. Shared by
 // `moldrin summary` and `moldrin process`.
 #pragma once
-#include <cstdio>
 #include <string>
 
 namespace moldrin::tools {
 
-// Reads the fiscal file at `path` (a drive or host path, in the library's
-// Windows-1252 form) and prints its summary to `out`; false (nothing printed)
-// when the file cannot be read.
-bool PrintFiscalSummary(const std::string& path, std::FILE* out);
+// The summary of the fiscal file at `path` (a drive or host path, in the
+// library's Windows-1252 form), one line per subject, each line prefixed with
+// `indent`; false when the file cannot be read.
+bool SummarizeFiscalFile(const std::string& path, const std::string& indent, std::string* summary);
 
 // The summary of the file's bytes.
 std::string FiscalSummary(const std::string& bytes);

@@ -26,8 +26,14 @@ int Run(int argc, char** argv) {
             status = options.Failure("cannot read " + file + ": " + why);
             continue;
         }
-        if (files.size() > 1) std::printf("%s\n", file.c_str());
-        if (!PrintFiscalSummary(path, stdout)) status = options.Failure("cannot read " + file);
+        const bool several = files.size() > 1;
+        std::string summary;
+        if (!SummarizeFiscalFile(path, several ? "  " : "", &summary)) {
+            status = options.Failure("cannot read " + file);
+            continue;
+        }
+        if (several) std::printf("%s\n", file.c_str());
+        std::fputs(summary.c_str(), stdout);
     }
     return status;
 }
