@@ -48,6 +48,14 @@ std::string Trimmed(std::string_view text) {
     return Printable(text);
 }
 
+// " a, b, c" from each entry as `show` puts it; " none" for no entries.
+template <class Entries, class Show>
+std::string Listed(const Entries& entries, Show show) {
+    std::string out;
+    for (const auto& entry : entries) out += (out.empty() ? " " : ", ") + show(entry);
+    return out.empty() ? " none" : out;
+}
+
 }  // namespace
 
 std::string FiscalSummary(const std::string& bytes) {
@@ -91,30 +99,14 @@ std::string FiscalSummary(const std::string& bytes) {
     }
 
     std::ostringstream out;
-    out << "records:";
-    const char* separator = " ";
-    for (const auto& [type, count] : types) {
-        out << separator << Printable(type) << " " << count;
-        separator = ", ";
-    }
-    out << "\ncoupons: " << coupons << " (" << cancelledCoupons << " cancelled), items " << items << " ("
-        << cancelledItems << " cancelled), sales " << Money(sales) << "\n";
-    out << "documents:";
-    separator = " ";
-    for (const auto& [kind, count] : documents) {
-        out << separator << Printable(kind) << " " << count;
-        separator = ", ";
-    }
-    if (documents.empty()) out << " none";
+    out << "records:" << Listed(types, [](const auto& t) { return Printable(t.first) + " " + std::to_string(t.second); })
+        << "\ncoupons: " << coupons << " (" << cancelledCoupons << " cancelled), items " << items << " ("
+        << cancelledItems << " cancelled), sales " << Money(sales) << "\ndocuments:"
+        << Listed(documents, [](const auto& d) { return Printable(d.first) + " " + std::to_string(d.second); });
     if (!reduction.empty()) out << "; Z reduction number " << Printable(reduction);
-    out << "\npayments:";
-    separator = " ";
-    for (const auto& [name, cents] : payments) {
-        out << separator << (name.empty() ? "(no name)" : name) << " " << Money(cents);
-        separator = ", ";
-    }
-    if (payments.empty()) out << " none";
-    out << "\nsigned: " << (types.count("EAD") ? "yes (EAD line present)" : "no EAD line") << "\n";
+    out << "\npayments:"
+        << Listed(payments, [](const auto& p) { return (p.first.empty() ? "(no name)" : p.first) + " " + Money(p.second); })
+        << "\nsigned: " << (types.count("EAD") ? "yes (EAD line present)" : "no EAD line") << "\n";
     return out.str();
 }
 
