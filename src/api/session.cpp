@@ -15,6 +15,7 @@
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "log/traffic_log.h"
+#include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/sync.h"
 #include "serial/checked.h"
@@ -26,8 +27,9 @@ namespace moldrin::api {
 using log::LogSerial;
 using log::LogSerialf;
 
-// Beyond the read time-out, what the unload gives a running call to finish.
-constexpr uint32_t kDetachGraceMs = 500;
+// Beyond the read time-out, what a transition gives the one in progress (and
+// the unload a running call) to finish before it gives up.
+constexpr uint32_t kGraceMs = 500;
 
 namespace {
 
@@ -41,14 +43,9 @@ public:
         return lifecycle;
     }
     // False when the time ran out first.
-    bool Enter(uint32_t timeoutMs = platform::kWaitForever) {
+    bool Enter(uint32_t timeoutMs) {
         std::unique_lock lock(m_);
-        auto free = [&] { return !busy_; };
-        if (timeoutMs == platform::kWaitForever) {
-            cv_.wait(lock, free);
-        } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), free)) {
-            return false;
-        }
+        if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !busy_; })) return false;
         busy_ = true;
         return true;
     }
@@ -66,12 +63,30 @@ private:
     bool busy_ = false;
 };
 
-struct Transition {
-    Transition() { Lifecycle::Get().Enter(); }
-    ~Transition() { Lifecycle::Get().Leave(); }
+// The turn of one transition, if it came within the time given.
+class Transition {
+public:
+    explicit Transition(uint32_t timeoutMs) : entered_(Lifecycle::Get().Enter(timeoutMs)) {}
+    ~Transition() {
+        if (entered_) Lifecycle::Get().Leave();
+    }
     Transition(const Transition&) = delete;
     Transition& operator=(const Transition&) = delete;
+    bool entered() const { return entered_; }
+
+private:
+    const bool entered_;
 };
+
+// An open or close in progress on another thread is done within moments
+// unless it waits for the printer (a line-speed detection on a silent printer
+// tries for a minute or more); the caller is told rather than held that long.
+uint32_t TransitionLimitMs() { return g_session.ReadTimeoutSeconds * 1000u + kGraceMs; }
+
+int TransitionBusy(const char* call) {
+    LogSerialf(CP1252("ERRO - %s NÃO ATENDIDO: SESSÃO OCUPADA POR OUTRA THREAD"), call);
+    return -1;
+}
 
 // Waits for the session's semaphore. A wait that ends on a semaphore that is
 // no longer the session's (closed meanwhile; handles are never reused) fails
@@ -125,7 +140,9 @@ void ApiUnlock() { platform::SemaphoreRelease(g_session.ApiSemaphore.load(), 1);
 int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
     SessionState& s = g_session;
     if (s.Unloading.load() != 0) return -1;
-    Transition transition;
+    const uint32_t limitMs = TransitionLimitMs();
+    Transition transition(limitMs);
+    if (!transition.entered()) return TransitionBusy("ECFopen()");
     if (s.PortIndex >= 0) {
         ui::InfoBox(CP1252("ECFopen -> TALMA:  ERRO - NÃO FOI DADO ECFClose"));
         return -1;
@@ -133,9 +150,12 @@ int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
 
     // A semaphore left by an open that failed early is replaced, not leaked; a
     // call that holds it (reporting the missing session) finishes first, and
-    // the calls still waiting for it fail when it closes.
+    // the calls still waiting for it fail when it closes. One that keeps it (an
+    // operator box left open) makes this open fail, leaving everything as it was.
     if (platform::SemaphoreHandle old = s.ApiSemaphore.load(); old != 0) {
-        platform::SemaphoreWait(old, platform::kWaitForever);
+        if (platform::GetClock().WaitSemaphore(old, limitMs) == platform::WaitResult::TimedOut) {
+            return TransitionBusy("ECFopen()");
+        }
         s.ApiSemaphore = 0;
         platform::SemaphoreClose(old);
     }
@@ -236,7 +256,8 @@ int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
 
 int CloseSession() {
     SessionState& s = g_session;
-    Transition transition;
+    Transition transition(TransitionLimitMs());
+    if (!transition.entered()) return TransitionBusy("ECFClose()");
     if (ApiLock() != 0) return -1;
     if (s.PortIndex < 0) {
         LogSerial(CP1252("ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
@@ -259,14 +280,13 @@ void ProcessDetach() {
     // by the system) must not hold the process on its way out: after about a
     // read time-out the session is closed all the same, at once when every
     // other thread was already ended by the system.
-    const uint32_t limitMs = platform::SoleThread() ? 0 : s.ReadTimeoutSeconds * 1000u + kDetachGraceMs;
-    const bool entered = Lifecycle::Get().Enter(limitMs);
+    const uint32_t limitMs = platform::SoleThread() ? 0 : TransitionLimitMs();
+    const Transition transition(limitMs);
     if (s.PortIndex >= 0) {
         const platform::SemaphoreHandle sem = s.ApiSemaphore.load();
-        if (entered) LockSemaphore(limitMs);
+        if (transition.entered()) LockSemaphore(limitMs);
         CloseLocked(sem);
     }
-    if (entered) Lifecycle::Get().Leave();
 }
 
 }  // namespace moldrin::api

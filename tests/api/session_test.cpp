@@ -154,6 +154,27 @@ TEST_F(Session, CloseAfterAFailedEarlyOpenNamesTheMissingSession) {
     EXPECT_EQ(Log().back(), CP1252("ERRO SISTEMA - NÃO FOI CHAMADO ECFopen()"));
 }
 
+// A call that keeps the lock of a failed open (an operator box left open) does
+// not hold the next open for ever: it fails after about a read time-out and
+// leaves the old lock and the closed session as they were.
+TEST_F(Session, OpenThatCannotReplaceAHeldLockFailsAndLeavesNothingOpen) {
+    EXPECT_EQ(ECFOpen(0, 10, 500, 0), -1);
+    const platform::SemaphoreHandle old = g_session.ApiSemaphore;
+    ASSERT_EQ(api::ApiLock(), 0);
+    const uint32_t t0 = clock.TickMs();
+    EXPECT_EQ(ECFOpen(1, 10, 500, 0), -1);
+    EXPECT_GE(clock.TickMs() - t0, 10000u);
+    EXPECT_LE(clock.TickMs() - t0, 11000u);
+    EXPECT_EQ(Log().back(), CP1252("ERRO - ECFopen() NÃO ATENDIDO: SESSÃO OCUPADA POR OUTRA THREAD"));
+    EXPECT_EQ(g_session.PortIndex, -1);
+    EXPECT_EQ(g_session.ApiSemaphore, old);
+    EXPECT_FALSE(serial::PortIsOpen(0));
+
+    api::ApiUnlock();
+    ASSERT_EQ(ECFOpen(1, 10, 500, 0), 0);
+    EXPECT_EQ(ECFClose(), 0);
+}
+
 TEST_F(Session, TalmaIniSwitchesCaptureOffForTheProcess) {
     root.Write("c:\\TALMA\\talma.ini", "");
     ASSERT_EQ(ECFOpen(1, 10, 500, 0), 0);

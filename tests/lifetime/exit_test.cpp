@@ -8,20 +8,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "log/text.h"
-#include "platform/virtual_line_server.h"
-#include "sim/line_server.h"
 #include "support/log_reader.h"
-#include "support/scratch_root.h"
+#include "support/simulator_on_com1.h"
 
 extern char** environ;
 
@@ -77,34 +73,15 @@ Ending RunChild(const char* mode, long killAfterMs) {
     return e;
 }
 
-// The simulator on a Unix socket of the scratch root, reached through COM1;
-// it answers nothing to "\x1B.30}", so a write of it waits out the time-out.
-class ExitingChild : public ::testing::TestWithParam<std::pair<const char*, int>> {
+// The simulator on COM1; it answers nothing to "\x1B.30}", so a write of it
+// waits out the time-out. The child's session keeps its capture, as a program's does.
+class ExitingChild : public SimulatorOnCom1, public ::testing::WithParamInterface<std::pair<const char*, int>> {
 protected:
+    ExitingChild() : SimulatorOnCom1(Capture::On) {}
     void SetUp() override {
-        const std::string name = "unix:" + root_.path() + "/line";
-        int err = 0;
-        end_ = platform::VirtualLinePrinterEnd::Open(name, &err);
-        ASSERT_TRUE(end_) << err;
-        printer_.SetResponder([](std::string_view frame) -> std::optional<std::string> {
-            if (frame == "\x1B.30}") return std::string();
-            return std::nullopt;
-        });
-        server_ = std::thread([this] { sim::ServeModel(*end_, printer_, stop_, {}); });
-        setenv("MOLDRIN_COM1", name.c_str(), 1);
+        LeaveUnanswered("\x1B.30}");
+        Serve();
     }
-    void TearDown() override {
-        unsetenv("MOLDRIN_COM1");
-        stop_ = true;
-        if (end_) end_->Wake();
-        if (server_.joinable()) server_.join();
-    }
-
-    ScratchRoot root_;
-    std::unique_ptr<platform::VirtualLinePrinterEnd> end_;
-    sim::PrinterModel printer_{9600};
-    std::atomic<bool> stop_{false};
-    std::thread server_;
 };
 
 TEST_P(ExitingChild, TheUnloadClosesTheSessionAndTheProcessKeepsItsStatus) {

@@ -7,23 +7,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "session/session_state.h"
 #include "log/text.h"
 #include "moldrin.h"
 #include "platform/posix/stream_socket_posix.h"
 #include "platform/virtual_line.h"
-#include "platform/virtual_line_server.h"
-#include "sim/line_server.h"
-#include "support/library_state.h"
 #include "support/log_reader.h"
-#include "support/recording_operator.h"
-#include "support/scratch_root.h"
+#include "support/simulator_on_com1.h"
 
 namespace moldrin::testing {
 namespace {
@@ -40,43 +34,8 @@ bool Logged(const ScratchRoot& root, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-class PrinterEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetLibraryState();
-        // The line is under test: the capture's own queries would add frames of their own.
-        root_.Write("c:\\TALMA\\talma.ini", "");
-        name_ = "unix:" + root_.path() + "/line";
-        setenv("MOLDRIN_COM1", name_.c_str(), 1);
-    }
-    void TearDown() override {
-        ECFClose();
-        unsetenv("MOLDRIN_COM1");
-        StopServing();
-        ResetLibraryState();
-    }
-    void Serve() {
-        int err = 0;
-        if (!end_) end_ = platform::VirtualLinePrinterEnd::Open(name_, &err);
-        ASSERT_TRUE(end_) << err;
-        stop_ = false;
-        server_ = std::thread([this] { sim::ServeModel(*end_, printer_, stop_, {}); });
-    }
-    // The printer end stays connected but nobody reads what the host sends.
-    void StopServing() {
-        stop_ = true;
-        if (end_) end_->Wake();
-        if (server_.joinable()) server_.join();
-    }
-
-    ScratchRoot root_;
-    RecordingOperator op_;
-    std::string name_;
-    std::unique_ptr<platform::VirtualLinePrinterEnd> end_;
-    sim::PrinterModel printer_{9600};
-    std::atomic<bool> stop_{false};
-    std::thread server_;
-};
+// The printer end is served only when a test says so.
+using PrinterEnd = SimulatorOnCom1;
 
 // A 1500-character command to a printer end that stopped reading fills the
 // stream: the byte that cannot be handed over within the per-byte time fails
@@ -126,6 +85,60 @@ TEST_F(PrinterEnd, AfterThePrinterEndRestartsTheNextCommandWorks) {
     EXPECT_EQ(std::string(reply).size(), 128u) << reply;
     EXPECT_EQ(printer_.HostSpeed(), 9600u);
     EXPECT_EQ(printer_.Frames(), std::vector<std::string>{"\x1B.271}"});
+}
+
+// An open that detects the line speed of a silent printer holds the session's
+// transitions for a minute or more: a close or another open on other threads
+// gives up after about a read time-out, with one log line, and the calls after
+// it work once the open is over.
+TEST_F(PrinterEnd, OpenOrCloseBesideASlowOpenGivesUpInTime) {
+    Serve();
+    sim::Faults silent;
+    silent.silent = true;
+    printer_.SetFaults(silent);
+    std::atomic<int> opened{1};
+    std::thread opener([&] { opened = ECFOpen(1, 1, 500, 0); });
+    const auto started = steady_clock::now();
+    while (!Logged(root_, "Tentando descobrir a velocidade serial: 9600") && MsSince(started) < 5000) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    if (opened.load() != 1) {
+        opener.join();
+        FAIL() << "the open ended before its detection: " << opened.load();
+    }
+
+    struct Waiter {
+        const char* name;
+        int (*call)();
+    };
+    const Waiter waiters[] = {{"ECFClose()", [] { return ECFClose(); }},
+                              {"ECFopen()", [] { return ECFOpen(1, 1, 500, 0); }}};
+    for (const Waiter& w : waiters) {
+        SCOPED_TRACE(w.name);
+        const auto start = steady_clock::now();
+        EXPECT_EQ(w.call(), -1);
+        // The read time-out (1 s, or the detection's 2 s) and a margin.
+        EXPECT_GE(MsSince(start), 1400);
+        EXPECT_LT(MsSince(start), 4000);
+        const std::string busy = std::string("ERRO - ") + w.name + CP1252(" NÃO ATENDIDO: SESSÃO OCUPADA POR OUTRA THREAD");
+        auto lines = AllLogLines(root_);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), busy), 1);
+    }
+    EXPECT_EQ(opened.load(), 1) << "the slow open is still detecting";
+
+    // The printer is switched off: without DSR the detection gives up, and the
+    // session stays open without a known speed.
+    silent.dsrLow = true;
+    printer_.SetFaults(silent);
+    opener.join();
+    EXPECT_EQ(opened.load(), 0);
+    printer_.SetFaults({});
+    EXPECT_EQ(ECFClose(), 0);
+    ASSERT_EQ(ECFOpen(1, 1, 500, 0), 0);
+    EXPECT_EQ(ECFWrite("\x1B.271}"), 0);
+    char reply[1728] = {};
+    ASSERT_EQ(ECFRead(reply, sizeof reply), 0);
+    EXPECT_EQ(std::string(reply).size(), 128u) << reply;
 }
 
 // A printer end that already serves a host accepts the next connection only to

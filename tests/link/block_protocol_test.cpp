@@ -51,6 +51,11 @@ protected:
         printer->Block().Clear();
         g_session.LinkModelLetter = letter;
     }
+    // A later model that takes every block and answers none.
+    void OpenLaterSilent(unsigned timeout, int dialogs) {
+        OpenLater('G', timeout, dialogs);
+        printer->Block().SetFaults({.silent = true});
+    }
     std::vector<std::string> Frames() { return printer->Frames(); }
 };
 
@@ -219,9 +224,7 @@ TEST_F(Blocks, FailedTaxLoadingSendsNoBlock) {
 
 TEST_F(Blocks, RefusedItemGoesTheOrdinaryRoadRefusedTextIsCancelled) {
     OpenLater();
-    sim::BlockFaults refuse;
-    refuse.refuse = 1;
-    printer->Block().SetFaults(refuse);
+    printer->Block().SetFaults({.refuse = 1});
     // The ordinary road reaches a printer that checks the item total: 1,000 x 12,50.
     std::string item = Item({});
     item.replace(33, 12, "000000001250");
@@ -232,7 +235,7 @@ TEST_F(Blocks, RefusedItemGoesTheOrdinaryRoadRefusedTextIsCancelled) {
     EXPECT_EQ(printer->Block().Blocks().size(), 1u);
 
     printer->ClearFrames();
-    printer->Block().SetFaults(refuse);
+    printer->Block().SetFaults({.refuse = 1});
     EXPECT_EQ(ECFWrite(Text('0', 60).c_str()), -1);
     EXPECT_EQ(Read(), ".-P002}");
     EXPECT_EQ(Frames(), std::vector<std::string>{"\x1B.080  }"});
@@ -241,9 +244,7 @@ TEST_F(Blocks, RefusedItemGoesTheOrdinaryRoadRefusedTextIsCancelled) {
 
 TEST_F(Blocks, AWorkingBlockBeforeTheVerdictIsWaitedOut) {
     OpenLater();
-    sim::BlockFaults busy;
-    busy.busyFirst = true;
-    printer->Block().SetFaults(busy);
+    printer->Block().SetFaults({.busyFirst = true});
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(ECFWrite(Text('0', 49 + static_cast<std::size_t>(i)).c_str()), 0);
@@ -252,8 +253,7 @@ TEST_F(Blocks, AWorkingBlockBeforeTheVerdictIsWaitedOut) {
     EXPECT_EQ(printer->Block().Texts().size(), 2u);
     // The reading acknowledges the working block, which does not answer it, and
     // reads on; a spoiled answer behind it is still asked for again.
-    busy.badChecksum = 1;
-    printer->Block().SetFaults(busy);
+    printer->Block().SetFaults({.badChecksum = 1, .busyFirst = true});
     const uint32_t t0 = clock.TickMs();
     EXPECT_EQ(ECFWrite("\x1B.290}"), 0);
     EXPECT_EQ(Read().substr(0, 3), ".+T");
@@ -265,9 +265,7 @@ TEST_F(Blocks, AWorkingBlockBeforeTheVerdictIsWaitedOut) {
 TEST_F(Blocks, UnansweredItemBlockFailsAfterSending) {
     OpenLater('G', 2);
     ASSERT_EQ(ECFWrite(Item({}).c_str()), 0);  // the tax rates are loaded
-    sim::BlockFaults silent;
-    silent.silent = true;
-    printer->Block().SetFaults(silent);
+    printer->Block().SetFaults({.silent = true});
     const uint32_t t0 = clock.TickMs();
     EXPECT_EQ(ECFWrite(Item({}).c_str()), -1);
     EXPECT_EQ(Read(), ".-P006}");
@@ -300,9 +298,7 @@ TEST_F(Blocks, ReadingTooShortForItsFieldsIsNoAnswer) {
 
 TEST_F(Blocks, BadChecksumIsAnsweredWithNakAndReadAgain) {
     OpenLater();
-    sim::BlockFaults bad;
-    bad.badChecksum = 2;
-    printer->Block().SetFaults(bad);
+    printer->Block().SetFaults({.badChecksum = 2});
     const uint32_t t0 = clock.TickMs();
     EXPECT_EQ(ECFWrite("\x1B.290}"), 0);
     EXPECT_EQ(Read().substr(0, 3), ".+T");
@@ -312,10 +308,7 @@ TEST_F(Blocks, BadChecksumIsAnsweredWithNakAndReadAgain) {
 }
 
 TEST_F(Blocks, SilentReadingWithoutDialogsFailsWithinAMinute) {
-    OpenLater('G', 10, 0);
-    sim::BlockFaults silent;
-    silent.silent = true;
-    printer->Block().SetFaults(silent);
+    OpenLaterSilent(10, 0);
     const uint32_t t0 = clock.TickMs();
     EXPECT_EQ(ECFWrite("\x1B.290}"), -1);
     EXPECT_EQ(Read(), ".-P002}");
@@ -339,10 +332,7 @@ TEST_F(Blocks, SilentReadingAsksTheOperator) {
                           {"an instant yes", std::deque<int>(50, 1), 4}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        OpenLater('G', 10, 1);
-        sim::BlockFaults silent;
-        silent.silent = true;
-        printer->Block().SetFaults(silent);
+        OpenLaterSilent(10, 1);
         op.questionAnswers = c.answers;
         EXPECT_EQ(ECFWrite("\x1B.290}"), -1);
         EXPECT_EQ(Read(), ".-P002}");
@@ -352,53 +342,48 @@ TEST_F(Blocks, SilentReadingAsksTheOperator) {
     }
 }
 
-// An operator who takes a while over each question, answering from a script.
-struct Person final : platform::Operator {
-    FakeClock* clock = nullptr;
-    std::function<int()> answer;
-    int asked = 0;
+// An operator who takes a while over each question, answering from a script
+// given how many questions came so far; stands in for the test's operator while it lives.
+class Person final : public platform::Operator {
+public:
+    Person(FakeClock& clock, std::function<int(int asked)> answer)
+        : clock_(clock), answer_(std::move(answer)), previous_(platform::GetOperator()) {
+        platform::SetOperator(this);
+    }
+    ~Person() override { platform::SetOperator(&previous_); }
     void InfoBox(const char*) override {}
     int QuestionBox(const char*) override {
-        ++asked;
-        clock->Advance(2000);
-        return answer();
+        clock_.Advance(2000);
+        return answer_(++asked);
     }
     int MessageBox(const char*, const char*, unsigned) override { return 1; }
     int Identify(const char*, MoldrinIdentification&) override { return 0; }
+    int asked = 0;
+
+private:
+    FakeClock& clock_;
+    std::function<int(int)> answer_;
+    platform::Operator& previous_;
 };
 
 TEST_F(Blocks, APersonSayingYesKeepsTheReadingGoingPastTheMinute) {
-    OpenLater('G', 10, 1);
-    sim::BlockFaults silent;
-    silent.silent = true;
-    printer->Block().SetFaults(silent);
-    Person person;
-    person.clock = &clock;
-    person.answer = [&] { return person.asked < 7 ? 1 : 0; };
-    platform::SetOperator(&person);
+    OpenLaterSilent(10, 1);
+    Person person(clock, [](int asked) { return asked < 7 ? 1 : 0; });
     const uint32_t t0 = clock.TickMs();
     EXPECT_EQ(ECFWrite("\x1B.290}"), -1);
-    platform::SetOperator(&op);
     EXPECT_EQ(person.asked, 7);
     EXPECT_EQ(printer->Block().Blocks().size(), 7u);
     EXPECT_GT(clock.TickMs() - t0, link::kUnattendedRetryMs + 30000);
 }
 
 TEST_F(Blocks, OperatorYesSendsTheReadingAgainAndItIsAnswered) {
-    OpenLater('G', 10, 1);
-    sim::BlockFaults silent;
-    silent.silent = true;
-    printer->Block().SetFaults(silent);
+    OpenLaterSilent(10, 1);
     // The printer comes back while the operator looks at the question.
-    Person person;
-    person.clock = &clock;
-    person.answer = [&] {
+    Person person(clock, [&](int) {
         printer->Block().SetFaults({});
         return 1;
-    };
-    platform::SetOperator(&person);
+    });
     EXPECT_EQ(ECFWrite("\x1B.290}"), 0);
-    platform::SetOperator(&op);
     EXPECT_EQ(person.asked, 1);
     EXPECT_EQ(Read().substr(0, 3), ".+T");
     EXPECT_EQ(printer->Block().Blocks().size(), 2u);

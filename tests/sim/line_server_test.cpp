@@ -4,44 +4,22 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <thread>
 
-#include "session/session_state.h"
 #include "moldrin.h"
 #include "platform/posix/stream_socket_posix.h"
 #include "platform/serial_device.h"
-#include "platform/virtual_line_server.h"
 #include "sim/line_server.h"
-#include "support/library_state.h"
-#include "support/recording_operator.h"
-#include "support/scratch_root.h"
+#include "support/simulator_on_com1.h"
 
 namespace moldrin::sim {
 namespace {
 
-// The simulator serving a Unix socket on its own thread, and COM1 naming it.
-class OverTheLine : public ::testing::Test {
+// The simulator serving COM1 from the start; the capture stays off, as its
+// own queries would take the faults meant for the command.
+class OverTheLine : public testing::SimulatorOnCom1 {
 protected:
-    void SetUp() override {
-        testing::ResetLibraryState();
-        name = "unix:" + root.path() + "/line";
-        int err = 0;
-        end = platform::VirtualLinePrinterEnd::Open(name, &err);
-        ASSERT_TRUE(end) << err;
-        server = std::thread([this] { ServeModel(*end, printer, stop, {}); });
-        setenv("MOLDRIN_COM1", name.c_str(), 1);
-    }
-    void TearDown() override {
-        if (g_session.PortIndex >= 0) ECFClose();
-        unsetenv("MOLDRIN_COM1");
-        stop = true;
-        if (end) end->Wake();
-        if (server.joinable()) server.join();
-        testing::ResetLibraryState();
-    }
+    void SetUp() override { Serve(); }
 
     // Sends one command of the session's and reads what the application gets.
     std::string Command(const char* command) {
@@ -50,34 +28,22 @@ protected:
         EXPECT_EQ(ECFRead(reply, sizeof reply), 0);
         return reply;
     }
-    // The capture's own queries would take the faults meant for the command.
-    void WithoutCapture() { root.Write("c:\\TALMA\\talma.ini", ""); }
-
-    testing::ScratchRoot root;
-    testing::RecordingOperator op;
-    std::string name;
-    std::unique_ptr<platform::VirtualLinePrinterEnd> end;
-    PrinterModel printer{9600};
-    std::atomic<bool> stop{false};
-    std::thread server;
 };
 
 TEST_F(OverTheLine, SessionReadsStatusAndCommands) {
-    WithoutCapture();
-    printer.EditState([](PrinterState& s) { s.answers[30] = std::string(150, 'z'); });
+    printer_.EditState([](PrinterState& s) { s.answers[30] = std::string(150, 'z'); });
     ASSERT_EQ(ECFOpen(1, 2, 500, 0), 0);
-    EXPECT_EQ(Command("\x1B.271}"), Status27Record(printer.State(), '1'));
+    EXPECT_EQ(Command("\x1B.271}"), Status27Record(printer_.State(), '1'));
     EXPECT_EQ(Command("\x1B.30}"), "." + std::string(24, 'z') + "}");
     EXPECT_EQ(ECFClose(), 0);
-    EXPECT_EQ(printer.Frames().front(), "\x1B.28}");
+    EXPECT_EQ(printer_.Frames().front(), "\x1B.28}");
 }
 
 TEST_F(OverTheLine, AnOverrunDamagesTheAnswer) {
-    WithoutCapture();
     ASSERT_EQ(ECFOpen(1, 1, 500, 0), 0);
     Faults f;
     f.overrun = true;
-    printer.SetFaults(f);
+    printer_.SetFaults(f);
     // The byte it lost is missing; whether the error bit itself is seen depends
     // on when it comes, as on a wire.
     const std::string reply = Command("\x1B.30}");
@@ -86,11 +52,11 @@ TEST_F(OverTheLine, AnOverrunDamagesTheAnswer) {
 
 TEST_F(OverTheLine, CtsDropsWhileThePrinterWorks) {
     int err = 0;
-    auto host = platform::OpenSerialByName(name, &err);
+    auto host = platform::OpenSerialByName(name_, &err);
     ASSERT_TRUE(host) << err;
     Faults f;
     f.answerDelayMs = 2000;  // long enough that a busy machine still shows the low spell
-    printer.SetFaults(f);
+    printer_.SetFaults(f);
     uint32_t bits = 0;
     auto changed = [&] {
         const uint32_t before = bits;
@@ -117,11 +83,10 @@ TEST_F(OverTheLine, CtsDropsWhileThePrinterWorks) {
 }
 
 TEST_F(OverTheLine, ASecondHostIsTurnedAwayWhileOneIsServed) {
-    WithoutCapture();
     ASSERT_EQ(ECFOpen(1, 1, 500, 0), 0);
     platform::posix::Endpoint ep;
     int err = 0;
-    ASSERT_TRUE(platform::posix::ParseEndpoint(name, ep, &err));
+    ASSERT_TRUE(platform::posix::ParseEndpoint(name_, ep, &err));
     platform::posix::Fd other = platform::posix::ConnectStream(ep, 1000, &err);
     ASSERT_TRUE(other.valid()) << err;
     // Closed without a word (not even the modem status a served host gets first).

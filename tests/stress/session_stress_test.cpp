@@ -1,15 +1,15 @@
 // Threads that use one session at once, the way careless applications do: a
-// reopen beside commands, the fast writer beside commands and closes, and the
-// unload beside a command. Run for a short while each (longer under the
-// ThreadSanitizer stage); what they check is that nothing crashes, nothing
-// hangs, every result is one the calls may give, and the session still works.
+// reopen beside commands, opens and closes on two threads, the fast writer
+// beside commands and closes, and the unload beside a command. Run for a short
+// while each (longer under the ThreadSanitizer stage); what they check is that
+// nothing crashes, nothing hangs, every result is one the calls may give, and
+// the session still works.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -17,12 +17,8 @@
 #include "session/session_state.h"
 #include "log/text.h"
 #include "moldrin.h"
-#include "platform/virtual_line_server.h"
-#include "sim/line_server.h"
-#include "support/library_state.h"
 #include "support/log_reader.h"
-#include "support/recording_operator.h"
-#include "support/scratch_root.h"
+#include "support/simulator_on_com1.h"
 
 namespace moldrin::testing {
 namespace {
@@ -38,34 +34,16 @@ milliseconds StressTime() {
 
 bool Before(steady_clock::time_point end) { return steady_clock::now() < end; }
 
-// The simulator on a Unix socket, reached through COM1; it never answers
-// "\x1B.30}", so that command holds the API lock for the read time-out.
-class SharedSession : public ::testing::Test {
+// The simulator on COM1; it never answers "\x1B.30}", so that command holds
+// the API lock for the read time-out. The capture stays off: the session and
+// port layers are under test here, and the capture's own storm is its stress
+// test's (its full refreshes, with 15-second waits per query, would turn every
+// garbled exchange into a long wait).
+class SharedSession : public SimulatorOnCom1 {
 protected:
     void SetUp() override {
-        ResetLibraryState();
-        // The session and port layers are under test here; the capture's own storm
-        // is its stress test's. Its full refreshes, with 15-second waits per query,
-        // would turn every garbled exchange into a long wait.
-        root_.Write("c:\\TALMA\\talma.ini", "");
-        const std::string name = "unix:" + root_.path() + "/line";
-        int err = 0;
-        end_ = platform::VirtualLinePrinterEnd::Open(name, &err);
-        ASSERT_TRUE(end_) << err;
-        printer_.SetResponder([](std::string_view frame) -> std::optional<std::string> {
-            if (frame == "\x1B.30}") return std::string();
-            return std::nullopt;
-        });
-        server_ = std::thread([this] { sim::ServeModel(*end_, printer_, stop_, {}); });
-        setenv("MOLDRIN_COM1", name.c_str(), 1);
-    }
-    void TearDown() override {
-        ECFClose();
-        unsetenv("MOLDRIN_COM1");
-        stop_ = true;
-        if (end_) end_->Wake();
-        if (server_.joinable()) server_.join();
-        ResetLibraryState();
+        LeaveUnanswered("\x1B.30}");
+        Serve();
     }
     // A session that works after the storm: a status record comes back whole.
     void ExpectAWorkingSession() {
@@ -77,13 +55,6 @@ protected:
         EXPECT_EQ(std::string(reply).size(), 128u) << reply;
         EXPECT_EQ(ECFClose(), 0);
     }
-
-    ScratchRoot root_;
-    RecordingOperator op_;
-    std::unique_ptr<platform::VirtualLinePrinterEnd> end_;
-    sim::PrinterModel printer_{9600};
-    std::atomic<bool> stop_{false};
-    std::thread server_;
 };
 
 // One thread sends commands while another closes and reopens the session: a
@@ -112,6 +83,28 @@ TEST_F(SharedSession, ReopeningWhileAnotherThreadSendsCommands) {
     EXPECT_EQ(odd, 0);
     EXPECT_GT(reopened, 0);
     EXPECT_GT(commands, 0);
+    ExpectAWorkingSession();
+}
+
+// Two threads open and close the one session at once: each transition waits
+// its turn (or gives up after its deadline), every result is 0 or -1, and no
+// session is left half open or half closed.
+TEST_F(SharedSession, TwoThreadsOpeningAndClosingAtOnce) {
+    const auto end = steady_clock::now() + StressTime();
+    std::atomic<int> odd{0}, opened{0};
+    auto cycle = [&] {
+        while (Before(end)) {
+            const int o = ECFOpen(1, 1, 500, 0);
+            const int c = ECFClose();
+            if ((o != 0 && o != -1) || (c != 0 && c != -1)) ++odd;
+            if (o == 0) ++opened;
+        }
+    };
+    std::thread other(cycle);
+    cycle();
+    other.join();
+    EXPECT_EQ(odd, 0);
+    EXPECT_GT(opened, 0);
     ExpectAWorkingSession();
 }
 
