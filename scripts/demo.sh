@@ -6,5 +6,5 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 echo "== building (the first time takes a few minutes)"
 bash scripts/configure.sh build
-cmake --build build -j"$(nproc)" --target moldrin moldrin_tool pos_demo >/dev/null
+cmake --build build -j"$(nproc)" --target moldrin moldrin_tool pos_demo
 exec bash scripts/demo_day.sh build

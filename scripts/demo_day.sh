@@ -12,6 +12,7 @@ moldrin="$bin/moldrin"
 if [ -z "${MOLDRIN_ROOT:-}" ]; then
   MOLDRIN_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/moldrin-demo.XXXXXX")
 fi
+mkdir -p "$MOLDRIN_ROOT"
 export MOLDRIN_ROOT
 line_dir=$(mktemp -d "${TMPDIR:-/tmp}/moldrin-line.XXXXXX")
 export MOLDRIN_COM1="unix:$line_dir/line"
