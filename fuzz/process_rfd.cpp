@@ -14,6 +14,7 @@
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "capture/rfd_codec.h"
+#include "fiscalfile/final_assembly.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/processing.h"
 #include "platform/clock.h"
@@ -169,6 +170,9 @@ size_t RecordWidth(const std::string& type) {
 
 const char kCapture[] = "c:\\TALMA\\RFD\\RFD-09-Dezembro-2026.bin";
 
+// The work file as each assembly found it (the assembly consumes it).
+std::string g_work;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -180,6 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         platform::SetClock(&clock);
         platform::SetOperator(&silent);
         capture::g_capture.ModelLetter = 'B';
+        fiscalfile::SetAssemblyObserver([](int) { g_work += files.files[fiscalfile::kWorkFile]; });
         return capture::EnsureRegistration(0) != 0;
     }();
     if (!registered) std::abort();
@@ -198,11 +203,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     files.files[kCapture] = bytes;
+    g_work.clear();
     if (fiscalfile::ProcessRfdFile(kCapture) != 1) std::abort();
     if (fiscalfile::g_fiscal.ItemTable != nullptr) std::abort();
 
     // Only whole records of their own width.
-    const std::string& work = files.files[fiscalfile::kWorkFile];
+    const std::string& work = g_work;
     size_t at = 0;
     while (at < work.size()) {
         const size_t end = work.find("\r\n", at);

@@ -12,4 +12,12 @@ int ProcessLatestRfd();
 // or -1 on a close failure.
 int ProcessPendingDays(const char* fiscalDate);
 
+struct CalendarDay {
+    int day, month, year;
+    bool operator==(const CalendarDay&) const = default;
+};
+// The day before: the last day of the previous month from the 1st, February
+// having 29 days in every year divisible by 4.
+CalendarDay DayBefore(CalendarDay d);
+
 }  // namespace moldrin::capture

@@ -31,7 +31,7 @@ void BlankLineBreaks(capture::CachedReply& reply) {
 
 }  // namespace
 
-void WriteE00(intptr_t handle) {
+bool WriteE00(intptr_t handle) {
     const auto& f = capture::g_registration.fields;
     const auto model = ModelName();
     std::array<char, kLine> line{};
@@ -43,10 +43,10 @@ void WriteE00(intptr_t handle) {
                   Txt(Reg(f.cityReg, sizeof f.cityReg)), Txt(Reg(f.softwareHouse, sizeof f.softwareHouse)),
                   Txt(Reg(f.appName, sizeof f.appName)), Txt(Reg(f.appVersion, sizeof f.appVersion)),
                   Txt(Reg(f.programData, sizeof f.programData))});
-    WriteLine(handle, line.data());
+    return WriteLine(handle, line.data());
 }
 
-void WriteE01(intptr_t handle) {
+bool WriteE01(intptr_t handle) {
     const auto model = ModelName();
     const auto cnpj = UserCnpjDigits();
     const std::string_view software = DateOf(g_fiscal.SoftwareDate);
@@ -62,10 +62,10 @@ void WriteE01(intptr_t handle) {
                   Txt(Part(Reply29('3'), 3, 3)), Txt(cnpj.data()), Txt(crz), Txt(crz), Txt(Part(movement, 4, 2)),
                   Txt(Part(movement, 2, 2)), Txt(Part(movement, 0, 2)), Txt(Part(movement, 4, 2)),
                   Txt(Part(movement, 2, 2)), Txt(Part(movement, 0, 2)), Txt("01.00.00"), Txt("PC5207 01.00.00")});
-    WriteLine(handle, line.data());
+    return WriteLine(handle, line.data());
 }
 
-void WriteE02(intptr_t handle) {
+bool WriteE02(intptr_t handle) {
     BlankLineBreaks(capture::g_capture.cache.table29[1]);
     BlankLineBreaks(capture::g_capture.cache.table29[2]);
     const auto model = ModelName();
@@ -81,10 +81,10 @@ void WriteE02(intptr_t handle) {
                  {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Txt(cnpj.data()), Txt(ie.data()),
                   Txt(name.data()), Txt(Part(r2, 8, 40)), Txt(Part(r2, 49, 200)), Txt(Part(Reply29('3'), 8, 200)),
                   Txt(registered), Num(g_fiscal.GrandTotal), Num(g_fiscal.UserCount)});
-    WriteLine(handle, line.data());
+    return WriteLine(handle, line.data());
 }
 
-void WriteE12(intptr_t handle) {
+bool WriteE12(intptr_t handle) {
     // The flag is the last non-blank character of 29-F before its "}".
     const std::string_view f = Reply29('F');
     char flag = 'S';
@@ -105,10 +105,10 @@ void WriteE12(intptr_t handle) {
                  {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
                   Txt(Part(Saved1(), 40, 4)), Txt(Part(Saved1(), 13, 4)), Txt(Part(Reply27('G'), 15, 4)),
                   Txt(movement), Txt(clock), Txt(Part(Saved1(), 44, 12)), Chr(flag)});
-    WriteLine(handle, line.data());
+    return WriteLine(handle, line.data());
 }
 
-void WriteE13(intptr_t handle) {
+bool WriteE13(intptr_t handle) {
     const auto model = ModelName();
     std::array<char, 64> prefix{};
     FormatRecord(prefix, "E13%-20.8s%c%s%02u%06.4s",
@@ -129,7 +129,7 @@ void WriteE13(intptr_t handle) {
         !value("Can-T", DigitsValue(Part(s1, 76, 12), 12) + DigitsValue(Part(s1, 60, 12), 12)) ||
         !value("Can-S", DigitsValue(Part(r2, 27, 12), 12) + DigitsValue(Part(r2, 11, 12), 12)) ||
         !text("F1", Part(s3, 45, 12)) || !text("I1", Part(s3, 21, 12)) || !text("N1", Part(s3, 33, 12)))
-        return;
+        return false;
 
     const auto rates = RateEntries();
     std::array<char, 240> values{};
@@ -137,7 +137,7 @@ void WriteE13(intptr_t handle) {
                  {Txt(Part(s3, 93, 15)), Txt(Part(Reply27('4'), 7, 105)), Txt(Part(Reply27('5'), 7, 105))});
     for (std::size_t i = 0; i < rates.size(); ++i) {
         std::array<char, 8> rate = rates[i];
-        if (rate[0] == ' ' && rate[1] == ' ' && rate[2] == ' ') return;
+        if (rate[0] == ' ' && rate[1] == ' ' && rate[2] == ' ') return true;
         const char* found = nullptr;
         for (std::size_t v = 0; v < 15 && !found; ++v)
             if (std::memcmp(values.data() + 15 * v, rate.data(), 3) == 0) found = values.data() + 15 * v;
@@ -151,8 +151,9 @@ void WriteE13(intptr_t handle) {
         FormatRecord(line, "%s%-2.2s%c%-4.4s0%012.12s\r\n",
                      {Txt(prefix.data()), Txt(std::string_view(rate.data() + 1, 2)), Chr(rate[0]),
                       Txt(std::string_view(rate.data() + 3, 4)), Txt(std::string_view(found + 3, 12))});
-        if (!WriteLine(handle, line.data())) return;
+        if (!WriteLine(handle, line.data())) return false;
     }
+    return true;
 }
 
 }  // namespace moldrin::fiscalfile

@@ -7,11 +7,11 @@
 namespace moldrin::fiscalfile {
 
 // Each writes its record(s) into the open file; a failed write is shown to
-// the operator and ends the writer.
-void WriteE00(intptr_t handle);
-void WriteE01(intptr_t handle);
-void WriteE02(intptr_t handle);
-void WriteE12(intptr_t handle);
-void WriteE13(intptr_t handle);
+// the operator and ends the writer, which then answers false.
+bool WriteE00(intptr_t handle);
+bool WriteE01(intptr_t handle);
+bool WriteE02(intptr_t handle);
+bool WriteE12(intptr_t handle);
+bool WriteE13(intptr_t handle);
 
 }  // namespace moldrin::fiscalfile

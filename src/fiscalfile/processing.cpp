@@ -498,6 +498,7 @@ uint64_t NonFiscalSum() {
 int ProcessRfdFile(const char* path) {
     Driver d;
     d.path = path;
+    ForgetLastFinalFile();
     ResetGenerationFields();
 
     if (capture::EnsureRegistration(0) == 0) return 0;

@@ -11,8 +11,10 @@
 #include "capture/capture_day.h"
 #include "fiscalfile/fiscal_fixture.h"
 #include "fiscalfile/final_assembly.h"
+#include "sign/ead.h"
 #include "sim/scenario.h"
 #include "support/capture_recorder.h"
+#include "support/key_beside_executable.h"
 
 namespace moldrin {
 namespace {
@@ -172,6 +174,8 @@ protected:
         EXPECT_EQ(g_workFiles.size(), 1u) << file;
         return g_workFiles.empty() ? std::vector<std::string>{} : SplitLines(g_workFiles.back());
     }
+
+    testing::KeyBesideExecutable key{root};
 };
 
 TEST_F(ScenarioDay, AShortDayOfSales) {
@@ -180,6 +184,16 @@ TEST_F(ScenarioDay, AShortDayOfSales) {
     EXPECT_TRUE(op.shown().empty());
     const auto files = CaptureFiles();
     ASSERT_EQ(files.size(), 1u);
+    // The Z reduction left the day's fiscal file, signed, and consumed the work file.
+    const std::string final = std::string(fiscalfile::kFinishedDirectory) + "\\TA230001.9CQ";
+    ASSERT_TRUE(root.Exists(final.c_str()));
+    EXPECT_EQ(sign::VerifyFileSignature(final.c_str()), sign::kSignOk);
+    EXPECT_FALSE(root.Exists(fiscalfile::kWorkFile));
+    EXPECT_EQ(g_workFiles.size(), 1u);
+    const auto finalLines = SplitLines(root.Read(final.c_str()));
+    ASSERT_FALSE(finalLines.empty());
+    EXPECT_EQ(finalLines.back().substr(0, 3), "EAD");
+    EXPECT_EQ(OfType(finalLines, "E14").size(), fiscalfile::kShortDayCoupons.size());
     const auto work = Replay(files[0].second);
     for (const auto& l : work) EXPECT_EQ(Col(l, 4, 44), fiscalfile::kHead) << l;
     EXPECT_EQ(Map(OfType(work, "E15"), ItemOf), fiscalfile::kShortDayItems);

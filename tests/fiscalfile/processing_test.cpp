@@ -8,10 +8,12 @@
 #include "capture/rfd_codec.h"
 #include "fiscal_fixture.h"
 #include "fiscalfile/final_assembly.h"
+#include "sign/ead.h"
 #include "sim/printer_model.h"
 #include "sim/scenario.h"
 #include "support/capture_recorder.h"
 #include "support/fault_files.h"
+#include "support/key_beside_executable.h"
 #include "log/text.h"
 
 namespace moldrin::fiscalfile {
@@ -33,7 +35,10 @@ MoldrinIdentification Identification(const char* factory) {
     return f;
 }
 
+// Each call of the final assembly, and the work file it was handed.
 std::vector<int> g_assemblies;
+std::vector<std::string> g_works;
+testing::ScratchRoot* g_root = nullptr;
 
 class Processing : public FiscalFixture {
 protected:
@@ -41,10 +46,16 @@ protected:
         FiscalFixture::SetUp();
         g_fiscal.ItemTable = nullptr;
         g_assemblies.clear();
-        SetAssemblyObserver([](int merge) { g_assemblies.push_back(merge); });
+        g_works.clear();
+        g_root = &root;
+        SetAssemblyObserver([](int merge) {
+            g_assemblies.push_back(merge);
+            g_works.push_back(g_root->Read(kWorkFile));
+        });
     }
     void TearDown() override {
         SetAssemblyObserver(nullptr);
+        g_root = nullptr;
         FiscalFixture::TearDown();
     }
     void Register(const char* factory = "MS0300019", char letter = 'B', int8_t gate = 0) {
@@ -104,8 +115,10 @@ protected:
             }
         }
     }
-    std::vector<std::string> Work() { return SplitLines(root.Read(kWorkFile)); }
+    // The work file as the last assembly found it.
+    static std::vector<std::string> Work() { return g_works.empty() ? std::vector<std::string>{} : SplitLines(g_works.back()); }
 
+    testing::KeyBesideExecutable key{root};
     sim::PrinterModel model;
     std::vector<std::string> replies;
 };
@@ -133,6 +146,11 @@ TEST_F(Processing, AShortDayOfSales) {
     EXPECT_STREQ(g_fiscal.SoftwareDate.data(), "010126");
     EXPECT_TRUE(op.shown().empty());
     EXPECT_EQ(g_fiscal.ItemTable, nullptr);
+    // The work file became the day's signed fiscal file.
+    const std::string final = std::string(kFinishedDirectory) + "\\TA230001.9CQ";
+    EXPECT_EQ(LastFinalFilePath(), final);
+    EXPECT_FALSE(root.Exists(kWorkFile));
+    EXPECT_EQ(sign::VerifyFileSignature(final.c_str()), sign::kSignOk);
 }
 
 TEST_F(Processing, AShortDayOnAnExtendedModel) {
@@ -234,19 +252,10 @@ TEST_F(Processing, APrinterChangeFinishesTheFirstPrintersFile) {
     frames.push_back("\x1B.1002000000000748}");
     frames.push_back("\x1B.06}");
     Write(Texts(frames));
-    std::string firstWork;
-    static std::string* s_work;
-    s_work = &firstWork;
-    static testing::ScratchRoot* s_root;
-    s_root = &root;
-    SetAssemblyObserver([](int merge) {
-        g_assemblies.push_back(merge);
-        if (g_assemblies.size() == 1) *s_work = s_root->Read(kWorkFile);
-    });
     ASSERT_EQ(ProcessRfdFile(kCapture), 1);
     EXPECT_EQ(g_assemblies, (std::vector<int>{0, 0}));
     // The first file: coupon 1 of the first printer.
-    const auto before = SplitLines(firstWork);
+    const auto before = SplitLines(g_works.at(0));
     ASSERT_FALSE(before.empty());
     for (const auto& l : before) EXPECT_EQ(Col(l, 4, 11), "MS030001") << l;
     EXPECT_EQ(Map(OfType(before, "E14"), CouponOf), std::vector<std::string>{kShortDayCoupons[0]});

@@ -17,20 +17,18 @@ void* g_module = nullptr;
 void SetModuleHandle(void* handle) { g_module = handle; }
 void* GetModuleHandle() { return g_module; }
 
-std::string ExecutableDirectory() {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "./";
-    std::string path(buf, static_cast<size_t>(n));
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-}
-
 std::string ExecutablePath() {
+    if (std::string path = ExecutablePathOverride(); !path.empty()) return path;
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return std::string();
     return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExecutableDirectory() {
+    std::string path = ExecutablePath();
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
 void ReadVersion(std::string& name, std::string& version) {

@@ -31,6 +31,7 @@ void SetModuleHandle(void* handle) { g_module = handle; }
 void* GetModuleHandle() { return g_module; }
 
 std::string ExecutablePath() {
+    if (std::string path = ExecutablePathOverride(); !path.empty()) return path;
     char buf[MAX_PATH + 1] = {};
     DWORD n = ::GetModuleFileNameA(nullptr, buf, MAX_PATH);
     // A path cut at MAX_PATH would name some other file.

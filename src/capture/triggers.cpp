@@ -1,0 +1,134 @@
+// The processing triggers: walking back through the calendar for the capture
+// files to hand to the fiscal file generation. The generation itself is
+// fiscalfile's; the capture file names are rfd_file's.
+#include "capture/triggers.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "session/session_state.h"
+#include "capture/capture_state.h"
+#include "capture/registration.h"
+#include "capture/rfd_file.h"
+#include "fiscalfile/final_assembly.h"
+#include "fiscalfile/fiscal_state.h"
+#include "fiscalfile/processing.h"
+#include "fiscalfile/record_format.h"
+#include "log/file_helpers.h"
+#include "platform/clock.h"
+#include "platform/operator.h"
+
+namespace moldrin::capture {
+
+namespace {
+
+constexpr int kDaysLooked = 32;
+constexpr std::size_t kNameSize = 64;
+
+void ErrorBox(const char* what, const char* fileName) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%s%s", what, fileName);
+    platform::GetOperator().MessageBox(text, "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
+}
+
+int LastDayOf(int month, int year) {
+    switch (month) {
+        case 4: case 6: case 9: case 11: return 30;
+        case 2: return year % 4 == 0 ? 29 : 28;
+        default: return 31;
+    }
+}
+
+// The registered printer is the one whose files are looked for. Its serial
+// number names them too: the generation may have left another printer's there.
+void TakeRegisteredPrinter() {
+    const char* factory = g_registration.fields.factoryNumber;
+    CopyText(g_capture.factoryNumber, factory, 9);
+    CopyText(g_capture.lastFactoryNumber, factory, 9);
+    fiscalfile::SetField(fiscalfile::g_fiscal.SerialNumber, fiscalfile::TextOf(factory, 9));
+    g_capture.ModelLetter = g_registration.modelLetter;
+    g_session.ModelGate = static_cast<int8_t>(g_registration.modelFlag);
+}
+
+// One day of a catching-up pass: 1 its capture file was processed, 0 nothing
+// to do, -1 a file could not be closed.
+int CatchUpDay(const CalendarDay& d) {
+    char rfd[kNameSize];
+    if (!RfdFileName(rfd, sizeof rfd, d.day, d.month, d.year)) return 0;
+    const log::FileHandle capture = log::FileOpenRead(rfd);
+    if (capture == log::kInvalidFile) return 0;
+    if (log::FileClose(capture) != 0) {
+        ErrorBox("ERRO no Fechamento do Arquivo RFD antes de efetuar o processamento: ", rfd);
+        return -1;
+    }
+    char date[8];
+    std::snprintf(date, sizeof date, "%02d%02d%02d", d.day, d.month, d.year % 100);
+    char finalName[fiscalfile::kFinalNameSize];
+    if (!fiscalfile::FinalFileName(finalName, date)) return 0;
+    const log::FileHandle done = log::FileOpenRead(finalName);
+    if (done != log::kInvalidFile) {
+        if (log::FileClose(done) != 0) {
+            ErrorBox("ERRO no Fechamento do Arquivo RFD final antes de processar: ", finalName);
+            return -1;
+        }
+        return 0;
+    }
+    fiscalfile::ProcessRfdFile(rfd);
+    TakeRegisteredPrinter();
+    return 1;
+}
+
+// kDaysLooked days from `from` backwards. -1 on a close failure, else whether
+// any day was processed.
+int CatchUpFrom(CalendarDay from) {
+    bool processed = false;
+    for (int i = 0; i < kDaysLooked; ++i, from = DayBefore(from)) {
+        const int r = CatchUpDay(from);
+        if (r < 0) return -1;
+        processed = processed || r > 0;
+    }
+    return processed ? 1 : 0;
+}
+
+}  // namespace
+
+CalendarDay DayBefore(CalendarDay d) {
+    if (d.day > 1) return {d.day - 1, d.month, d.year};
+    const int month = d.month == 1 ? 12 : d.month - 1;
+    const int year = d.month == 1 ? d.year - 1 : d.year;
+    return {LastDayOf(month, year), month, year};
+}
+
+int ProcessLatestRfd() {
+    const platform::LocalTime now = platform::Now();
+    CalendarDay d{now.day, now.month, now.year};
+    for (int i = 0; i < kDaysLooked; ++i, d = DayBefore(d)) {
+        char name[kNameSize];
+        if (!RfdFileName(name, sizeof name, d.day, d.month, d.year)) continue;
+        const log::FileHandle h = log::FileOpenRead(name);
+        if (h == log::kInvalidFile) continue;
+        if (log::FileClose(h) != 0) {
+            ErrorBox("ERRO no Fechamento do Arquivo RFD antes de processar: ", name);
+            return -1;
+        }
+        return fiscalfile::ProcessRfdFile(name);
+    }
+    return 0;
+}
+
+int ProcessPendingDays(const char* fiscalDate) {
+    if (EnsureRegistration(0) == 0) return 0;
+    TakeRegisteredPrinter();
+    const platform::LocalTime now = platform::Now();
+    const int first = CatchUpFrom(DayBefore({now.day, now.month, now.year}));
+    if (first < 0) return -1;
+    // The second pass is for when the first found nothing to do, and needs a
+    // fiscal date to walk back from.
+    if (first > 0 || !fiscalDate || strnlen(fiscalDate, 6) < 6) return 1;
+    const CalendarDay fiscal{log::ParseNumber(fiscalDate, 2), log::ParseNumber(fiscalDate + 2, 2),
+                             2000 + log::ParseNumber(fiscalDate + 4, 2)};
+    if (fiscal.day < 1 || fiscal.day > 31 || fiscal.month < 1 || fiscal.month > 12) return 1;
+    return CatchUpFrom(fiscal) < 0 ? -1 : 1;
+}
+
+}  // namespace moldrin::capture
