@@ -67,13 +67,19 @@ std::string Unescape(std::string_view text) {
 
 bool ParseScenario(std::string_view text, std::vector<ScenarioStep>* steps, std::string* error) {
     int number = 0;
+    std::string comment;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view raw = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         ++number;
         const std::string_view line = Trimmed(raw);
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty()) continue;
+        if (line[0] == '#') {
+            // A blank line between comment and frame still leaves the comment to that frame.
+            comment += std::string(Trimmed(line.substr(1))) + "\n";
+            continue;
+        }
         if (line[0] == '=') {
             if (steps->empty() || steps->back().expect) {
                 *error = "line " + std::to_string(number) + ": a reply without its frame";
@@ -82,7 +88,9 @@ bool ParseScenario(std::string_view text, std::vector<ScenarioStep>* steps, std:
             steps->back().expect = Unescape(Trimmed(line.substr(1)));
             continue;
         }
-        steps->push_back({Unescape(line), std::nullopt, number});
+        if (!comment.empty()) comment.pop_back();
+        steps->push_back({Unescape(line), std::nullopt, number, std::move(comment)});
+        comment.clear();
     }
     return true;
 }
@@ -120,6 +128,10 @@ std::size_t ReplayScenario(const std::vector<ScenarioStep>& steps,
                            std::FILE* errors) {
     std::size_t mismatches = 0;
     for (const ScenarioStep& step : steps) {
+        if (transcript && !step.comment.empty()) {
+            std::istringstream lines(step.comment);
+            for (std::string one; std::getline(lines, one);) std::fprintf(transcript, "# %s\n", one.c_str());
+        }
         const std::string reply = send(step.frame);
         if (transcript) std::fprintf(transcript, "%s\n  %s\n", Printable(step.frame).c_str(), Printable(reply).c_str());
         if (step.expect && reply != *step.expect) {

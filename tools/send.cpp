@@ -91,7 +91,7 @@ int Run(int argc, char** argv) {
         std::string error;
         if (!sim::ReadScenario(script, &steps, &error)) return options.Failure(error);
     } else {
-        for (const std::string& arg : args) steps.push_back({sim::Unescape(arg), std::nullopt, 0});
+        for (const std::string& arg : args) steps.push_back({sim::Unescape(arg), std::nullopt, 0, {}});
     }
     if (trace) link::SetBlockTrace(PrintBlockTrace);
 

@@ -512,6 +512,25 @@ TEST(Scenario, ReplayCountsTheRepliesThatDiffer) {
     EXPECT_EQ(printer.Frames().size(), 3u);
 }
 
+TEST(Scenario, CommentsGoWithTheNextFrameIntoTheTranscript) {
+    std::vector<ScenarioStep> steps;
+    std::string error;
+    ASSERT_TRUE(ParseScenario("# the day starts\n#  first  \n\n\\e.13}\n= .+0013}\n\\e.08}\n# nothing after\n", &steps,
+                              &error));
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].comment, "the day starts\nfirst");
+    EXPECT_EQ(steps[1].comment, "");
+    PrinterModel printer;
+    std::FILE* sink = std::tmpfile();
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(ReplayScenario(steps, [&](const std::string& f) { return printer.Command(f); }, sink, nullptr), 0u);
+    std::rewind(sink);
+    char text[512] = {};
+    const std::size_t n = std::fread(text, 1, sizeof text - 1, sink);
+    std::fclose(sink);
+    EXPECT_EQ(std::string(text, n), "# the day starts\n# first\n\\e.13}\n  .+0013}\n\\e.08}\n  .+0008}\n");
+}
+
 // The scripted short days, each on every dot-matrix model letter of its class.
 TEST(Scenario, TheShortDayAddsUpOnEveryModel) {
     for (const bool extended : {false, true}) {

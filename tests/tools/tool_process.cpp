@@ -29,9 +29,9 @@ std::string ReadFile(const std::string& path) {
     return ss.str();
 }
 
-int Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
-          const std::string& outFile, const std::string& errFile) {
-    std::vector<std::string> full{MOLDRIN_TOOL_PATH};
+int Spawn(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
+          const std::string& cwd, const std::string& outFile, const std::string& errFile) {
+    std::vector<std::string> full{program};
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : full) argv.push_back(a.data());
@@ -71,10 +71,16 @@ std::vector<std::string> ToolResult::errLines() const {
 
 ToolResult RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
                    std::chrono::milliseconds deadline) {
+    return RunToolAt(MOLDRIN_TOOL_PATH, args, env, cwd, deadline);
+}
+
+ToolResult RunToolAt(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env, const std::string& cwd,
+                     std::chrono::milliseconds deadline) {
     std::string dir = (std::filesystem::temp_directory_path() / "moldrin-tool-XXXXXX").string();
     if (!mkdtemp(dir.data())) return {};
     ToolResult result;
-    const int pid = Spawn(args, env, cwd, dir + "/out", dir + "/err");
+    const int pid = Spawn(program, args, env, cwd, dir + "/out", dir + "/err");
     if (pid > 0) {
         const auto end = std::chrono::steady_clock::now() + deadline;
         int wstatus = 0;
@@ -87,7 +93,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::vector<std::
                 result.timedOut = true;
                 break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
         if (!result.timedOut && WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
     }
@@ -100,7 +106,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::vector<std::
 
 BackgroundTool::BackgroundTool(const std::vector<std::string>& args, const std::string& errFile,
                                const std::string& outFile) {
-    pid_ = Spawn(args, {}, {}, outFile, errFile);
+    pid_ = Spawn(MOLDRIN_TOOL_PATH, args, {}, {}, outFile, errFile);
 }
 
 BackgroundTool::~BackgroundTool() {

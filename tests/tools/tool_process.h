@@ -19,6 +19,11 @@ struct ToolResult {
 // `cwd` is the child's working directory (empty: this process's).
 ToolResult RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                    const std::string& cwd = {}, std::chrono::milliseconds deadline = std::chrono::seconds(30));
+// The same for another copy of the tool (one with its own key file beside it). The
+// deadline is kept to the millisecond, so that it can kill a run at a chosen moment.
+ToolResult RunToolAt(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {}, const std::string& cwd = {},
+                     std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
 // A child started in the background (the simulator); killed and reaped on destruction.
 class BackgroundTool {
