@@ -61,7 +61,7 @@ int CatchUpDay(const CalendarDay& d) {
         ErrorBox("ERRO no Fechamento do Arquivo RFD antes de efetuar o processamento: ", rfd);
         return -1;
     }
-    char date[8];
+    char date[40];
     std::snprintf(date, sizeof date, "%02d%02d%02d", d.day, d.month, d.year % 100);
     char finalName[fiscalfile::kFinalNameSize];
     if (!fiscalfile::FinalFileName(finalName, date)) return 0;

@@ -28,7 +28,7 @@ protected:
 
     // The printer's clock and the computer's, agreeing.
     void At(int year, int month, int day, int hour, int minute = 0) {
-        char clockText[16];
+        char clockText[64];
         std::snprintf(clockText, sizeof clockText, "%02d%02d%02d%02d%02d", day, month, year - 2000, hour, minute);
         printer->EditState([&](sim::PrinterState& s) { s.clock = clockText; });
         clock.SetDate(year, month, day, hour, minute);

@@ -70,7 +70,7 @@ protected:
     // A capture file for the day, written on that day.
     void Capture(CalendarDay d) {
         sim::PrinterState state;
-        char date[8];
+        char date[40];
         std::snprintf(date, sizeof date, "%02d%02d%02d", d.day, d.month, d.year % 100);
         state.fiscalDate = date;
         // The capture names its file by the fiscal date it has read.

@@ -347,7 +347,7 @@ TEST_F(ScenarioDay, EachFiscalDaysFileHoldsItsOwnSales) {
         EXPECT_EQ(got.reductions, expected[d].reductions) << "day " << files[d].first;
         EXPECT_EQ(OfType(work, "E15").size(), expected[d].coupons.size()) << "day " << files[d].first;
         // The day names its fiscal file.
-        char date[8];
+        char date[40];
         std::snprintf(date, sizeof date, "%02d1226", files[d].first);
         EXPECT_STREQ(fiscalfile::g_fiscal.FirstMovementDate.data(), date);
     }
