@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,27 +23,13 @@
 #include "moldrin.h"
 #include "sim/printer_model.h"
 #include "sim/sim_device.h"
+#include "support/demo_identification.h"
 #include "support/fake_clock.h"
 #include "support/library_state.h"
 #include "support/recording_operator.h"
 #include "support/scratch_root.h"
 
 namespace moldrin::capture {
-
-// The identification of the application, for the simulated printer's factory number.
-inline MoldrinIdentification Identification(const char* factoryNumber = "MS0300019") {
-    MoldrinIdentification f{};
-    std::strcpy(f.orderNumber, "07");
-    std::strcpy(f.appVersion, "2.1");
-    std::strcpy(f.appName, "Caixa Rapido");
-    std::strcpy(f.programData, "programa de frente de loja");
-    std::strcpy(f.developerId, "12345678901");
-    std::strcpy(f.stateReg, "4455");
-    std::strcpy(f.softwareHouse, "Software House Ltda");
-    std::strcpy(f.coo, "42");
-    std::strcpy(f.factoryNumber, factoryNumber);
-    return f;
-}
 
 // A sale item (code 1) with its 12-digit amount at positions 33 to 44.
 inline std::string SaleItem(unsigned long long amount, const char* description = "ARROZ 5KG") {
@@ -78,7 +64,8 @@ protected:
     }
 
     // Writes E00.BIN for the identification, as the dialog would have.
-    void Register(const MoldrinIdentification& id = Identification(), char modelLetter = 'B', int8_t gate = 0) {
+    void Register(const MoldrinIdentification& id = testing::DemoIdentification(), char modelLetter = 'B',
+                  int8_t gate = 0) {
         g_registration = RegistrationRecord{};
         TakeIdentification(id);
         ASSERT_EQ(WriteRegistrationFile(modelLetter, gate), 1);

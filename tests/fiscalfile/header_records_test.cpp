@@ -8,6 +8,7 @@
 #include "fiscal_fixture.h"
 #include "fiscalfile/header_records.h"
 #include "log/text.h"
+#include "support/demo_identification.h"
 #include "support/fault_files.h"
 
 namespace moldrin::fiscalfile {
@@ -45,15 +46,7 @@ protected:
         SetField(g_fiscal.SoftwareTime, "093000");
         SetField(g_fiscal.MovementDate, "091226");
         SetField(g_fiscal.LastUserEntry, sim::Status29Record(printer, 'H'));
-        auto& f = capture::g_registration.fields;
-        std::strcpy(f.orderNumber, "07");
-        std::strcpy(f.appVersion, "2.1");
-        std::strcpy(f.appName, "Caixa Rapido");
-        std::strcpy(f.programData, "programa de frente de loja");
-        std::strcpy(f.developerId, "12345678901");
-        std::strcpy(f.stateReg, "4455");
-        std::strcpy(f.softwareHouse, "Software House Ltda");
-        std::strcpy(f.coo, "42");
+        capture::g_registration.fields = testing::DemoIdentification();
     }
     static std::string Pad(const std::string& s, std::size_t w) { return s + std::string(w - s.size(), ' '); }
 };
