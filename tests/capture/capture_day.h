@@ -38,6 +38,26 @@ inline std::string SaleItem(unsigned long long amount, const char* description =
     return text;
 }
 
+// The recorded texts of an RFD file, in order (stamp and "\r\n" cut); every
+// record must decode and carry a line of the writer's form.
+inline std::vector<std::string> RecordedTexts(const char* fileName) {
+    std::vector<std::string> texts;
+    auto h = log::FileOpenRead(fileName);
+    if (h == log::kInvalidFile) return texts;
+    std::array<char, kRfdRecordBuffer> record{};
+    for (int n = RfdReadRecord(0, h, record.data(), record.size()); n > 0;
+         n = RfdReadRecord(1, h, record.data(), record.size())) {
+        std::array<char, kRfdLineBuffer> line{};
+        const int length = RfdDecodeRecord(line, {record.data(), static_cast<std::size_t>(n)});
+        EXPECT_GT(length, 35) << "a record that does not decode";
+        if (length <= 35) continue;
+        EXPECT_EQ(std::string(line.data() + length - 2), "\r\n");
+        texts.emplace_back(line.data() + 33, static_cast<std::size_t>(length) - 35);
+    }
+    log::FileClose(h);
+    return texts;
+}
+
 // The simulated printer's grand total when the day starts.
 constexpr int64_t kGrandTotal = 500000;
 
@@ -98,26 +118,11 @@ protected:
         return out;
     }
 
-    // The recorded texts of one day's RFD file, in order (stamp and "\r\n" cut);
-    // every record must decode and carry a line of the writer's form.
+    // The recorded texts of one day's RFD file.
     std::vector<std::string> Recorded(int day = 9, int month = 12, int year = 2026) {
         char name[64];
         RfdFileName(name, sizeof name, day, month, year);
-        std::vector<std::string> texts;
-        auto h = log::FileOpenRead(name);
-        if (h == log::kInvalidFile) return texts;
-        std::array<char, kRfdRecordBuffer> record{};
-        for (int n = RfdReadRecord(0, h, record.data(), record.size()); n > 0;
-             n = RfdReadRecord(1, h, record.data(), record.size())) {
-            std::array<char, kRfdLineBuffer> line{};
-            const int length = RfdDecodeRecord(line, {record.data(), static_cast<std::size_t>(n)});
-            EXPECT_GT(length, 35) << "a record that does not decode";
-            if (length <= 35) continue;
-            EXPECT_EQ(std::string(line.data() + length - 2), "\r\n");
-            texts.emplace_back(line.data() + 33, static_cast<std::size_t>(length) - 35);
-        }
-        log::FileClose(h);
-        return texts;
+        return RecordedTexts(name);
     }
     // The recorded texts that are not the capture's own status queries.
     std::vector<std::string> RecordedCommands(int day = 9, int month = 12, int year = 2026) {
