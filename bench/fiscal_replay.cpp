@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include "platform/operator.h"
 #include "sim/printer_model.h"
 #include "support/capture_recorder.h"
+#include "support/demo_identification.h"
 
 using namespace moldrin;
 
@@ -35,15 +35,7 @@ public:
         return MOLDRIN_ID_OK;
     }
     int Identify(const char*, MoldrinIdentification& f) override {
-        std::strcpy(f.orderNumber, "01");
-        std::strcpy(f.appVersion, "1.0");
-        std::strcpy(f.appName, "Caixa");
-        std::strcpy(f.programData, "frente de loja");
-        std::strcpy(f.developerId, "12345678901");
-        std::strcpy(f.stateReg, "4455");
-        std::strcpy(f.softwareHouse, "Software House");
-        std::strcpy(f.coo, "1");
-        std::strcpy(f.factoryNumber, "MS0300019");
+        f = testing::DemoIdentification();
         return 1;
     }
 };

@@ -7,17 +7,8 @@ set -euo pipefail
 tool=$1 libdir=$2
 shift 2
 bash "$(dirname "$0")/skip_if_sanitized.sh" "$libdir" || exit $?
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-"$tool" sim --listen "unix:$work/line" 2>"$work/sim.log" &
-sim_pid=$!
-for _ in $(seq 200); do [ -S "$work/line" ] && break; sleep 0.05; done
-[ -S "$work/line" ] || { cat "$work/sim.log"; echo "the simulator did not start"; exit 1; }
+source "$(dirname "$0")/../scripts/simulator_line.sh"
+start_simulator "$tool" || exit 1
 export MOLDRIN_COM1="unix:$work/line" MOLDRIN_ROOT="$work/root" MOLDRIN_WORK="$work"
 export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 # The bindings are under test, not the fiscal capture: talma.ini keeps it out, so a

@@ -21,6 +21,7 @@
 #include "platform/files.h"
 #include "recipe.h"
 #include "platform/operator.h"
+#include "support/demo_identification.h"
 
 using namespace moldrin;
 
@@ -106,14 +107,7 @@ public:
     int QuestionBox(const char*) override { return 1; }
     int MessageBox(const char*, const char*, unsigned) override { return MOLDRIN_ID_OK; }
     int Identify(const char*, MoldrinIdentification& f) override {
-        std::strcpy(f.orderNumber, "01");
-        std::strcpy(f.appVersion, "1.0");
-        std::strcpy(f.appName, "Caixa");
-        std::strcpy(f.developerId, "123");
-        std::strcpy(f.stateReg, "4");
-        std::strcpy(f.softwareHouse, "SH");
-        std::strcpy(f.coo, "1");
-        std::strcpy(f.factoryNumber, "MS0300019");
+        f = testing::DemoIdentification();
         return 1;
     }
 };

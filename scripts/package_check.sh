@@ -8,13 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=$(cd "${1:-build}" && pwd)
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/simulator_line.sh
 failed=0
 say() { echo "package: $*"; }
 fail() { say "FAIL: $*"; failed=1; }
@@ -61,9 +55,7 @@ else
 fi
 
 # Both run against the installed simulator, on the installed library.
-"$prefix/bin/moldrin" sim --listen "unix:$work/line" 2>"$work/sim.log" &
-sim_pid=$!
-for _ in $(seq 100); do [ -S "$work/line" ] && break; sleep 0.05; done
+start_simulator "$prefix/bin/moldrin" || fail "the installed simulator did not start"
 for exe in "$consumer/build/consumer" "$consumer/consumer-pc"; do
   [ -x "$exe" ] || continue
   if out=$(MOLDRIN_COM1="unix:$work/line" MOLDRIN_ROOT="$work/root" LD_LIBRARY_PATH="$prefix/$libdir" "$exe" 2>&1) &&

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +23,7 @@
 #include "moldrin.h"
 #include "sim/printer_model.h"
 #include "sim/sim_device.h"
+#include "support/demo_identification.h"
 #include "support/fake_clock.h"
 #include "support/library_state.h"
 #include "support/recording_operator.h"
@@ -30,26 +31,31 @@
 
 namespace moldrin::capture {
 
-// The identification of the application, for the simulated printer's factory number.
-inline MoldrinIdentification Identification(const char* factoryNumber = "MS0300019") {
-    MoldrinIdentification f{};
-    std::strcpy(f.orderNumber, "07");
-    std::strcpy(f.appVersion, "2.1");
-    std::strcpy(f.appName, "Caixa Rapido");
-    std::strcpy(f.programData, "programa de frente de loja");
-    std::strcpy(f.developerId, "12345678901");
-    std::strcpy(f.stateReg, "4455");
-    std::strcpy(f.softwareHouse, "Software House Ltda");
-    std::strcpy(f.coo, "42");
-    std::strcpy(f.factoryNumber, factoryNumber);
-    return f;
-}
-
 // A sale item (code 1) with its 12-digit amount at positions 33 to 44.
 inline std::string SaleItem(unsigned long long amount, const char* description = "ARROZ 5KG") {
     char text[64];
     std::snprintf(text, sizeof text, "\x1B.01%-29.29s%012llu}", description, amount);
     return text;
+}
+
+// The recorded texts of an RFD file, in order (stamp and "\r\n" cut); every
+// record must decode and carry a line of the writer's form.
+inline std::vector<std::string> RecordedTexts(const char* fileName) {
+    std::vector<std::string> texts;
+    auto h = log::FileOpenRead(fileName);
+    if (h == log::kInvalidFile) return texts;
+    std::array<char, kRfdRecordBuffer> record{};
+    for (int n = RfdReadRecord(0, h, record.data(), record.size()); n > 0;
+         n = RfdReadRecord(1, h, record.data(), record.size())) {
+        std::array<char, kRfdLineBuffer> line{};
+        const int length = RfdDecodeRecord(line, {record.data(), static_cast<std::size_t>(n)});
+        EXPECT_GT(length, 35) << "a record that does not decode";
+        if (length <= 35) continue;
+        EXPECT_EQ(std::string(line.data() + length - 2), "\r\n");
+        texts.emplace_back(line.data() + 33, static_cast<std::size_t>(length) - 35);
+    }
+    log::FileClose(h);
+    return texts;
 }
 
 // The simulated printer's grand total when the day starts.
@@ -78,7 +84,8 @@ protected:
     }
 
     // Writes E00.BIN for the identification, as the dialog would have.
-    void Register(const MoldrinIdentification& id = Identification(), char modelLetter = 'B', int8_t gate = 0) {
+    void Register(const MoldrinIdentification& id = testing::DemoIdentification(), char modelLetter = 'B',
+                  int8_t gate = 0) {
         g_registration = RegistrationRecord{};
         TakeIdentification(id);
         ASSERT_EQ(WriteRegistrationFile(modelLetter, gate), 1);
@@ -111,26 +118,11 @@ protected:
         return out;
     }
 
-    // The recorded texts of one day's RFD file, in order (stamp and "\r\n" cut);
-    // every record must decode and carry a line of the writer's form.
+    // The recorded texts of one day's RFD file.
     std::vector<std::string> Recorded(int day = 9, int month = 12, int year = 2026) {
         char name[64];
         RfdFileName(name, sizeof name, day, month, year);
-        std::vector<std::string> texts;
-        auto h = log::FileOpenRead(name);
-        if (h == log::kInvalidFile) return texts;
-        std::array<char, kRfdRecordBuffer> record{};
-        for (int n = RfdReadRecord(0, h, record.data(), record.size()); n > 0;
-             n = RfdReadRecord(1, h, record.data(), record.size())) {
-            std::array<char, kRfdLineBuffer> line{};
-            const int length = RfdDecodeRecord(line, {record.data(), static_cast<std::size_t>(n)});
-            EXPECT_GT(length, 35) << "a record that does not decode";
-            if (length <= 35) continue;
-            EXPECT_EQ(std::string(line.data() + length - 2), "\r\n");
-            texts.emplace_back(line.data() + 33, static_cast<std::size_t>(length) - 35);
-        }
-        log::FileClose(h);
-        return texts;
+        return RecordedTexts(name);
     }
     // The recorded texts that are not the capture's own status queries.
     std::vector<std::string> RecordedCommands(int day = 9, int month = 12, int year = 2026) {

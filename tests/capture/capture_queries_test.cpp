@@ -4,20 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "session/session_state.h"
+#include "capture/capture_day.h"
 #include "capture/capture_queries.h"
 #include "capture/capture_state.h"
-#include "capture/rfd_codec.h"
 #include "capture/rfd_file.h"
-#include "capture/rfd_reader.h"
 #include "capture/status_cache.h"
-#include "log/file_helpers.h"
 #include "moldrin.h"
 #include "sim/printer_model.h"
 #include "sim/sim_device.h"
@@ -63,22 +60,11 @@ protected:
         testing::ResetLibraryState();
     }
 
-    // The day's RFD lines (recorded texts, without stamp and "\r\n").
+    // The texts recorded in today's RFD file.
     std::vector<std::string> Recorded() {
         char name[64];
         RfdCurrentFileName(name, sizeof name, platform::Now());
-        std::vector<std::string> texts;
-        auto h = log::FileOpenRead(name);
-        if (h == log::kInvalidFile) return texts;
-        std::array<char, kRfdRecordBuffer> record{};
-        for (int n = RfdReadRecord(0, h, record.data(), record.size()); n > 0;
-             n = RfdReadRecord(1, h, record.data(), record.size())) {
-            std::array<char, kRfdLineBuffer> line{};
-            if (RfdDecodeRecord(line, {record.data(), static_cast<std::size_t>(n)}) > 33)
-                texts.emplace_back(line.data() + 33, std::strlen(line.data() + 33) - 2);
-        }
-        log::FileClose(h);
-        return texts;
+        return RecordedTexts(name);
     }
     std::vector<std::string> Frames() { return printer->Frames(); }
 

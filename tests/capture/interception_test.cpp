@@ -256,7 +256,7 @@ TEST_F(Interception, PrinterSwapAsksForTheRegistrationAndRecordsTheTotals) {
     });
     ASSERT_EQ(Write(SaleItem(20)), 0);
     printer->SetResponder(nullptr);
-    op.identifications.push_back(Identification("XY0000077"));
+    op.identifications.push_back(testing::DemoIdentification("XY0000077"));
     ASSERT_EQ(Write(SaleItem(30)), 0);
 
     EXPECT_EQ(op.texts("message"), Strings{CP1252("Número de Fabricação do ECF não confere!")});
@@ -305,7 +305,7 @@ TEST_F(Interception, MissingRegistrationShowsTheDialog) {
     EXPECT_TRUE(CommandFrames().empty());
 
     op.clear();
-    op.identifications.push_back(Identification());
+    op.identifications.push_back(testing::DemoIdentification());
     ASSERT_EQ(Write(SaleItem(10)), 0);
     EXPECT_EQ(Count("\x1B.27E}"), 1u) << "a new registration records the totals";
     EXPECT_EQ(CommandFrames().back(), SaleItem(10));

@@ -14,6 +14,7 @@
 #include "capture/registration.h"
 #include "capture/rfd_codec.h"
 #include "capture/rfd_file.h"
+#include "support/demo_identification.h"
 #include "support/fault_files.h"
 #include "log/text.h"
 #include "support/recording_operator.h"
@@ -22,20 +23,8 @@
 namespace moldrin::capture {
 namespace {
 
-MoldrinIdentification Entry() {
-    MoldrinIdentification f{};
-    std::strcpy(f.orderNumber, "07");
-    std::strcpy(f.appVersion, "2.1");
-    std::strcpy(f.appName, "Caixa Rapido");
-    std::strcpy(f.programData, "programa de frente de loja");
-    std::strcpy(f.developerId, "12345678901");
-    std::strcpy(f.stateReg, "4455");
-    std::strcpy(f.cityReg, "");
-    std::strcpy(f.softwareHouse, "Software House Ltda");
-    std::strcpy(f.coo, "42");
-    std::strcpy(f.factoryNumber, "AB1234567");
-    return f;
-}
+// The demo application on another printer than the simulator's.
+MoldrinIdentification Entry() { return testing::DemoIdentification("AB1234567"); }
 
 const std::string kNotFilled = CP1252("Campos do cadastro não preenchidos!");
 const std::string kInvalid = CP1252("ARQUIVO DE CADASTRO E00 INVÁLIDO");

@@ -244,7 +244,7 @@ TEST_F(ScenarioDay, AShortDayOnAnExtendedModel) {
         s.typedStatus28 = true;
         s.statusGFlag = '1';
     });
-    Register(capture::Identification(), 'B', 1);
+    Register(testing::DemoIdentification(), 'B', 1);
     RunDay("short_day_extended.txt");
     const auto files = CaptureFiles();
     ASSERT_EQ(files.size(), 1u);

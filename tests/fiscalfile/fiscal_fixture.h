@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,21 @@ namespace moldrin::fiscalfile {
 // Columns from..to, 1-based and inclusive, as the record tables count them.
 inline std::string Col(const std::string& line, std::size_t from, std::size_t to) {
     return from - 1 < line.size() ? line.substr(from - 1, to - from + 1) : std::string();
+}
+
+// One field of a record: its columns and what they must hold.
+struct Field {
+    std::size_t from, to;
+    std::string expected;
+};
+
+// Checks each field of a record line; a failure names the field's columns and
+// the caller's line.
+inline void ExpectFields(const std::string& line, const std::vector<Field>& fields,
+                         std::source_location at = std::source_location::current()) {
+    const ::testing::ScopedTrace trace(at.file_name(), static_cast<int>(at.line()), "record checked here");
+    for (const auto& f : fields)
+        EXPECT_EQ(Col(line, f.from, f.to), f.expected) << "columns " << f.from << "-" << f.to;
 }
 
 inline std::vector<std::string> SplitLines(const std::string& text) {

@@ -8,6 +8,7 @@
 #include "fiscal_fixture.h"
 #include "fiscalfile/header_records.h"
 #include "log/text.h"
+#include "support/demo_identification.h"
 #include "support/fault_files.h"
 
 namespace moldrin::fiscalfile {
@@ -45,15 +46,7 @@ protected:
         SetField(g_fiscal.SoftwareTime, "093000");
         SetField(g_fiscal.MovementDate, "091226");
         SetField(g_fiscal.LastUserEntry, sim::Status29Record(printer, 'H'));
-        auto& f = capture::g_registration.fields;
-        std::strcpy(f.orderNumber, "07");
-        std::strcpy(f.appVersion, "2.1");
-        std::strcpy(f.appName, "Caixa Rapido");
-        std::strcpy(f.programData, "programa de frente de loja");
-        std::strcpy(f.developerId, "12345678901");
-        std::strcpy(f.stateReg, "4455");
-        std::strcpy(f.softwareHouse, "Software House Ltda");
-        std::strcpy(f.coo, "42");
+        capture::g_registration.fields = testing::DemoIdentification();
     }
     static std::string Pad(const std::string& s, std::size_t w) { return s + std::string(w - s.size(), ' '); }
 };
@@ -63,22 +56,22 @@ TEST_F(HeaderRecords, E00) {
     ASSERT_EQ(lines.size(), 1u);
     const std::string& l = lines[0];
     EXPECT_EQ(l.size(), 297u);
-    EXPECT_EQ(Col(l, 1, 3), "E00");
-    EXPECT_EQ(Col(l, 4, 23), Pad("12345678", 20));
-    EXPECT_EQ(Col(l, 24, 24), "A");
-    EXPECT_EQ(Col(l, 25, 26), "02");
-    EXPECT_EQ(Col(l, 27, 33), "ECF-IF ");
-    EXPECT_EQ(Col(l, 34, 53), Pad("TALMA", 20));
-    EXPECT_EQ(Col(l, 54, 73), Pad("IF Q-2200I", 20));
-    EXPECT_EQ(Col(l, 74, 79), "000042");
-    EXPECT_EQ(Col(l, 80, 81), "07");
-    EXPECT_EQ(Col(l, 82, 95), "00012345678901");
-    EXPECT_EQ(Col(l, 96, 109), "00000000004455");
-    EXPECT_EQ(Col(l, 110, 123), "00000000000000");
-    EXPECT_EQ(Col(l, 124, 163), Pad("Software House Ltda", 40));
-    EXPECT_EQ(Col(l, 164, 203), Pad("Caixa Rapido", 40));
-    EXPECT_EQ(Col(l, 204, 213), Pad("2.1", 10));
-    EXPECT_EQ(Col(l, 214, 297), Pad("programa de frente de loja", 84));
+    ExpectFields(l, {{1, 3, "E00"},
+                     {4, 23, Pad("12345678", 20)},
+                     {24, 24, "A"},
+                     {25, 26, "02"},
+                     {27, 33, "ECF-IF "},
+                     {34, 53, Pad("TALMA", 20)},
+                     {54, 73, Pad("IF Q-2200I", 20)},
+                     {74, 79, "000042"},
+                     {80, 81, "07"},
+                     {82, 95, "00012345678901"},
+                     {96, 109, "00000000004455"},
+                     {110, 123, "00000000000000"},
+                     {124, 163, Pad("Software House Ltda", 40)},
+                     {164, 203, Pad("Caixa Rapido", 40)},
+                     {204, 213, Pad("2.1", 10)},
+                     {214, 297, Pad("programa de frente de loja", 84)}});
 
     // Empty registration, no serial, unknown model: every column keeps its width.
     capture::g_registration = capture::RegistrationRecord{};
@@ -87,11 +80,11 @@ TEST_F(HeaderRecords, E00) {
     lines = Lines(WriteE00);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].size(), 297u);
-    EXPECT_EQ(Col(lines[0], 4, 24), std::string(21, ' '));
-    EXPECT_EQ(Col(lines[0], 54, 73), "????????????????????");
-    EXPECT_EQ(Col(lines[0], 74, 79), "000000");
-    EXPECT_EQ(Col(lines[0], 80, 81), "  ");
-    EXPECT_EQ(Col(lines[0], 82, 123), std::string(42, '0'));
+    ExpectFields(lines[0], {{4, 24, std::string(21, ' ')},
+                            {54, 73, "????????????????????"},
+                            {74, 79, "000000"},
+                            {80, 81, "  "},
+                            {82, 123, std::string(42, '0')}});
 }
 
 TEST_F(HeaderRecords, E01) {
@@ -99,22 +92,22 @@ TEST_F(HeaderRecords, E01) {
     ASSERT_EQ(lines.size(), 1u);
     const std::string& l = lines[0];
     EXPECT_EQ(l.size(), 166u);
-    EXPECT_EQ(Col(l, 1, 24), "E01" + Pad("12345678", 20) + "A");
-    EXPECT_EQ(Col(l, 25, 31), "ECF-IF ");
-    EXPECT_EQ(Col(l, 32, 51), Pad("TALMA", 20));
-    EXPECT_EQ(Col(l, 52, 71), Pad("IF Q-2200I", 20));
-    EXPECT_EQ(Col(l, 72, 81), Pad("030", 10));
-    EXPECT_EQ(Col(l, 82, 89), "20260101");
-    EXPECT_EQ(Col(l, 90, 95), "093000");
-    EXPECT_EQ(Col(l, 96, 98), "001");
-    EXPECT_EQ(Col(l, 99, 112), "12345678000199");
-    EXPECT_EQ(Col(l, 113, 115), "RFD");
-    EXPECT_EQ(Col(l, 116, 121), "000003");
-    EXPECT_EQ(Col(l, 122, 127), "000003");
-    EXPECT_EQ(Col(l, 128, 135), "20261209");
-    EXPECT_EQ(Col(l, 136, 143), "20261209");
-    EXPECT_EQ(Col(l, 144, 151), "01.00.00");
-    EXPECT_EQ(Col(l, 152, 166), "PC5207 01.00.00");
+    ExpectFields(l, {{1, 24, "E01" + Pad("12345678", 20) + "A"},
+                     {25, 31, "ECF-IF "},
+                     {32, 51, Pad("TALMA", 20)},
+                     {52, 71, Pad("IF Q-2200I", 20)},
+                     {72, 81, Pad("030", 10)},
+                     {82, 89, "20260101"},
+                     {90, 95, "093000"},
+                     {96, 98, "001"},
+                     {99, 112, "12345678000199"},
+                     {113, 115, "RFD"},
+                     {116, 121, "000003"},
+                     {122, 127, "000003"},
+                     {128, 135, "20261209"},
+                     {136, 143, "20261209"},
+                     {144, 151, "01.00.00"},
+                     {152, 166, "PC5207 01.00.00"}});
 }
 
 TEST_F(HeaderRecords, E02WithLineBreaksInTheUserTexts) {
@@ -124,18 +117,18 @@ TEST_F(HeaderRecords, E02WithLineBreaksInTheUserTexts) {
     ASSERT_EQ(lines.size(), 1u);
     const std::string& l = lines[0];
     EXPECT_EQ(l.size(), 272u);
-    EXPECT_EQ(Col(l, 1, 24), "E02" + Pad("12345678", 20) + "A");
-    EXPECT_EQ(Col(l, 25, 44), Pad("IF Q-2200I", 20));
-    EXPECT_EQ(Col(l, 45, 58), "12345678000199");
-    EXPECT_EQ(Col(l, 59, 72), Pad("110042490114", 14));
-    EXPECT_EQ(Col(l, 73, 112), Pad("SUPERMERCADO MODELO LTDA", 40));
-    EXPECT_EQ(Col(l, 113, 152), Pad("RUA DAS FLORES 100", 40));
-    EXPECT_EQ(Col(l, 153, 192), Pad("CENTRO  NORTE", 40));
-    EXPECT_EQ(Col(l, 193, 232), Pad("SAO PAULO SP", 40));
-    EXPECT_EQ(Col(l, 233, 246), "20260101093000");
-    EXPECT_EQ(Col(l, 247, 252), "000001");
-    EXPECT_EQ(Col(l, 253, 270), "000000000123456789");
-    EXPECT_EQ(Col(l, 271, 272), "02");
+    ExpectFields(l, {{1, 24, "E02" + Pad("12345678", 20) + "A"},
+                     {25, 44, Pad("IF Q-2200I", 20)},
+                     {45, 58, "12345678000199"},
+                     {59, 72, Pad("110042490114", 14)},
+                     {73, 112, Pad("SUPERMERCADO MODELO LTDA", 40)},
+                     {113, 152, Pad("RUA DAS FLORES 100", 40)},
+                     {153, 192, Pad("CENTRO  NORTE", 40)},
+                     {193, 232, Pad("SAO PAULO SP", 40)},
+                     {233, 246, "20260101093000"},
+                     {247, 252, "000001"},
+                     {253, 270, "000000000123456789"},
+                     {271, 272, "02"}});
 }
 
 TEST_F(HeaderRecords, UserFieldsAreCleanedUp) {
@@ -169,16 +162,16 @@ TEST_F(HeaderRecords, E12AndItsFlag) {
     ASSERT_EQ(lines.size(), 1u);
     const std::string& l = lines[0];
     EXPECT_EQ(l.size(), 101u);
-    EXPECT_EQ(Col(l, 1, 44), "E12" + Pad("12345678", 20) + "A" + Pad("IF Q-2200I", 20));
-    EXPECT_EQ(Col(l, 45, 46), "02");
-    EXPECT_EQ(Col(l, 47, 52), "000003");
-    EXPECT_EQ(Col(l, 53, 58), "000057");
-    EXPECT_EQ(Col(l, 59, 64), "000002");
-    EXPECT_EQ(Col(l, 65, 72), "20261209");
-    EXPECT_EQ(Col(l, 73, 86), "20261209102000");
-    EXPECT_EQ(Col(l, 87, 88), "00");
-    EXPECT_EQ(Col(l, 89, 100), "000000098765");
-    EXPECT_EQ(Col(l, 101, 101), "S");
+    ExpectFields(l, {{1, 44, "E12" + Pad("12345678", 20) + "A" + Pad("IF Q-2200I", 20)},
+                     {45, 46, "02"},
+                     {47, 52, "000003"},
+                     {53, 58, "000057"},
+                     {59, 64, "000002"},
+                     {65, 72, "20261209"},
+                     {73, 86, "20261209102000"},
+                     {87, 88, "00"},
+                     {89, 100, "000000098765"},
+                     {101, 101, "S"}});
 
     struct Case {
         const char* tail;
@@ -255,9 +248,9 @@ TEST_F(HeaderRecords, LargestValuesAndTextsThatAreNotDigits) {
     const auto e00 = Lines(WriteE00);
     ASSERT_EQ(e00.size(), 1u);
     EXPECT_EQ(e00[0].size(), 297u);
-    EXPECT_EQ(Col(e00[0], 25, 26), "05");
-    EXPECT_EQ(Col(e00[0], 74, 79), "00012A");
-    EXPECT_EQ(Col(e00[0], 82, 95), "0000000012.345");
+    ExpectFields(e00[0], {{25, 26, "05"},
+                          {74, 79, "00012A"},
+                          {82, 95, "0000000012.345"}});
 
     const auto e01 = Lines(WriteE01);
     ASSERT_EQ(e01.size(), 1u);

@@ -55,49 +55,49 @@ TEST_F(MovementRecords, ACouponWithItsItems) {
     ASSERT_EQ(lines.size(), 3u);
     const std::string& a = lines[0];
     EXPECT_EQ(a.size(), 267u);
-    EXPECT_EQ(Col(a, 1, 44), Head("E15"));
-    EXPECT_EQ(Col(a, 45, 46), "01");
-    EXPECT_EQ(Col(a, 47, 52), "000021");
-    EXPECT_EQ(Col(a, 53, 58), "000057");
-    EXPECT_EQ(Col(a, 59, 61), "001");
-    EXPECT_EQ(Col(a, 62, 75), "7891234560012 ");
-    EXPECT_EQ(Col(a, 76, 175), "ARROZ TIPO 1 5KG" + std::string(84, ' '));
-    EXPECT_EQ(Col(a, 176, 182), "0002000");
-    EXPECT_EQ(Col(a, 183, 185), "un ");
-    EXPECT_EQ(Col(a, 186, 193), "00002190");
-    EXPECT_EQ(Col(a, 194, 201), "00000000");
-    EXPECT_EQ(Col(a, 202, 209), "00000000");
-    EXPECT_EQ(Col(a, 210, 223), "00000000004380");
-    EXPECT_EQ(Col(a, 224, 230), "01T1800");
-    EXPECT_EQ(Col(a, 231, 231), "N");
-    EXPECT_EQ(Col(a, 232, 264), std::string(33, '0'));
-    EXPECT_EQ(Col(a, 265, 267), "T32");
+    ExpectFields(a, {{1, 44, Head("E15")},
+                     {45, 46, "01"},
+                     {47, 52, "000021"},
+                     {53, 58, "000057"},
+                     {59, 61, "001"},
+                     {62, 75, "7891234560012 "},
+                     {76, 175, "ARROZ TIPO 1 5KG" + std::string(84, ' ')},
+                     {176, 182, "0002000"},
+                     {183, 185, "un "},
+                     {186, 193, "00002190"},
+                     {194, 201, "00000000"},
+                     {202, 209, "00000000"},
+                     {210, 223, "00000000004380"},
+                     {224, 230, "01T1800"},
+                     {231, 231, "N"},
+                     {232, 264, std::string(33, '0')},
+                     {265, 267, "T32"}});
 
     const std::string& b = lines[1];
-    EXPECT_EQ(Col(b, 59, 61), "002");
-    EXPECT_EQ(Col(b, 76, 100), ">QUEIJO PRATO            ");
-    EXPECT_EQ(Col(b, 183, 185), "Kg ");
-    EXPECT_EQ(Col(b, 194, 201), "00000050");
-    EXPECT_EQ(Col(b, 210, 223), "00000000001556");
-    EXPECT_EQ(Col(b, 224, 230), "03T1200");
-    EXPECT_EQ(Col(b, 267, 267), "3");
+    ExpectFields(b, {{59, 61, "002"},
+                     {76, 100, ">QUEIJO PRATO            "},
+                     {183, 185, "Kg "},
+                     {194, 201, "00000050"},
+                     {210, 223, "00000000001556"},
+                     {224, 230, "03T1200"},
+                     {267, 267, "3"}});
 
     const std::string& e = lines[2];
     EXPECT_EQ(e.size(), 191u);
-    EXPECT_EQ(Col(e, 1, 44), Head("E14"));
-    EXPECT_EQ(Col(e, 45, 46), "01");
-    EXPECT_EQ(Col(e, 47, 52), "000021");
-    EXPECT_EQ(Col(e, 53, 58), "000057");
-    EXPECT_EQ(Col(e, 59, 66), "20261209");
-    EXPECT_EQ(Col(e, 67, 80), "00000000005936");
-    EXPECT_EQ(Col(e, 81, 94), "0000000000100V");
-    EXPECT_EQ(Col(e, 95, 108), "0000000000050V");
-    EXPECT_EQ(Col(e, 109, 122), "00000000005886");
-    EXPECT_EQ(Col(e, 123, 123), "N");
-    EXPECT_EQ(Col(e, 124, 136), std::string(13, '0'));
-    EXPECT_EQ(Col(e, 137, 137), "A");
-    EXPECT_EQ(Col(e, 138, 177), std::string(40, ' '));
-    EXPECT_EQ(Col(e, 178, 191), "00012345678909");
+    ExpectFields(e, {{1, 44, Head("E14")},
+                     {45, 46, "01"},
+                     {47, 52, "000021"},
+                     {53, 58, "000057"},
+                     {59, 66, "20261209"},
+                     {67, 80, "00000000005936"},
+                     {81, 94, "0000000000100V"},
+                     {95, 108, "0000000000050V"},
+                     {109, 122, "00000000005886"},
+                     {123, 123, "N"},
+                     {124, 136, std::string(13, '0')},
+                     {137, 137, "A"},
+                     {138, 177, std::string(40, ' ')},
+                     {178, 191, "00012345678909"}});
     EXPECT_FALSE(g_fiscal.DataInconsistent);
 }
 
@@ -178,10 +178,10 @@ TEST_F(MovementRecords, CouponsWithoutLiveItems) {
     g_fiscal.CouponClosed = false;
     lines = Lines([](intptr_t h) { WriteDocument(h, true); });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(Col(lines[0], 1, 3), "E14");
-    EXPECT_EQ(Col(lines[0], 123, 123), "S");
-    EXPECT_EQ(Col(lines[0], 137, 137), "D");
-    EXPECT_EQ(Col(lines[0], 178, 191), std::string(14, '0'));
+    ExpectFields(lines[0], {{1, 3, "E14"},
+                            {123, 123, "S"},
+                            {137, 137, "D"},
+                            {178, 191, std::string(14, '0')}});
 }
 
 TEST_F(MovementRecords, E16OfEachDocumentKind) {
@@ -196,18 +196,19 @@ TEST_F(MovementRecords, E16OfEachDocumentKind) {
         {"\x1B.19}", "CN", "000000"},  {"\x1B.07}", "LX", "000000"}, {"", "LX", "000000"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.command[0] ? c.command + 1 : "no command");
         const auto lines = Lines([&](intptr_t h) { WriteE16(h, c.command); });
         ASSERT_EQ(lines.size(), 1u) << c.kind;
         const std::string& l = lines[0];
         EXPECT_EQ(l.size(), 90u);
-        EXPECT_EQ(Col(l, 1, 44), Head("E16"));
-        EXPECT_EQ(Col(l, 45, 46), "01");
-        EXPECT_EQ(Col(l, 47, 52), "000057");
-        EXPECT_EQ(Col(l, 53, 58), "000004");
-        EXPECT_EQ(Col(l, 59, 68), "0000000000");
-        EXPECT_EQ(Col(l, 69, 74), c.crz) << c.command + 1;
-        EXPECT_EQ(Col(l, 75, 76), c.kind) << c.command + 1;
-        EXPECT_EQ(Col(l, 77, 90), "20261209102000");
+        ExpectFields(l, {{1, 44, Head("E16")},
+                         {45, 46, "01"},
+                         {47, 52, "000057"},
+                         {53, 58, "000004"},
+                         {59, 68, "0000000000"},
+                         {69, 74, c.crz},
+                         {75, 76, c.kind},
+                         {77, 90, "20261209102000"}});
     }
     // E16 names the model even when the coupon's data was inconsistent.
     g_fiscal.DataInconsistent = true;
@@ -221,13 +222,13 @@ TEST_F(MovementRecords, E21PaidAndReversed) {
     ASSERT_EQ(lines.size(), 2u);
     const std::string& a = lines[0];
     EXPECT_EQ(a.size(), 106u);
-    EXPECT_EQ(Col(a, 1, 44), Head("E21"));
-    EXPECT_EQ(Col(a, 45, 46), "01");
-    EXPECT_EQ(Col(a, 47, 52), "000057");
-    EXPECT_EQ(Col(a, 53, 58), "000021");
-    EXPECT_EQ(Col(a, 59, 64), "000004");
-    EXPECT_EQ(Col(a, 65, 79), "Dinheiro       ");
-    EXPECT_EQ(Col(a, 80, 106), "0000000005000N0000000000000");
+    ExpectFields(a, {{1, 44, Head("E21")},
+                     {45, 46, "01"},
+                     {47, 52, "000057"},
+                     {53, 58, "000021"},
+                     {59, 64, "000004"},
+                     {65, 79, "Dinheiro       "},
+                     {80, 106, "0000000005000N0000000000000"}});
     EXPECT_EQ(Col(lines[1], 65, 79), "Cartao         ");
     EXPECT_EQ(Col(lines[1], 80, 106), "0000000000000S0000000000300");
     for (std::size_t k = 0; k < kPaymentMethods; ++k) {

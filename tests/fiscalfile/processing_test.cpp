@@ -12,6 +12,7 @@
 #include "sim/printer_model.h"
 #include "sim/scenario.h"
 #include "support/capture_recorder.h"
+#include "support/demo_identification.h"
 #include "support/fault_files.h"
 #include "support/key_beside_executable.h"
 #include "log/text.h"
@@ -20,20 +21,6 @@ namespace moldrin::fiscalfile {
 namespace {
 
 const char kCapture[] = "c:\\TALMA\\RFD\\RFD-09-Dezembro-2026.bin";
-
-MoldrinIdentification Identification(const char* factory) {
-    MoldrinIdentification f{};
-    std::strcpy(f.orderNumber, "07");
-    std::strcpy(f.appVersion, "2.1");
-    std::strcpy(f.appName, "Caixa Rapido");
-    std::strcpy(f.programData, "frente de loja");
-    std::strcpy(f.developerId, "12345678901");
-    std::strcpy(f.stateReg, "4455");
-    std::strcpy(f.softwareHouse, "Software House Ltda");
-    std::strcpy(f.coo, "1");
-    std::strcpy(f.factoryNumber, factory);
-    return f;
-}
 
 // Each call of the final assembly, and the work file it was handed.
 std::vector<int> g_assemblies;
@@ -61,7 +48,7 @@ protected:
     void Register(const char* factory = "MS0300019", char letter = 'B', int8_t gate = 0) {
         capture::g_capture.ModelLetter = letter;
         g_session.ModelGate = gate;
-        op.identifications.push_back(Identification(factory));
+        op.identifications.push_back(testing::DemoIdentification(factory));
         ASSERT_EQ(capture::EnsureRegistration(0), -1);
         op.clear();
     }

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/block_model.h"
-#include "sim/printer_model.h"
-#include "sim/sim_device.h"
-#include "support/fake_clock.h"
+#include "sim_device_fixture.h"
 
 namespace moldrin::sim {
 namespace {
@@ -18,26 +16,15 @@ std::string HostBlock(const std::string& text, int spoil = 0) {
     return f + "\x1B.}";
 }
 
-class LaterModel : public ::testing::Test {
+class LaterModel : public SimDeviceTest {
 protected:
     void SetUp() override {
         printer->EditState([](PrinterState& s) { s.modelLetter = 'G'; });
     }
-    void Send(const std::string& bytes) {
-        uint32_t written = 0;
-        device.Write(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()), &written);
-    }
     std::string ReadAll() {
         clock.Advance(50);  // the printer takes a moment over a block
-        std::string out;
-        uint8_t b[64];
-        uint32_t got = 0;
-        while (device.Read(b, sizeof b, &got) && got > 0) out.append(reinterpret_cast<char*>(b), got);
-        return out;
+        return SimDeviceTest::ReadAll();
     }
-    testing::FakeClock clock;
-    std::shared_ptr<PrinterModel> printer = std::make_shared<PrinterModel>(9600);
-    SimDevice device{printer};
 };
 
 TEST(BlockEncoding, RunsAndControlBytes) {

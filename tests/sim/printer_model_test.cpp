@@ -3,34 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "platform/serial_device.h"
-#include "sim/printer_model.h"
-#include "sim/sim_device.h"
-#include "support/fake_clock.h"
+#include "sim_device_fixture.h"
 
 namespace moldrin::sim {
 namespace {
 
-class Model : public ::testing::Test {
+class Model : public SimDeviceTest {
 protected:
-    void Send(const std::string& bytes) {
-        uint32_t written = 0;
-        device.Write(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()), &written);
-    }
     uint32_t RxCount() {
         uint32_t rx = 0;
         device.ClearErrors(nullptr, &rx, nullptr);
         return rx;
     }
-    std::string ReadAll() {
-        std::string out;
-        uint8_t b[64];
-        uint32_t got = 0;
-        while (device.Read(b, sizeof b, &got) && got > 0) out.append(reinterpret_cast<char*>(b), got);
-        return out;
-    }
-    testing::FakeClock clock;
-    std::shared_ptr<PrinterModel> printer = std::make_shared<PrinterModel>(9600);
-    SimDevice device{printer};
 };
 
 TEST_F(Model, AnswersEachFrameAtItsBraceAndRecordsIt) {

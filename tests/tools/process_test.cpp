@@ -71,7 +71,7 @@ protected:
         testing::FakeClock clock;
         capture::ResetCaptureState();
         capture::g_registration = capture::RegistrationRecord{};
-        capture::TakeIdentification(capture::Identification());
+        capture::TakeIdentification(testing::DemoIdentification());
         ASSERT_EQ(capture::WriteRegistrationFile('B', 0), 1);
         sim::PrinterModel printer;
         printer.EditState([](sim::PrinterState& s) { s.grandTotal = capture::kGrandTotal; });
