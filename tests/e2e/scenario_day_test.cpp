@@ -3,7 +3,10 @@
 // back, and those files replayed into the work file of the fiscal file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -175,7 +178,43 @@ protected:
         return g_workFiles.empty() ? std::vector<std::string>{} : SplitLines(g_workFiles.back());
     }
 
+    // The day's movement records, as the Z reduction's fiscal file got them,
+    // with the session closed and opened again before step `reopenAt` (none
+    // when 0). Each call starts from the same printer, files and clock.
+    std::vector<std::string> MovementRecordsOfDay(const std::vector<sim::ScenarioStep>& steps, std::size_t reopenAt) {
+        if (!fresh_) fresh_ = printer->State();
+        if (g_session.PortIndex >= 0) ECFClose();
+        capture::ResetCaptureState();
+        capture::g_capture.pendingStatus1 = false;
+        capture::g_capture.savedCommand17[0] = 0;
+        testing::ResetLibraryState();
+        printer->EditState([this](sim::PrinterState& s) { s = *fresh_; });
+        clock.SetDate(2026, 12, 9, 10, 20, 30);
+        std::filesystem::remove_all(root.Host(capture::kRfdDirectory));
+        Register();
+        g_workFiles.clear();
+
+        Open();
+        const auto split = steps.begin() + static_cast<std::ptrdiff_t>(reopenAt);
+        if (reopenAt > 0) {
+            Play({steps.begin(), split});
+            EXPECT_EQ(ECFClose(), 0);
+            Open();
+        }
+        Play({split, steps.end()});
+        EXPECT_EQ(ECFClose(), 0);
+        EXPECT_EQ(g_workFiles.size(), 1u) << "reopened before line " << steps[reopenAt].line;
+        std::vector<std::string> out;
+        if (g_workFiles.empty()) return out;
+        for (const auto& l : SplitLines(g_workFiles.back())) {
+            const std::string type = l.substr(0, 3);
+            if (type == "E14" || type == "E15" || type == "E16" || type == "E21") out.push_back(l);
+        }
+        return out;
+    }
+
     testing::KeyBesideExecutable key{root};
+    std::optional<sim::PrinterState> fresh_;
 };
 
 TEST_F(ScenarioDay, AShortDayOfSales) {
@@ -350,6 +389,27 @@ TEST_F(ScenarioDay, EachFiscalDaysFileHoldsItsOwnSales) {
         char date[40];
         std::snprintf(date, sizeof date, "%02d1226", files[d].first);
         EXPECT_STREQ(fiscalfile::g_fiscal.FirstMovementDate.data(), date);
+    }
+}
+
+// A till that restarts, closing its session and opening a new one, may do so
+// between any two commands, in the middle of a coupon's payments too: the
+// new session's full refresh must not change what the day's fiscal file says.
+TEST_F(ScenarioDay, ASessionReopenedBetweenAnyTwoCommandsLeavesTheFiscalRecordsAlone) {
+    const auto steps = Steps("full_day.txt");
+    ASSERT_GT(steps.size(), 2u);
+    const auto undisturbed = MovementRecordsOfDay(steps, 0);
+    ASSERT_EQ(OfType(undisturbed, "E14").size(), 5u);
+    ASSERT_FALSE(OfType(undisturbed, "E21").empty());
+    for (std::size_t at = 1; at < steps.size(); ++at) {
+        const auto reopened = MovementRecordsOfDay(steps, at);
+        if (reopened == undisturbed) continue;
+        ADD_FAILURE() << "session reopened before line " << steps[at].line << ": " << sim::Printable(steps[at].frame);
+        for (std::size_t i = 0; i < std::max(reopened.size(), undisturbed.size()); ++i) {
+            const std::string got = i < reopened.size() ? reopened[i] : "(none)";
+            const std::string want = i < undisturbed.size() ? undisturbed[i] : "(none)";
+            if (got != want) ADD_FAILURE() << "record " << i << "\n   got " << got << "\n  want " << want;
+        }
     }
 }
 
