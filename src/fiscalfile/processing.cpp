@@ -62,6 +62,9 @@ struct Driver {
     std::array<std::array<char, 10>, 10> processed{};
     log::FileHandle work = log::kInvalidFile;
     const char* path = nullptr;
+    // The payment totals the open coupon began with, when a status reply gave them.
+    std::array<int64_t, kPaymentMethods> couponPaymentStart{};
+    bool couponPaymentStartKnown = false;
 
     std::string_view Held() const { return View(held.data(), kHeldMax); }
     std::string_view Previous28() const { return View(previous28.data(), 132); }
@@ -77,6 +80,13 @@ struct Driver {
         WriteDocument(work, true);
         WriteE21(work);
         ResetDocument();
+    }
+    // A coupon's payments are read only after its close, so the close keeps
+    // the totals the coupon began with: a session reopened in the middle of
+    // the payments re-read the totals with some of them already in.
+    void KeepCouponPaymentStart() {
+        if (couponPaymentStartKnown) g_fiscal.PaymentStart = couponPaymentStart;
+        couponPaymentStartKnown = false;
     }
 };
 
@@ -100,6 +110,8 @@ void TakeDigits(std::array<char, 21>& out, std::string_view t, std::size_t from,
 
 void StartOfCoupon(Driver& d) {
     d.FinishCoupon();
+    d.couponPaymentStart = g_fiscal.PaymentStart;
+    d.couponPaymentStartKnown = !Reply27('6').empty();
     SetField(g_fiscal.BuyerId, View(d.heldBuyer.data(), 20));
     g_fiscal.CouponInProgress = true;
     g_fiscal.CouponClosed = false;
@@ -174,6 +186,7 @@ void FollowUp28(Driver& d, std::string_view t) {
             break;
         case 5:
             if (CancelCoupon(d.work) == 0) {
+                d.KeepCouponPaymentStart();
                 d.documentEnded = true;
                 d.awaited = 0;
                 d.TakeCrz();
@@ -184,9 +197,14 @@ void FollowUp28(Driver& d, std::string_view t) {
             if (Reply28Letter(r) == 'E') {
                 d.awaited = 0;
             } else {
+                // Payments known before the close are written here and counted no more.
+                bool paymentsPending = true;
+                for (int64_t end : f.PaymentEnd)
+                    if (end >= 0) paymentsPending = false;
                 WriteDocument(d.work, true);
                 WriteE21(d.work);
                 ResetDocument();
+                if (paymentsPending) d.KeepCouponPaymentStart();
                 f.CouponInProgress = false;
                 d.documentEnded = true;
             }
