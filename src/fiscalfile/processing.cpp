@@ -344,6 +344,7 @@ bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
     f.UserCount = 0;
     g_documentCrzText[0] = 0;
     d.printerChanged = d.nonFiscalAdded = d.reductionSeen = false;
+    d.couponPaymentStartKnown = false;
     d.documentEnded = true;
 
     d.work = log::FileRecreate(kWorkFile);
