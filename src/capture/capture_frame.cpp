@@ -12,7 +12,6 @@
 #include "capture/status_cache.h"
 #include "log/text.h"
 #include "platform/clock.h"
-#include "platform/operator.h"
 #include "platform/sync.h"
 #include "serial/checked.h"
 #include "ui/boxes.h"
@@ -61,10 +60,6 @@ void OnProcessExit() {
     if (!g_run.load()) return;
     g_session.CaptureStopRequest = 1;
     for (int i = 0; i < kExitWaitSteps && g_passesRunning.load() != 0; ++i) platform::SleepMs(1);
-}
-
-void ErrorBox(const char* text) {
-    platform::GetOperator().MessageBox(text, "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
 }
 
 bool ApplicationWaiting() { return g_session.ApplicationWaiting.load() != 0; }
@@ -180,7 +175,7 @@ int CaptureStart(int enabled) {
         if (sem != 0) platform::SemaphoreClose(sem);
         char text[64];
         std::snprintf(text, sizeof text, "ERRO - HANDLE SEMAFORO INVALIDO = %8lu", static_cast<unsigned long>(lastError));
-        ErrorBox(text);
+        ui::ErrorBox(text);
         return -1;
     }
 
@@ -199,7 +194,7 @@ int CaptureStart(int enabled) {
     g_run = run;
     if (run->worker == 0) {
         // The commands are still captured, only without the background refresh.
-        ErrorBox(CP1252("ERRO NA ALOCAÇÃO DO THREAD"));
+        ui::ErrorBox(CP1252("ERRO NA ALOCAÇÃO DO THREAD"));
         platform::SemaphoreRelease(sem);
         return -1;
     }
@@ -252,7 +247,7 @@ void CaptureUnlock() {
 int CaptureFeed(char* command, int enabled) {
     if (enabled != 1) return 2;
     if (CaptureLock() != 0) {
-        ErrorBox(CP1252("Erro Semáforo"));
+        ui::ErrorBox(CP1252("Erro Semáforo"));
         SetText(g_session.ReplyBuffer, ".-P666}");
         return -1;
     }

@@ -20,7 +20,6 @@
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "platform/clock.h"
-#include "platform/operator.h"
 #include "serial/checked.h"
 #include "ui/boxes.h"
 
@@ -118,8 +117,7 @@ int CheckFactoryNumber(int& marker) {
     while (FactoryNumbersDiffer()) {
         if (!RefreshStatus3()) return 0;
         if (!FactoryNumbersDiffer()) break;
-        platform::GetOperator().MessageBox(CP1252("Número de Fabricação do ECF não confere!"), "ERRO CADASTRO",
-                                           MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
+        ui::ErrorBox(CP1252("Número de Fabricação do ECF não confere!"), "ERRO CADASTRO");
         const int r = EnsureRegistration(1);
         if (r == 0) return 0;
         TakeMarker(marker, r);

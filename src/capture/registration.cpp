@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/module.h"
 #include "platform/operator.h"
+#include "ui/boxes.h"
 
 namespace moldrin::capture {
 
@@ -56,10 +57,6 @@ void SetField(char* dst, const char* src, std::size_t width) {
     std::size_t n = src ? strnlen(src, width) : 0;
     std::memcpy(dst, src, n);
     dst[n] = 0;
-}
-
-void ErrorBox(const char* text) {
-    platform::GetOperator().MessageBox(text, "ERRO CADASTRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
 }
 
 // Blank when it is empty or holds only blanks, as it would look right-aligned.
@@ -228,15 +225,15 @@ int EnsureRegistration(int force) {
     else loaded = LoadRegistrationFile(kRegistrationFile);
     switch (loaded) {
         case RegistrationLoad::Missing:
-            ErrorBox(CP1252("Campos do cadastro não preenchidos!"));
+            ui::ErrorBox(CP1252("Campos do cadastro não preenchidos!"), "ERRO CADASTRO");
             force = 1;
             break;
         case RegistrationLoad::Damaged:
-            ErrorBox(CP1252("ARQUIVO DE CADASTRO E00 INVÁLIDO"));
+            ui::ErrorBox(CP1252("ARQUIVO DE CADASTRO E00 INVÁLIDO"), "ERRO CADASTRO");
             force = 1;
             break;
         case RegistrationLoad::WrongSize:
-            ErrorBox(CP1252("EXTENSÃO DO ARQUIVO E00 INVÁLIDO"));
+            ui::ErrorBox(CP1252("EXTENSÃO DO ARQUIVO E00 INVÁLIDO"), "ERRO CADASTRO");
             force = 1;
             break;
         case RegistrationLoad::Loaded:
@@ -246,7 +243,7 @@ int EnsureRegistration(int force) {
     for (;;) {
         if (force == 1 && IdentificationDialog() < 1) return 0;
         if (RegistrationRequiredBlank(g_registration)) {
-            ErrorBox(CP1252("Há campos do cadastro vazios"));
+            ui::ErrorBox(CP1252("Há campos do cadastro vazios"), "ERRO CADASTRO");
             force = 1;
             continue;
         }

@@ -11,7 +11,7 @@
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "platform/files.h"
-#include "platform/operator.h"
+#include "ui/boxes.h"
 
 namespace moldrin::capture {
 
@@ -20,16 +20,6 @@ namespace {
 constexpr std::size_t kNameSize = 64;
 // A recorded text longer than this cannot make a line of 510 characters anyway.
 constexpr std::size_t kTextMax = 1600;
-
-void ErrorBox(const char* text, const char* caption) {
-    platform::GetOperator().MessageBox(text, caption, MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
-}
-
-void FileErrorBox(const char* what, const char* fileName) {
-    char text[128];
-    std::snprintf(text, sizeof text, "%s%s", what, fileName);
-    ErrorBox(text, "ERRO");
-}
 
 bool Known(const char* s) { return s[0] != 0; }
 
@@ -74,7 +64,7 @@ void ClockCheck(const platform::LocalTime& now) {
                   now.day, now.month, now.year, now.hour, now.minute, now.second, clock.data(),
                   clock.data() + 2, clock.data() + 4, clock.data() + 6, clock.data() + 8, fiscal.data(),
                   fiscal.data() + 2, fiscal.data() + 4);
-    ErrorBox(text, "ERRO RELOGIO DO COMPUTADOR ???");
+    ui::ErrorBox(text, "ERRO RELOGIO DO COMPUTADOR ???");
     g_capture.clockMessageShown = true;
 }
 
@@ -188,14 +178,14 @@ int WriteRecord(const char* first, const char* second) {
         // the same, even when it cannot be read either (another opener holds it):
         // it is never deleted nor replaced by an empty one.
         if (platform::Files().Exists(fileName)) {
-            FileErrorBox("ERRO ao abrir RFD: ", fileName);
+            ui::FileErrorBox("ERRO ao abrir RFD: ", fileName);
             return -1;
         }
         MakeDirectoryPath(kRfdDirectory);
         // Created only where nothing is, so one that appeared meanwhile is kept too.
         h = log::FileCreateNew(fileName);
         if (h == log::kInvalidFile) {
-            FileErrorBox("ERRO ao abrir RFD: ", fileName);
+            ui::FileErrorBox("ERRO ao abrir RFD: ", fileName);
             return -1;
         }
     }
@@ -217,18 +207,18 @@ int WriteRecord(const char* first, const char* second) {
                            : 0;
     if (stored <= 0 || log::FileWrite(h, record.data(), static_cast<uint32_t>(stored)) !=
                            static_cast<uint32_t>(stored)) {
-        FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
+        ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
         log::FileClose(h);
         return -1;
     }
     // The record counts as written only once it has reached the disk.
     if (!platform::Files().Flush(h)) {
-        FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
+        ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
         log::FileClose(h);
         return -1;
     }
     if (log::FileClose(h) != 0) {
-        FileErrorBox("ERRO no Fechamento do Arquivo RFD: ", fileName);
+        ui::FileErrorBox("ERRO no Fechamento do Arquivo RFD: ", fileName);
         return -1;
     }
     return 1;

@@ -16,7 +16,7 @@
 #include "fiscalfile/record_format.h"
 #include "log/file_helpers.h"
 #include "platform/clock.h"
-#include "platform/operator.h"
+#include "ui/boxes.h"
 
 namespace moldrin::capture {
 
@@ -24,12 +24,6 @@ namespace {
 
 constexpr int kDaysLooked = 32;
 constexpr std::size_t kNameSize = 64;
-
-void ErrorBox(const char* what, const char* fileName) {
-    char text[400];
-    std::snprintf(text, sizeof text, "%s%s", what, fileName);
-    platform::GetOperator().MessageBox(text, "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
-}
 
 int LastDayOf(int month, int year) {
     switch (month) {
@@ -58,7 +52,7 @@ int CatchUpDay(const CalendarDay& d) {
     const log::FileHandle capture = log::FileOpenRead(rfd);
     if (capture == log::kInvalidFile) return 0;
     if (log::FileClose(capture) != 0) {
-        ErrorBox("ERRO no Fechamento do Arquivo RFD antes de efetuar o processamento: ", rfd);
+        ui::FileErrorBox("ERRO no Fechamento do Arquivo RFD antes de efetuar o processamento: ", rfd);
         return -1;
     }
     char date[40];
@@ -68,7 +62,7 @@ int CatchUpDay(const CalendarDay& d) {
     const log::FileHandle done = log::FileOpenRead(finalName);
     if (done != log::kInvalidFile) {
         if (log::FileClose(done) != 0) {
-            ErrorBox("ERRO no Fechamento do Arquivo RFD final antes de processar: ", finalName);
+            ui::FileErrorBox("ERRO no Fechamento do Arquivo RFD final antes de processar: ", finalName);
             return -1;
         }
         return 0;
@@ -108,7 +102,7 @@ int ProcessLatestRfd() {
         const log::FileHandle h = log::FileOpenRead(name);
         if (h == log::kInvalidFile) continue;
         if (log::FileClose(h) != 0) {
-            ErrorBox("ERRO no Fechamento do Arquivo RFD antes de processar: ", name);
+            ui::FileErrorBox("ERRO no Fechamento do Arquivo RFD antes de processar: ", name);
             return -1;
         }
         return fiscalfile::ProcessRfdFile(name);

@@ -16,9 +16,9 @@
 #include "fiscalfile/work_files.h"
 #include "log/text.h"
 #include "platform/files.h"
-#include "platform/operator.h"
 #include "session/session_state.h"
 #include "sign/ead.h"
+#include "ui/boxes.h"
 
 namespace moldrin::fiscalfile {
 
@@ -29,10 +29,6 @@ const char* const kWriteFailure = CP1252("ERRO DE GRAVAÇÃO NA ORGANIZAÇÃO DO
 
 std::atomic<AssemblyObserver> g_observer{nullptr};
 std::array<char, kFinalNameSize> g_lastFinal{};
-
-void ErrorBox(const char* text) {
-    platform::GetOperator().MessageBox(text, "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
-}
 
 void MakeDirectories() {
     for (const char* dir : {"c:\\TALMA", kBaseDirectory, kFinishedDirectory}) platform::Files().CreateDirectory(dir);
@@ -148,7 +144,7 @@ private:
 int CopyRecordsOfType(const char* source, log::FileHandle out, const char* type) {
     const log::FileHandle in = log::FileOpenShared(source);
     if (in == log::kInvalidFile) {
-        ErrorBox("ERRO AO LER ARQUIVO DE TRABALHO");
+        ui::ErrorBox("ERRO AO LER ARQUIVO DE TRABALHO");
         return 0;
     }
     const bool reductions = std::strcmp(type, "E16") == 0;
@@ -175,7 +171,7 @@ int CopyRecordsOfType(const char* source, log::FileHandle out, const char* type)
     if (!failure && held[0] && log::FileWriteText(out, held) != 0) failure = kWriteFailure;
     log::FileClose(in);
     if (failure) {
-        ErrorBox(failure);
+        ui::ErrorBox(failure);
         return 0;
     }
     return 1;
@@ -195,7 +191,7 @@ void AssembleFinalFile(int merge) {
     const log::FileHandle existing = log::FileOpenShared(finalName);
     if (existing != log::kInvalidFile) {
         if (log::FileClose(existing) != 0) {
-            ErrorBox("ERRO NO FECHAMENTO DO ARQUIVO FINAL");
+            ui::ErrorBox("ERRO NO FECHAMENTO DO ARQUIVO FINAL");
             return;
         }
         const bool merged = merge != 1 || (WorkFileCopy(finalName, kMergeFile) && WorkFileAppend(kWorkFile, kMergeFile));
@@ -206,7 +202,7 @@ void AssembleFinalFile(int merge) {
 
     const log::FileHandle out = log::FileRecreate(kAssemblyFile);
     if (out == log::kInvalidFile) {
-        ErrorBox("ERRO NA CRIACAO DO ARQUIVO FINAL");
+        ui::ErrorBox("ERRO NA CRIACAO DO ARQUIVO FINAL");
         return;
     }
     // Each header writer tells of its own failure and the others still run; a
@@ -223,7 +219,7 @@ void AssembleFinalFile(int merge) {
         }
     }
     if (log::FileClose(out) != 0 || !whole) {
-        ErrorBox(kWriteFailure);
+        ui::ErrorBox(kWriteFailure);
         return;
     }
     platform::Files().Delete(source);
@@ -233,14 +229,14 @@ void AssembleFinalFile(int merge) {
     if (const char* text = ValidationText(result)) {
         char message[64 + sign::kLocationSize];
         FormatRecord(message, "%s%s%s", {Txt(text), Txt(CP1252("\r\nDiretório: ")), Txt(location)});
-        ErrorBox(message);
+        ui::ErrorBox(message);
     }
     // Unsigned for want of a usable key, the file is still the day's record;
     // after an access failure it may end in a cut signature line and stays
     // out of the finished files.
     if (result == sign::kSignFileError) return;
     if (!Flushed(kAssemblyFile) || !platform::Files().Rename(kAssemblyFile, finalName)) {
-        ErrorBox("ERRO AO VALIDAR ARQ FINAL");
+        ui::ErrorBox("ERRO AO VALIDAR ARQ FINAL");
         return;
     }
     std::memcpy(g_lastFinal.data(), finalName, sizeof finalName);

@@ -8,7 +8,7 @@
 #include "fiscalfile/record_format.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
-#include "platform/operator.h"
+#include "ui/boxes.h"
 
 namespace moldrin::fiscalfile {
 
@@ -180,8 +180,7 @@ char* ToFileDateTime(std::string_view source, char* out) {
 std::string_view PrinterClockText() { return Part(Reply28(), 46, 10); }
 
 void WriteErrorBox() {
-    platform::GetOperator().MessageBox(CP1252("ERRO de gravação RFD: c:\\TALMA\\RFD\\TALMA.TMP"), "ERRO",
-                                       MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
+    ui::ErrorBox(CP1252("ERRO de gravação RFD: c:\\TALMA\\RFD\\TALMA.TMP"));
 }
 
 bool WriteLine(intptr_t handle, const char* line) {

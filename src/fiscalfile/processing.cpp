@@ -22,7 +22,7 @@
 #include "fiscalfile/rfd_line.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
-#include "platform/operator.h"
+#include "ui/boxes.h"
 
 namespace moldrin::fiscalfile {
 
@@ -35,7 +35,7 @@ constexpr std::size_t kHeldMax = 512;
 void ErrorBox(const char* what, const char* path) {
     char text[400];
     FormatRecord(text, "%s%s", {Txt(what), Txt(TextOf(path, 260))});
-    platform::GetOperator().MessageBox(text, "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
+    ui::ErrorBox(text);
 }
 
 std::string_view View(const char* s, std::size_t cap) { return TextOf(s, cap); }

@@ -4,7 +4,7 @@
 
 #include "log/file_helpers.h"
 #include "log/text.h"
-#include "platform/operator.h"
+#include "ui/boxes.h"
 
 namespace moldrin::fiscalfile {
 
@@ -20,20 +20,16 @@ struct Messages {
     const char* destinationClose;
 };
 
-void ErrorBox(const char* text) {
-    platform::GetOperator().MessageBox(text, "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
-}
-
 int CopyInto(const char* source, const char* destination, bool append, const Messages& m) {
     const log::FileHandle in = log::FileOpenShared(source);
     if (in == log::kInvalidFile) {
-        ErrorBox(m.sourceOpen);
+        ui::ErrorBox(m.sourceOpen);
         return 0;
     }
     bool ok = true;
     const log::FileHandle out = append ? log::FileOpenAppend(destination) : log::FileCreate(destination);
     if (out == log::kInvalidFile) {
-        ErrorBox(m.destinationOpen);
+        ui::ErrorBox(m.destinationOpen);
         ok = false;
     } else {
         char piece[kPiece + 1];
@@ -44,18 +40,18 @@ int CopyInto(const char* source, const char* destination, bool append, const Mes
             // that fails must not pass for the end of the file.
             if (n > 0) piece[n] = 0;
             if (n < 0 || log::FileWriteText(out, piece) != 0) {
-                ErrorBox(m.write);
+                ui::ErrorBox(m.write);
                 ok = false;
                 break;
             }
         }
     }
     if (log::FileClose(in) != 0) {
-        ErrorBox(m.sourceClose);
+        ui::ErrorBox(m.sourceClose);
         ok = false;
     }
     if (out != log::kInvalidFile && log::FileClose(out) != 0) {
-        ErrorBox(m.destinationClose);
+        ui::ErrorBox(m.destinationClose);
         ok = false;
     }
     return ok ? 1 : 0;

@@ -2,6 +2,8 @@
 // and leave the showing to the operator of the platform.
 #include "ui/boxes.h"
 
+#include <cstdio>
+
 #include "session/session_state.h"
 #include "platform/operator.h"
 
@@ -18,5 +20,15 @@ int QuestionBox(const char* text) {
 }
 
 void PumpMessages() { platform::PumpMessages(); }
+
+void ErrorBox(const char* text, const char* caption) {
+    platform::GetOperator().MessageBox(text ? text : "", caption, MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
+}
+
+void FileErrorBox(const char* what, const char* fileName, const char* caption) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%s%s", what, fileName ? fileName : "");
+    ErrorBox(text, caption);
+}
 
 }  // namespace moldrin::ui
