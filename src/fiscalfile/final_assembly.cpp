@@ -85,7 +85,7 @@ bool Flushed(const char* path) {
 int FinalFileName(std::span<char> out, const char* date) {
     if (out.size() < kFinalNameSize || !date) return 0;
     const char digit = ModelDigit(g_session.ModelGate.load(), capture::g_capture.ModelLetter);
-    const std::string_view serial = TextOf(g_fiscal.SerialNumber.data(), 9);
+    const std::string_view serial = SerialText();
     const std::string_view ddmmyy = TextOf(date, 6);
     if (!digit || serial.size() < 8 || !AllDigits(ddmmyy, 6)) return 0;
     const uint64_t day = DigitsValue(Part(ddmmyy, 0, 2), 2);

@@ -179,6 +179,9 @@ char* ToFileDateTime(std::string_view source, char* out) {
 
 std::string_view PrinterClockText() { return Part(Reply28(), 46, 10); }
 
+std::string_view SerialText() { return TextOf(g_fiscal.SerialNumber.data(), 9); }
+char AdditionalLetter() { return CharAt(SerialText(), 8); }
+
 void WriteErrorBox() {
     ui::ErrorBox(CP1252("ERRO de gravação RFD: c:\\TALMA\\RFD\\TALMA.TMP"));
 }

@@ -99,6 +99,11 @@ std::array<std::array<char, 8>, 15> RateEntries();
 // Name of payment method k (1 to 10), 15 characters, blank where unknown.
 std::array<char, 16> PaymentName(int k);
 
+// The printer's serial number as the records carry it (up to 9 characters),
+// and its ninth character, the "additional letter" of the records.
+std::string_view SerialText();
+char AdditionalLetter();
+
 // The model text, always 20 characters ("????????????????????" when unknown).
 std::array<char, 21> ModelName();
 // The model text of E14, E15 and E21: question marks while the data is inconsistent.

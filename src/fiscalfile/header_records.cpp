@@ -15,8 +15,6 @@ namespace {
 
 constexpr std::size_t kLine = 512;
 
-std::string_view Serial() { return TextOf(g_fiscal.SerialNumber.data(), 9); }
-char AdditionalLetter() { return CharAt(Serial(), 8); }
 std::string_view Reg(const char* field, std::size_t cap) { return TextOf(field, cap); }
 
 std::string_view DateOf(const std::array<char, 7>& d) { return TextOf(d.data(), 6); }
@@ -37,7 +35,7 @@ bool WriteE00(intptr_t handle) {
     std::array<char, kLine> line{};
     FormatRecord(line,
                  "E00%-20.8s%c%02u%-7.7s%-20.20s%s%06.6s%2.2s%014.14s%014.14s%014.14s%-40.40s%-40.40s%-10.10s%-84.84s\r\n",
-                 {Txt(Serial()), Chr(AdditionalLetter()), Num(g_fiscal.UserCount), Txt("ECF-IF"), Txt("TALMA"),
+                 {Txt(SerialText()), Chr(AdditionalLetter()), Num(g_fiscal.UserCount), Txt("ECF-IF"), Txt("TALMA"),
                   Txt(model.data()), Txt(Reg(f.coo, sizeof f.coo)), Txt(Reg(f.orderNumber, sizeof f.orderNumber)),
                   Txt(Reg(f.developerId, sizeof f.developerId)), Txt(Reg(f.stateReg, sizeof f.stateReg)),
                   Txt(Reg(f.cityReg, sizeof f.cityReg)), Txt(Reg(f.softwareHouse, sizeof f.softwareHouse)),
@@ -56,7 +54,7 @@ bool WriteE01(intptr_t handle) {
     FormatRecord(line,
                  "E01%-20.8s%c%-7.7s%-20.20s%s%-10.3s20%2.2s%2.2s%2.2s%6.6s%3.3s%014.14sRFD%06.4s%06.4s"
                  "20%2.2s%2.2s%2.2s20%2.2s%2.2s%2.2s%s%s\r\n",
-                 {Txt(Serial()), Chr(AdditionalLetter()), Txt("ECF-IF"), Txt("TALMA"), Txt(model.data()),
+                 {Txt(SerialText()), Chr(AdditionalLetter()), Txt("ECF-IF"), Txt("TALMA"), Txt(model.data()),
                   Txt(Part(Reply27('G'), 27, 3)), Txt(Part(software, 4, 2)), Txt(Part(software, 2, 2)),
                   Txt(Part(software, 0, 2)), Txt(TextOf(g_fiscal.SoftwareTime.data(), 6)),
                   Txt(Part(Reply29('3'), 3, 3)), Txt(cnpj.data()), Txt(crz), Txt(crz), Txt(Part(movement, 4, 2)),
@@ -78,7 +76,7 @@ bool WriteE02(intptr_t handle) {
     const std::string_view r2 = Reply29('2');
     std::array<char, kLine> line{};
     FormatRecord(line, "E02%-20.8s%c%s%014s%-14.14s%-40.40s%40.40s%40.40s%40.40s%s000001%018.18I64u%02u\r\n",
-                 {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Txt(cnpj.data()), Txt(ie.data()),
+                 {Txt(SerialText()), Chr(AdditionalLetter()), Txt(model.data()), Txt(cnpj.data()), Txt(ie.data()),
                   Txt(name.data()), Txt(Part(r2, 8, 40)), Txt(Part(r2, 49, 200)), Txt(Part(Reply29('3'), 8, 200)),
                   Txt(registered), Num(g_fiscal.GrandTotal), Num(g_fiscal.UserCount)});
     return WriteLine(handle, line.data());
@@ -102,7 +100,7 @@ bool WriteE12(intptr_t handle) {
     ToFileDateTime(PrinterClockText(), clock);
     std::array<char, kLine> line{};
     FormatRecord(line, "E12%-20.8s%c%s%02u%06.4s%06.4s%06.4s%8.8s%s00%12.12s%c\r\n",
-                 {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
+                 {Txt(SerialText()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
                   Txt(Part(Saved1(), 40, 4)), Txt(Part(Saved1(), 13, 4)), Txt(Part(Reply27('G'), 15, 4)),
                   Txt(movement), Txt(clock), Txt(Part(Saved1(), 44, 12)), Chr(flag)});
     return WriteLine(handle, line.data());
@@ -112,7 +110,7 @@ bool WriteE13(intptr_t handle) {
     const auto model = ModelName();
     std::array<char, 64> prefix{};
     FormatRecord(prefix, "E13%-20.8s%c%s%02u%06.4s",
-                 {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
+                 {Txt(SerialText()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
                   Txt(Part(Saved1(), 40, 4))});
     std::array<char, 128> line{};
     auto value = [&](const char* code, uint64_t v) {

@@ -15,8 +15,6 @@ namespace {
 
 constexpr std::size_t kLine = 320;
 
-std::string_view Serial() { return TextOf(g_fiscal.SerialNumber.data(), 9); }
-char AdditionalLetter() { return CharAt(Serial(), 8); }
 std::string_view Field(const char* field, std::size_t n) { return TextOf(field, n); }
 
 // The 7-character totalizer code of an item; `previous` is the code of the
@@ -82,7 +80,7 @@ void WriteDocument(intptr_t handle, bool notCancelled) {
         FormatRecord(line,
                      "E15%-20.8s%c%20.20s%02u%06.4s%06.4s%03u%-14.13s%-100.64s%7.7s%-3.3s%08.8I64u%08.8s%08.8s"
                      "%014.14I64u%-7.7s%c%07s%026sT3%c\r\n",
-                     {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount), Txt(ccf),
+                     {Txt(SerialText()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount), Txt(ccf),
                       Txt(coo), Num(i + 1), Txt(Field(item.code, 13)), Txt(Field(item.description, 64)),
                       Txt(Field(item.quantity, 7)), Txt(unit.text), Num(u), Txt(Field(item.discount, 8)), Txt("0"),
                       Num(net), Txt(code.data()), Chr(item.status == kItemCancelled ? 'S' : 'N'), Txt("0"), Txt("0"),
@@ -103,7 +101,7 @@ void WriteDocument(intptr_t handle, bool notCancelled) {
     const auto model = MovementModelText();
     FormatRecord(line,
                  "E14%-20.8s%c%s%02u%06.4s%06.4s%8.8s%014.14I64u%013.12sV%013.12sV%014.14I64u%c%013s%c%40s%014.14s\r\n",
-                 {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount), Txt(ccf), Txt(coo),
+                 {Txt(SerialText()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount), Txt(ccf), Txt(coo),
                   Txt(date), Num(subtotal), Txt(discountText), Txt(increaseText), Num(net),
                   Chr(subtotal != 0 && notCancelled ? 'N' : 'S'), Txt("0"),
                   Chr(g_fiscal.AdjustmentOrder == 2 ? 'A' : 'D'), Txt(""),
@@ -134,7 +132,7 @@ void WriteE16(intptr_t handle, const char* command) {
     const auto model = ModelName();
     std::array<char, kLine> line{};
     FormatRecord(line, "E16%-20.8s%c%s%02u00%04.4s00%04.4s00%04.4s%04.4s00%04.4s%2.2s%12.12s00\r\n",
-                 {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
+                 {Txt(SerialText()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
                   Txt(Part(s1, 13, 4)), Txt(Part(s1, 116, 4)), Txt("0"), Txt("0"),
                   Txt(reduction ? Part(s1, 40, 4) : std::string_view("0")), Txt(kind), Txt(clock)});
     WriteLine(handle, line.data());
@@ -157,7 +155,7 @@ void WriteE21(intptr_t handle) {
         const uint64_t difference = reversed ? static_cast<uint64_t>(start - end) : static_cast<uint64_t>(end - start);
         const auto model = MovementModelText();
         FormatRecord(line, "E21%-20.8s%c%s%02u%06.4s%06.4s%06.4s%15.15s%013.13I64u%c%013.13I64u\r\n",
-                     {Txt(Serial()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
+                     {Txt(SerialText()), Chr(AdditionalLetter()), Txt(model.data()), Num(g_fiscal.UserCount),
                       Txt(Part(s1, 13, 4)), Txt(Part(s1, 120, 4)), Txt(Part(s1, 116, 4)), Txt(name.data()),
                       Num(reversed ? 0 : difference), Chr(reversed ? 'S' : 'N'), Num(reversed ? difference : 0)});
         WriteLine(handle, line.data());
