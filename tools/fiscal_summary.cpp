@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "fiscalfile/record_format.h"
 #include "platform/files.h"
 #include "tools/printable.h"
 
@@ -24,15 +25,9 @@ std::string_view Col(std::string_view line, std::size_t from, std::size_t to) {
     return line.substr(from - 1, to - from + 1);
 }
 
-// A column of digits as a number; a damaged column counts as nothing.
-uint64_t Value(std::string_view digits) {
-    uint64_t v = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return 0;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return v;
-}
+// A column of digits as a number, as the generation reads them: a damaged
+// column counts as nothing.
+uint64_t Value(std::string_view digits) { return fiscalfile::DigitsValue(digits, digits.size()); }
 
 // Cents the way a Brazilian receipt shows them: "R$ 1.234,56".
 std::string Money(uint64_t cents) {
