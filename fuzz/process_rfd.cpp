@@ -11,9 +11,9 @@
 #include <string>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/registration.h"
-#include "capture/rfd_codec.h"
+#include "store/capture_state.h"
+#include "store/registration.h"
+#include "store/rfd_codec.h"
 #include "fiscalfile/final_assembly.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/processing.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "capture/rfd_codec.h"
+#include "store/rfd_codec.h"
 
 using namespace moldrin::capture;
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/rfd_codec.h"
-#include "capture/rfd_reader.h"
+#include "store/rfd_codec.h"
+#include "store/rfd_reader.h"
 #include "log/file_helpers.h"
 #include "platform/files.h"
 #include "recipe.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/registration.h"
+#include "store/capture_state.h"
+#include "store/registration.h"
 #include "tools/command.h"
 #include "tools/options.h"
 #include "tools/terminal_operator.h"

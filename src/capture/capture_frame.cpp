@@ -7,9 +7,9 @@
 
 #include "session/session_state.h"
 #include "capture/capture.h"
-#include "capture/capture_state.h"
+#include "store/capture_state.h"
 #include "capture/interception.h"
-#include "capture/status_cache.h"
+#include "capture/status_refresh.h"
 #include "log/text.h"
 #include "platform/clock.h"
 #include "platform/sync.h"

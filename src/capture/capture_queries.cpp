@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/rfd_file.h"
+#include "store/capture_state.h"
+#include "store/rfd_file.h"
 #include "link/exchange.h"
 #include "link/receiver.h"
 #include "link/transfer_settings.h"

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/registration.h"
-#include "capture/rfd_file.h"
+#include "store/capture_state.h"
+#include "store/registration.h"
+#include "store/rfd_file.h"
 #include "fiscalfile/final_assembly.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/processing.h"

@@ -2,7 +2,7 @@
 // closing: the latest capture file, then earlier days without a fiscal file.
 #pragma once
 
-#include "capture/capture_state.h"
+#include "store/capture_state.h"
 
 namespace moldrin::capture {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "capture/capture_state.h"
+#include "store/capture_state.h"
 
 namespace moldrin::fiscalfile {
 

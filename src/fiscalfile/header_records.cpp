@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "capture/registration.h"
+#include "store/registration.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/record_format.h"
 

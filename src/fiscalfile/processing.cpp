@@ -8,12 +8,12 @@
 #include <string_view>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/registration.h"
-#include "capture/rfd_codec.h"
-#include "capture/rfd_file.h"
-#include "capture/rfd_reader.h"
-#include "capture/status_cache.h"
+#include "store/capture_state.h"
+#include "store/registration.h"
+#include "store/rfd_codec.h"
+#include "store/rfd_file.h"
+#include "store/rfd_reader.h"
+#include "store/status_cache.h"
 #include "fiscalfile/coupon_tracking.h"
 #include "fiscalfile/final_assembly.h"
 #include "fiscalfile/fiscal_state.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <span>
 
-#include "capture/rfd_codec.h"
+#include "store/rfd_codec.h"
 #include "fiscalfile/record_format.h"
 #include "log/file_helpers.h"
 

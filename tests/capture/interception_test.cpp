@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture/capture_day.h"
-#include "capture/status_cache.h"
+#include "store/status_cache.h"
 #include "log/text.h"
 
 namespace moldrin::capture {

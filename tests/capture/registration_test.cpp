@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/registration.h"
-#include "capture/rfd_codec.h"
-#include "capture/rfd_file.h"
+#include "store/capture_state.h"
+#include "store/registration.h"
+#include "store/rfd_codec.h"
+#include "store/rfd_file.h"
 #include "support/demo_identification.h"
 #include "support/fault_files.h"
 #include "log/text.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/rfd_codec.h"
+#include "store/rfd_codec.h"
 #include "worst_line.h"
 
 namespace moldrin::capture {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_state.h"
-#include "capture/rfd_codec.h"
-#include "capture/rfd_file.h"
-#include "capture/rfd_reader.h"
+#include "store/capture_state.h"
+#include "store/rfd_codec.h"
+#include "store/rfd_file.h"
+#include "store/rfd_reader.h"
 #include "support/fault_files.h"
 #include "log/file_helpers.h"
 #include "log/text.h"

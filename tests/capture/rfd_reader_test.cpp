@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/rfd_codec.h"
-#include "capture/rfd_reader.h"
+#include "store/rfd_codec.h"
+#include "store/rfd_reader.h"
 #include "log/file_helpers.h"
 #include "worst_line.h"
 #include "support/scratch_root.h"

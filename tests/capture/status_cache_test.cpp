@@ -4,9 +4,9 @@
 #include <string>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/registration.h"
-#include "capture/status_cache.h"
+#include "store/capture_state.h"
+#include "store/registration.h"
+#include "store/status_cache.h"
 
 namespace moldrin::capture {
 namespace {

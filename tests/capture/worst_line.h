@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "capture/rfd_codec.h"
+#include "store/rfd_codec.h"
 
 namespace moldrin::capture {
 

@@ -2,7 +2,7 @@
 // reply 28, and the judging of capture lines.
 #include <gtest/gtest.h>
 
-#include "capture/rfd_codec.h"
+#include "store/rfd_codec.h"
 #include "fiscal_fixture.h"
 #include "fiscalfile/coupon_tracking.h"
 #include "fiscalfile/movement_records.h"

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/registration.h"
-#include "capture/rfd_file.h"
-#include "capture/status_cache.h"
+#include "store/capture_state.h"
+#include "store/registration.h"
+#include "store/rfd_file.h"
+#include "store/status_cache.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/processing.h"
 #include "log/file_helpers.h"

@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "capture/rfd_codec.h"
+#include "store/rfd_codec.h"
 #include "fiscal_fixture.h"
 #include "fiscalfile/final_assembly.h"
 #include "sign/ead.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "capture/registration.h"
+#include "store/registration.h"
 #include "support/scratch_root.h"
 
 namespace moldrin {

@@ -1,6 +1,6 @@
 // Packing, scrambling and check value of capture records, and their decoding.
 // Which line is written where, and how files are read, is rfd_file/rfd_reader's.
-#include "capture/rfd_codec.h"
+#include "store/rfd_codec.h"
 
 #include <array>
 #include <cstring>

@@ -1,10 +1,10 @@
 // Emptying the capture's state between sessions, printers and days. The state
 // itself is declared in capture_state.h; who resets it, and when, is the caller's.
-#include "capture/capture_state.h"
+#include "store/capture_state.h"
 
 #include <cstring>
 
-#include "capture/registration.h"
+#include "store/registration.h"
 
 namespace moldrin::capture {
 

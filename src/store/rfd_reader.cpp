@@ -1,6 +1,6 @@
 // Hands out the stored records of a capture file one by one, finding records
 // again after damaged bytes. What a record means is for its decoder and reader.
-#include "capture/rfd_reader.h"
+#include "store/rfd_reader.h"
 
 #include <algorithm>
 #include <cstring>

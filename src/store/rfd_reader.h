@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "capture/rfd_codec.h"
+#include "store/rfd_codec.h"
 #include "platform/files.h"
 
 namespace moldrin::capture {

@@ -1,6 +1,6 @@
 // Registration record, its file and the identification dialog. The check value
 // is rfd_codec's; the record's use in the fiscal file is the generation's.
-#include "capture/registration.h"
+#include "store/registration.h"
 
 #include <array>
 #include <cstddef>
@@ -9,9 +9,9 @@
 #include <string>
 
 #include "session/session_state.h"
-#include "capture/capture_state.h"
-#include "capture/rfd_codec.h"
-#include "capture/rfd_file.h"
+#include "store/capture_state.h"
+#include "store/rfd_codec.h"
+#include "store/rfd_file.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "platform/files.h"

@@ -1,13 +1,13 @@
 // Writing records to the day's RFD file: naming the file, stamping and checking
 // the line, the clock warning and the error boxes. Packing is rfd_codec's.
-#include "capture/rfd_file.h"
+#include "store/rfd_file.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
 
-#include "capture/capture_state.h"
-#include "capture/rfd_codec.h"
+#include "store/capture_state.h"
+#include "store/rfd_codec.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "platform/files.h"
