@@ -94,8 +94,9 @@ void TellRefusedLink(const char* windowsPath, bool folder) {
     static std::set<std::string>& paths = *new std::set<std::string>;
     const std::string path = windowsPath ? windowsPath : "";
     {
+        // By the host path: the same name under another root is another place.
         std::lock_guard lock(told);
-        if (paths.size() > 256 || !paths.insert(path).second) return;
+        if (paths.size() > 256 || !paths.insert((folder ? "d" : "f") + HostPath(windowsPath)).second) return;
     }
     const std::string text = std::string(folder ? "ERRO: UMA PASTA DO CAMINHO E UM LINK, NADA GRAVADO: "
                                                 : "ERRO: ARQUIVO COM MAIS DE UM NOME (LINK), NADA GRAVADO: ") +
