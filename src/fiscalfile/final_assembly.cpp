@@ -183,10 +183,9 @@ void AssembleFinalFile(int merge) {
     char finalName[kFinalNameSize];
     if (!FinalFileName(finalName, g_fiscal.FirstMovementDate.data())) return;
 
-    // A file under the final name counts as done, and the next processing makes
-    // a day without one again from its capture file. So an earlier file goes
-    // as soon as this one is to take its place (its lines, when merged, are in
-    // the merge file), and whatever fails from there on leaves the name free.
+    // The earlier file stays under its name until its replacement is whole,
+    // signed and on the disk: a disk that fills up, or a run cut short, must not
+    // trade a good file for a cut one. The rename puts the new one in its place.
     const char* source = kWorkFile;
     const log::FileHandle existing = log::FileOpenShared(finalName);
     if (existing != log::kInvalidFile) {
@@ -194,10 +193,15 @@ void AssembleFinalFile(int merge) {
             ui::ErrorBox("ERRO NO FECHAMENTO DO ARQUIVO FINAL");
             return;
         }
-        const bool merged = merge != 1 || (WorkFileCopy(finalName, kMergeFile) && WorkFileAppend(kWorkFile, kMergeFile));
-        platform::Files().Delete(finalName);
-        if (!merged) return;
-        if (merge == 1) source = kMergeFile;
+        if (merge == 1) {
+            // The file merged into is this run's own first part of the day: alone
+            // it is not the day's file, and a file under the name counts as done.
+            if (!WorkFileCopy(finalName, kMergeFile) || !WorkFileAppend(kWorkFile, kMergeFile)) {
+                platform::Files().Delete(finalName);
+                return;
+            }
+            source = kMergeFile;
+        }
     }
 
     const log::FileHandle out = log::FileRecreate(kAssemblyFile);

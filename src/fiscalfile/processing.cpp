@@ -20,6 +20,7 @@
 #include "fiscalfile/movement_records.h"
 #include "fiscalfile/record_format.h"
 #include "fiscalfile/rfd_line.h"
+#include "fiscalfile/work_files.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
 #include "ui/boxes.h"
@@ -301,6 +302,16 @@ void Status1FollowUp(Driver& d) {
     g_capture.ModelLetter = CharAt(r, 124);
 }
 
+// Closes the work file; false when a line of it failed to reach it (told
+// already) or the close failed: an incomplete work file is never assembled.
+bool CloseWork(Driver& d) {
+    const bool failed = log::FileWriteFailed(d.work);
+    const bool closed = log::FileClose(d.work) == 0;
+    d.work = log::kInvalidFile;
+    if (!failed && !closed) WriteErrorBox();
+    return !failed && closed;
+}
+
 // The printer's serial changed: the first printer's file is finished and a
 // fresh work file begins. false when the new work file cannot be created.
 bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
@@ -326,8 +337,7 @@ bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
     d.TakePrevious28();
     SnapshotStatus();
     d.FinishCoupon();
-    log::FileClose(d.work);
-    d.work = log::kInvalidFile;
+    if (!CloseWork(d)) return false;
     AssembleFinalFile(merge);
 
     // The application's identification stays for the next printer's file, and
@@ -533,6 +543,13 @@ int ProcessRfdFile(const char* path) {
         return -1;
     }
     capture::MakeDirectoryPath(capture::kRfdDirectory);
+    const ProcessingLock lock;
+    if (!lock.held()) {
+        ErrorBox(lock.opened() ? CP1252("ERRO: outro programa processa em c:\\TALMA\\RFD há mais de 60 s; não processado: ")
+                               : CP1252("ERRO na abertura de c:\\TALMA\\RFD\\TALMA.LCK; não processado: "),
+                 path);
+        return CloseCapture(capture, path);
+    }
     d.work = log::FileRecreate(kWorkFile);
     if (d.work == log::kInvalidFile) {
         ErrorBox(CP1252("ERRO na criação do arquivo trabalho COTEPE: "), kWorkFile);
@@ -560,6 +577,11 @@ int ProcessRfdFile(const char* path) {
          n = capture::RfdReadRecord(reading, 1, capture, record.data(), record.size())) {
         if (OneRecord(d, record.data(), static_cast<std::size_t>(n)) == RecordOutcome::Stop)
             return CloseCapture(capture, path);
+        // A disk that filled up: the lines after the lost one are of no use.
+        if (log::FileWriteFailed(d.work)) {
+            CloseWork(d);
+            return CloseCapture(capture, path);
+        }
     }
 
     d.TakePrevious28();
@@ -568,7 +590,7 @@ int ProcessRfdFile(const char* path) {
     // The payments of a coupon closed last become known only after it was
     // written; they would be lost with the file's end.
     WriteE21(d.work);
-    log::FileClose(d.work);
+    if (!CloseWork(d)) return CloseCapture(capture, path);
     CloseCapture(capture, path);
     const std::string_view serial = View(g_fiscal.SerialNumber.data(), 9);
     int merge = 0;

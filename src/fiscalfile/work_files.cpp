@@ -4,6 +4,8 @@
 
 #include "log/file_helpers.h"
 #include "log/text.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "ui/boxes.h"
 
 namespace moldrin::fiscalfile {
@@ -57,7 +59,39 @@ int CopyInto(const char* source, const char* destination, bool append, const Mes
     return ok ? 1 : 0;
 }
 
+// Often enough that a waiting run starts soon after the other ends.
+constexpr uint32_t kLockPollMs = 20;
+
 }  // namespace
+
+ProcessingLock::ProcessingLock(uint32_t waitMs) {
+    // Opened, never emptied nor deleted: a lock file removed while held would
+    // let the next run lock a new file beside the held one.
+    handle_ = platform::Files().Open(kProcessingLockFile, platform::kAccessRead | platform::kAccessWrite,
+                                     platform::kShareRead | platform::kShareWrite,
+                                     platform::FileCreation::OpenExisting);
+    if (handle_ == log::kInvalidFile) {
+        handle_ = platform::Files().Open(kProcessingLockFile, platform::kAccessRead | platform::kAccessWrite,
+                                         platform::kShareRead | platform::kShareWrite,
+                                         platform::FileCreation::CreateNew);
+        // Another run made it meanwhile.
+        if (handle_ == log::kInvalidFile)
+            handle_ = platform::Files().Open(kProcessingLockFile, platform::kAccessRead | platform::kAccessWrite,
+                                             platform::kShareRead | platform::kShareWrite,
+                                             platform::FileCreation::OpenExisting);
+    }
+    if (handle_ == log::kInvalidFile) return;
+    const uint32_t start = platform::TickMs();
+    for (;;) {
+        held_ = platform::Files().TryLock(handle_);
+        if (held_ || platform::TickMs() - start >= waitMs) return;
+        platform::SleepMs(kLockPollMs);
+    }
+}
+
+ProcessingLock::~ProcessingLock() {
+    if (handle_ != log::kInvalidFile) platform::Files().Close(handle_);
+}
 
 int WorkFileCopy(const char* source, const char* destination) {
     static const Messages m{"ERRO NA ABERTURA DO ARQUIVO ORIGEM", CP1252("ERRO NA CRIAÇÃO DO ARQUIVO DESTINO"),

@@ -2,43 +2,105 @@
 // ParseNumber and IsFilledWith. Nothing here logs or shows anything.
 #include "log/file_helpers.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace moldrin::log {
 
 using platform::FileCreation;
 using platform::Files;
 
+namespace {
+
+// Handles whose write failed, until they are closed. Few files are open at a
+// time; a full table forgets nothing, it only stops taking new entries.
+constexpr std::size_t kFailedSlots = 64;
+std::mutex g_failedMutex;
+std::array<FileHandle, kFailedSlots> g_failed = [] {
+    std::array<FileHandle, kFailedSlots> a{};
+    a.fill(kInvalidFile);
+    return a;
+}();
+std::size_t g_failedCount = 0;  // entries in use, so that the common case looks at none
+
+void MarkFailed(FileHandle h) {
+    std::lock_guard lock(g_failedMutex);
+    for (FileHandle& slot : g_failed) {
+        if (slot == h) return;
+    }
+    for (FileHandle& slot : g_failed) {
+        if (slot != kInvalidFile) continue;
+        slot = h;
+        ++g_failedCount;
+        return;
+    }
+}
+
+// A handle value comes back for the next file opened: what its last file
+// suffered is not the new one's.
+void Forget(FileHandle h) {
+    if (h == kInvalidFile) return;
+    std::lock_guard lock(g_failedMutex);
+    if (g_failedCount == 0) return;
+    for (FileHandle& slot : g_failed) {
+        if (slot != h) continue;
+        slot = kInvalidFile;
+        --g_failedCount;
+    }
+}
+
+FileHandle Opened(FileHandle h) {
+    Forget(h);
+    return h;
+}
+
+// How long a delete still pending (another opener holds the file on Windows)
+// or a creator racing us may keep the path taken.
+constexpr uint32_t kRecreateWaitMs = 100;
+constexpr uint32_t kRecreateStepMs = 5;
+
+}  // namespace
+
 FileHandle FileOpenShared(const char* path) {
     if (!path) return kInvalidFile;
-    return Files().Open(path, platform::kAccessRead | platform::kAccessWrite,
-                        platform::kShareRead | platform::kShareWrite, FileCreation::OpenExisting);
+    return Opened(Files().Open(path, platform::kAccessRead | platform::kAccessWrite,
+                               platform::kShareRead | platform::kShareWrite, FileCreation::OpenExisting));
 }
 
 FileHandle FileOpenRead(const char* path) {
     if (!path) return kInvalidFile;
-    return Files().Open(path, platform::kAccessRead, platform::kShareRead | platform::kShareWrite,
-                        FileCreation::OpenExisting);
+    return Opened(Files().Open(path, platform::kAccessRead, platform::kShareRead | platform::kShareWrite,
+                               FileCreation::OpenExisting));
 }
 
 FileHandle FileCreate(const char* path) {
     if (!path) return kInvalidFile;
-    return Files().Open(path, platform::kAccessRead | platform::kAccessWrite, platform::kShareNone,
-                        FileCreation::CreateAlways);
+    return Opened(Files().Open(path, platform::kAccessRead | platform::kAccessWrite, platform::kShareNone,
+                               FileCreation::CreateAlways));
 }
 
 FileHandle FileRecreate(const char* path) {
     if (!path) return kInvalidFile;
-    Files().Delete(path);
-    platform::SleepMs(100);
-    return Files().Open(path, platform::kAccessWrite, platform::kShareNone, FileCreation::CreateAlways);
+    // Created anew, never truncated: truncating would share the file with
+    // whoever opened it before us, and a wait before creating protects nothing.
+    uint32_t waited = 0;
+    for (;;) {
+        Files().Delete(path);
+        const FileHandle h = Files().Open(path, platform::kAccessWrite, platform::kShareNone, FileCreation::CreateNew);
+        if (h != kInvalidFile) return Opened(h);
+        if (waited >= kRecreateWaitMs || !Files().Exists(path)) return kInvalidFile;
+        platform::SleepMs(kRecreateStepMs);
+        waited += kRecreateStepMs;
+    }
 }
 
 FileHandle FileCreateNew(const char* path, bool ownerOnly) {
     if (!path) return kInvalidFile;
-    return Files().Open(path, platform::kAccessRead | platform::kAccessWrite, platform::kShareNone,
-                        ownerOnly ? FileCreation::CreateNewPrivate : FileCreation::CreateNew);
+    return Opened(Files().Open(path, platform::kAccessRead | platform::kAccessWrite, platform::kShareNone,
+                               ownerOnly ? FileCreation::CreateNewPrivate : FileCreation::CreateNew));
 }
 
 FileHandle FileOpenAppend(const char* path) {
@@ -68,19 +130,31 @@ FileHandle FileOpenMode(const char* path, unsigned mode) {
         case 4: share = platform::kShareRead | platform::kShareWrite; break;
         default: return kInvalidFile;
     }
-    return Files().Open(path, access, share, FileCreation::OpenExisting);
+    return Opened(Files().Open(path, access, share, FileCreation::OpenExisting));
 }
 
 int FileClose(FileHandle h) {
     if (h == kInvalidFile) return 0;
+    Forget(h);
     return Files().Close(h) ? 0 : -1;
 }
 
-int FileCloseHandle(FileHandle h) { return Files().Close(h) ? 1 : 0; }
+int FileCloseHandle(FileHandle h) {
+    Forget(h);
+    return Files().Close(h) ? 1 : 0;
+}
+
+bool FileWriteFailed(FileHandle h) {
+    std::lock_guard lock(g_failedMutex);
+    return g_failedCount != 0 && std::find(g_failed.begin(), g_failed.end(), h) != g_failed.end();
+}
 
 uint32_t FileWrite(FileHandle h, const void* bytes, uint32_t n) {
     uint32_t done = 0;
-    if (!Files().Write(h, bytes, n, &done)) return 0;
+    if (!Files().Write(h, bytes, n, &done)) {
+        MarkFailed(h);
+        return 0;
+    }
     return done;
 }
 
@@ -93,7 +167,10 @@ int FileWriteText(FileHandle h, const char* text) {
 
 int32_t FileWriteBlock(FileHandle h, const void* bytes, uint32_t n) {
     uint32_t done = 0;
-    if (!Files().Write(h, bytes, n, &done)) return -1;
+    if (!Files().Write(h, bytes, n, &done)) {
+        MarkFailed(h);
+        return -1;
+    }
     return static_cast<int32_t>(done);
 }
 

@@ -13,6 +13,9 @@ using platform::kInvalidFile;
 FileHandle FileOpenShared(const char* path);
 FileHandle FileOpenRead(const char* path);
 FileHandle FileCreate(const char* path);
+// Starts the file from empty as a new file of this call's own: whatever was at
+// the path is deleted first and never reopened, so a file another program still
+// writes is never handed over to this one.
 FileHandle FileRecreate(const char* path);
 // Creates a file that must not exist yet (read and write, unshared); -1 when
 // anything, a link included, is already there. ownerOnly: a file for its owner's eyes alone.
@@ -21,6 +24,9 @@ FileHandle FileOpenAppend(const char* path);
 FileHandle FileOpenMode(const char* path, unsigned mode);
 int FileClose(FileHandle h);
 int FileCloseHandle(FileHandle h);
+// A write through these helpers to the handle failed since it was opened: a
+// file written line by line is then incomplete, however its later lines went.
+bool FileWriteFailed(FileHandle h);
 
 uint32_t FileWrite(FileHandle h, const void* bytes, uint32_t n);
 int FileWriteText(FileHandle h, const char* text);

@@ -41,6 +41,11 @@ public:
     virtual bool IsDirectory(const char* path) = 0;
     // Something, of any kind, is at the path; true too when the system cannot tell.
     virtual bool Exists(const char* path) = 0;
+    // Takes the lock of an open file for this handle alone, against every other
+    // handle, in this process or another, without waiting: true when taken. It
+    // goes with the handle's close. A file system no other program sees has
+    // no one to lock out.
+    virtual bool TryLock(FileHandle) { return true; }
 };
 
 FileSystem& Files();
@@ -49,5 +54,15 @@ FileSystem& SystemFileSystem();
 
 // The host path a Windows path stands for (identity on Windows).
 std::string HostPath(const char* windowsPath);
+
+#if !defined(_WIN32)
+// A drive path's host root (MOLDRIN_ROOT) and the path below it ("c/TALMA/RFD");
+// false for any other path, or when there is no root.
+bool DrivePathParts(const char* windowsPath, std::string* root, std::string* below);
+#endif
+
+// Tells the operator, once a path, that the library refused a link in place of a
+// folder or a file it writes; the refused call still fails.
+void TellRefusedLink(const char* windowsPath, bool folder);
 
 }  // namespace moldrin::platform

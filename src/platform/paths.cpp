@@ -2,6 +2,8 @@
 // here, when a file is touched, does "X:\a\b" become $MOLDRIN_ROOT/x/a/b.
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <string>
 
 #if !defined(_WIN32)
@@ -53,27 +55,53 @@ std::string DefaultRoot() {
 }  // namespace
 #endif
 
+#if !defined(_WIN32)
+bool DrivePathParts(const char* windowsPath, std::string* root, std::string* below) {
+    const std::string in = windowsPath ? windowsPath : "";
+    const bool drive = in.size() >= 2 && in[1] == ':' &&
+                       ((in[0] >= 'a' && in[0] <= 'z') || (in[0] >= 'A' && in[0] <= 'Z'));
+    if (!drive) return false;
+    if (const char* r = std::getenv("MOLDRIN_ROOT"); r && *r) *root = r;
+    else *root = DefaultRoot();
+    if (root->empty()) return false;
+    while (root->size() > 1 && root->back() == '/') root->pop_back();
+    std::string rest = in.substr(2);
+    for (char& c : rest)
+        if (c == '\\') c = '/';
+    *below = std::string(1, static_cast<char>(in[0] | 0x20));
+    if (rest.empty() || rest[0] != '/') *below += '/';
+    *below += Cp1252ToUtf8(rest);
+    return true;
+}
+#endif
+
 std::string HostPath(const char* windowsPath) {
     std::string in = windowsPath ? windowsPath : "";
 #if defined(_WIN32)
     return in;
 #else
-    bool drive = in.size() >= 2 && in[1] == ':' &&
-                 ((in[0] >= 'a' && in[0] <= 'z') || (in[0] >= 'A' && in[0] <= 'Z'));
-    if (!drive) return Cp1252ToUtf8(in);
-    std::string root;
-    if (const char* r = std::getenv("MOLDRIN_ROOT"); r && *r) root = r;
-    else root = DefaultRoot();
-    if (root.empty()) return root;
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    std::string rest = in.substr(2);
-    for (char& c : rest)
-        if (c == '\\') c = '/';
-    std::string out = root + "/" + static_cast<char>(in[0] | 0x20);
-    if (rest.empty() || rest[0] != '/') out += '/';
-    out += Cp1252ToUtf8(rest);
-    return out;
+    std::string root, below;
+    if (DrivePathParts(windowsPath, &root, &below)) return root + "/" + below;
+    const bool drive = in.size() >= 2 && in[1] == ':' &&
+                       ((in[0] >= 'a' && in[0] <= 'z') || (in[0] >= 'A' && in[0] <= 'Z'));
+    if (drive) return "";
+    return Cp1252ToUtf8(in);
 #endif
+}
+
+void TellRefusedLink(const char* windowsPath, bool folder) {
+    static std::mutex told;
+    static std::set<std::string>& paths = *new std::set<std::string>;
+    const std::string path = windowsPath ? windowsPath : "";
+    {
+        // By the host path: the same name under another root is another place.
+        std::lock_guard lock(told);
+        if (paths.size() > 256 || !paths.insert((folder ? "d" : "f") + HostPath(windowsPath)).second) return;
+    }
+    const std::string text = std::string(folder ? "ERRO: UMA PASTA DO CAMINHO E UM LINK, NADA GRAVADO: "
+                                                : "ERRO: ARQUIVO COM MAIS DE UM NOME (LINK), NADA GRAVADO: ") +
+                             path;
+    GetOperator().MessageBox(text.c_str(), "ERRO", MOLDRIN_MB_OK | MOLDRIN_MB_ICONERROR);
 }
 
 }  // namespace moldrin::platform

@@ -242,14 +242,15 @@ TEST_F(FinalAssembly, SigningFailuresAreShownAndTheFileStillMoves) {
     EXPECT_EQ(Tags(FinalLines(), "E14"), (Strings{"bcoupon1", "bcoupon2"}));
 }
 
-// Wherever the disk fills up, the final name never holds a torn file: either
-// no file (the day is made again later) or the whole signed one.
+// Wherever the disk fills up, the final name never holds a torn file: the
+// earlier file stays as it was until the whole signed one takes its place.
 TEST_F(FinalAssembly, AFullDiskNeverLeavesATornFinalFile) {
     testing::KeyBesideExecutable key{root};
     Work(Day("a"));
     AssembleFinalFile(0);
-    const std::size_t whole = root.Read(Final().c_str()).size();
-    const std::size_t unsigned_ = whole - sign::kEadLineSize;
+    const std::string earlier = root.Read(Final().c_str());
+    ASSERT_EQ(sign::VerifyFileSignature(Final().c_str()), sign::kSignOk);
+    const std::size_t unsigned_ = earlier.size() - sign::kEadLineSize;
     const std::string headerFailure = CP1252("ERRO de gravação RFD: c:\\TALMA\\RFD\\TALMA.TMP");
     const std::string copyFailure = CP1252("ERRO DE GRAVAÇÃO NA ORGANIZAÇÃO DO ARQUIVO FINAL");
     const struct {
@@ -267,7 +268,7 @@ TEST_F(FinalAssembly, AFullDiskNeverLeavesATornFinalFile) {
     };
     for (const auto& c : cases) {
         op.clear();
-        Work(Day("a"));
+        Work(Day("b"));
         {
             testing::FaultFiles faults;
             faults.OnlyFor(kAssemblyFile);
@@ -275,15 +276,19 @@ TEST_F(FinalAssembly, AFullDiskNeverLeavesATornFinalFile) {
             AssembleFinalFile(0);
         }
         EXPECT_EQ(Messages(), c.messages) << c.space;
-        EXPECT_FALSE(root.Exists(Final().c_str())) << c.space;
+        EXPECT_TRUE(root.Read(Final().c_str()) == earlier) << c.space << ": the earlier file changed";
         EXPECT_STREQ(LastFinalFilePath(), "") << c.space;
         EXPECT_EQ(root.Exists(kWorkFile), c.workKept) << c.space;
-        // The next run, with room again, makes the file.
+        // The next run, with room again, puts the new file in its place.
         op.clear();
-        Work(Day("a"));
+        Work(Day("b"));
         AssembleFinalFile(0);
         EXPECT_TRUE(Messages().empty()) << c.space;
         EXPECT_EQ(sign::VerifyFileSignature(Final().c_str()), sign::kSignOk) << c.space;
+        EXPECT_EQ(Tags(FinalLines(), "E14"), (Strings{"bcoupon1", "bcoupon2"})) << c.space;
+        Work(Day("a"));
+        AssembleFinalFile(0);
+        ASSERT_TRUE(root.Read(Final().c_str()) == earlier);
     }
 }
 
@@ -305,13 +310,13 @@ TEST_F(FinalAssembly, FilesThatCannotBeMadeClosedOrMoved) {
     EXPECT_EQ(Tags(FinalLines(), "E14"), (Strings{"acoupon1", "acoupon2"}));
     EXPECT_TRUE(root.Exists(kWorkFile));
 
-    // TALMA.TXT cannot be created: the earlier file is gone, to be made again
-    // with this run's lines; the work file stays.
+    // TALMA.TXT cannot be created: the earlier file stays; so does the work
+    // file, for the next run.
     op.clear();
     ASSERT_EQ(std::system(("mkdir -p '" + root.Host(kAssemblyFile) + "'").c_str()), 0);
     AssembleFinalFile(0);
     EXPECT_EQ(Messages(), Strings{"ERRO NA CRIACAO DO ARQUIVO FINAL"});
-    EXPECT_FALSE(root.Exists(Final().c_str()));
+    EXPECT_EQ(Tags(FinalLines(), "E14"), (Strings{"acoupon1", "acoupon2"}));
     EXPECT_TRUE(root.Exists(kWorkFile));
     ASSERT_EQ(std::system(("rmdir '" + root.Host(kAssemblyFile) + "'").c_str()), 0);
 
@@ -324,7 +329,7 @@ TEST_F(FinalAssembly, FilesThatCannotBeMadeClosedOrMoved) {
         AssembleFinalFile(0);
     }
     EXPECT_EQ(Messages(), Strings{"ERRO AO VALIDAR ARQ FINAL"});
-    EXPECT_FALSE(root.Exists(Final().c_str()));
+    EXPECT_EQ(Tags(FinalLines(), "E14"), (Strings{"acoupon1", "acoupon2"}));
     EXPECT_EQ(sign::VerifyFileSignature(kAssemblyFile), sign::kSignOk);
     EXPECT_STREQ(LastFinalFilePath(), "");
 
@@ -338,7 +343,7 @@ TEST_F(FinalAssembly, FilesThatCannotBeMadeClosedOrMoved) {
         AssembleFinalFile(0);
     }
     EXPECT_EQ(Messages(), Strings{"ERRO AO VALIDAR ARQ FINAL"});
-    EXPECT_FALSE(root.Exists(Final().c_str()));
+    EXPECT_EQ(Tags(FinalLines(), "E14"), (Strings{"acoupon1", "acoupon2"}));
 
     // A work file that cannot be read leaves nothing to sign.
     op.clear();
@@ -350,7 +355,7 @@ TEST_F(FinalAssembly, FilesThatCannotBeMadeClosedOrMoved) {
         AssembleFinalFile(0);
     }
     EXPECT_EQ(Messages(), Strings{"ERRO AO LER ARQUIVO DE TRABALHO"});
-    EXPECT_FALSE(root.Exists(Final().c_str()));
+    EXPECT_EQ(Tags(FinalLines(), "E14"), (Strings{"acoupon1", "acoupon2"}));
     EXPECT_TRUE(root.Exists(kWorkFile));
 }
 

@@ -8,6 +8,7 @@
 #include "store/rfd_codec.h"
 #include "fiscal_fixture.h"
 #include "fiscalfile/final_assembly.h"
+#include "fiscalfile/work_files.h"
 #include "sign/ead.h"
 #include "sim/printer_model.h"
 #include "sim/scenario.h"
@@ -343,6 +344,68 @@ TEST_F(Processing, AWorkFileThatCannotBeCreated) {
     const auto messages = op.texts("message");
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), CP1252("ERRO no Fechamento do Arquivo RFD após o processamento: ") + std::string(kCapture));
+}
+
+// A disk that fills up while a day is processed again: the run stops at the
+// lost line, nothing is assembled from the cut work file, and the day's earlier
+// file stays as it was. With room again, the run makes the same file.
+TEST_F(Processing, AFullDiskWhileADayIsProcessedAgain) {
+    Register();
+    RecordScenario("full_day.txt");
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    const std::string final = LastFinalFilePath();
+    ASSERT_FALSE(final.empty());
+    const std::string earlier = root.Read(final.c_str());
+    const std::size_t work = g_works.back().size();
+    ASSERT_EQ(sign::VerifyFileSignature(final.c_str()), sign::kSignOk);
+
+    for (const int64_t space : {int64_t{0}, static_cast<int64_t>(work / 2), static_cast<int64_t>(work - 1)}) {
+        op.clear();
+        g_assemblies.clear();
+        {
+            testing::FaultFiles faults;
+            faults.OnlyFor(kWorkFile);
+            faults.spaceLeft = space;
+            EXPECT_EQ(ProcessRfdFile(kCapture), 0) << space;
+        }
+        EXPECT_TRUE(g_assemblies.empty()) << space;
+        EXPECT_STREQ(LastFinalFilePath(), "") << space;
+        const auto messages = op.texts("message");
+        ASSERT_FALSE(messages.empty()) << space;
+        EXPECT_EQ(messages[0], CP1252("ERRO de gravação RFD: c:\\TALMA\\RFD\\TALMA.TMP")) << space;
+        EXPECT_LE(messages.size(), 2u) << "the run goes on past the lost line";
+        EXPECT_TRUE(root.Read(final.c_str()) == earlier) << space << ": the earlier file changed";
+        EXPECT_FALSE(root.Exists(kAssemblyFile)) << space;
+    }
+
+    op.clear();
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    EXPECT_TRUE(op.texts("message").empty());
+    EXPECT_TRUE(root.Read(final.c_str()) == earlier);
+}
+
+// Another processing holds the folder: this one waits for it, and after its
+// bound gives up without touching the work files, saying why.
+TEST_F(Processing, WaitsForAnotherProcessingOfTheFolder) {
+    Register();
+    RecordScenario("short_day.txt");
+    {
+        const ProcessingLock other(0);
+        ASSERT_TRUE(other.held());
+        const uint32_t before = clock.TickMs();
+        EXPECT_EQ(ProcessRfdFile(kCapture), 0);
+        EXPECT_GE(clock.TickMs() - before, kProcessingLockWaitMs);
+        EXPECT_EQ(op.texts("message"),
+                  std::vector<std::string>{CP1252("ERRO: outro programa processa em c:\\TALMA\\RFD há mais de 60 s; "
+                                                  "não processado: ") +
+                                           std::string(kCapture)});
+        EXPECT_FALSE(root.Exists(kWorkFile));
+        EXPECT_TRUE(g_assemblies.empty());
+    }
+    op.clear();
+    EXPECT_EQ(ProcessRfdFile(kCapture), 1);
+    EXPECT_TRUE(op.texts("message").empty());
+    EXPECT_FALSE(std::string(LastFinalFilePath()).empty());
 }
 
 }  // namespace

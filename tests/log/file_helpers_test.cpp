@@ -67,14 +67,43 @@ TEST_F(FileHelpers, CreateWriteReadSeekAndAppend) {
     EXPECT_EQ(FileClose(kInvalidFile), 0);
 }
 
-TEST_F(FileHelpers, RecreateEmptiesAfterItsPause) {
+// Recreating makes a new file without a pause; whoever still holds the old one
+// keeps the old one, and never writes into ours.
+TEST_F(FileHelpers, RecreateMakesANewFileOfItsOwn) {
     root.Write("c:\\D\\r.bin", "old contents");
+    FileHandle other = FileOpenShared("c:\\D\\r.bin");
+    ASSERT_NE(other, kInvalidFile);
     uint32_t before = clock.sleptMs();
     FileHandle h = FileRecreate("c:\\D\\r.bin");
     ASSERT_NE(h, kInvalidFile);
-    EXPECT_EQ(clock.sleptMs() - before, 100u);
+    EXPECT_EQ(clock.sleptMs() - before, 0u);
+    EXPECT_EQ(FileWriteText(other, "late"), 0);
+    EXPECT_EQ(FileClose(other), 0);
+    EXPECT_EQ(FileWriteText(h, "ours"), 0);
     EXPECT_EQ(FileClose(h), 0);
-    EXPECT_EQ(root.Read("c:\\D\\r.bin"), "");
+    EXPECT_EQ(root.Read("c:\\D\\r.bin"), "ours");
+}
+
+// A write that fails marks its handle until the close: a file written line by
+// line knows it is incomplete though its later lines went through.
+TEST_F(FileHelpers, AFailedWriteMarksItsFileUntilClosed) {
+    root.Write("c:\\D\\w.bin", "");
+    FileHandle h = FileCreate("c:\\D\\w.bin");
+    ASSERT_NE(h, kInvalidFile);
+    EXPECT_FALSE(FileWriteFailed(h));
+    {
+        testing::FaultFiles faults;
+        faults.spaceLeft = 3;
+        EXPECT_EQ(FileWriteText(h, "first"), -1);
+    }
+    EXPECT_EQ(FileWriteText(h, "second"), 0);
+    EXPECT_TRUE(FileWriteFailed(h));
+    EXPECT_EQ(FileClose(h), 0);
+    // The handle's next file starts clean.
+    h = FileCreate("c:\\D\\w2.bin");
+    ASSERT_NE(h, kInvalidFile);
+    EXPECT_FALSE(FileWriteFailed(h));
+    FileClose(h);
 }
 
 TEST_F(FileHelpers, SharingRulesBetweenOpeners) {

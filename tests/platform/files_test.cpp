@@ -5,11 +5,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "log/file_helpers.h"
 #include "platform/files.h"
 #include "support/fake_clock.h"
+#include "support/recording_operator.h"
 #include "support/scratch_root.h"
 
 namespace moldrin {
@@ -119,6 +121,74 @@ TEST_F(PlantedFiles, SharingIsJudgedBeforeTruncating) {
     EXPECT_EQ(log::FileCreate("c:\\TALMA\\RFD\\busy.bin"), kInvalidFile);
     log::FileClose(holder);
     EXPECT_EQ(root.Read("c:\\TALMA\\RFD\\busy.bin"), "contents");
+}
+
+// A second name planted at a file the library writes (a hard link to someone
+// else's file) is refused, wherever the library creates, empties or appends.
+TEST_F(PlantedFiles, AFileWithASecondNameIsNeverWrittenThrough) {
+    for (const char* path : {"c:\\TALMA\\RFD\\TALMA.TMP", "c:\\TALMA\\RFD\\TALMA.TXT",
+                             "c:\\TALMA\\RFD\\RFD-09-Dezembro-2026.bin"}) {
+        SCOPED_TRACE(path);
+        fs::create_hard_link(outside, root.Host(path));
+        EXPECT_EQ(log::FileCreate(path), kInvalidFile);
+        EXPECT_EQ(log::FileOpenAppend(path), kInvalidFile);
+        EXPECT_EQ(log::FileOpenShared(path), kInvalidFile);
+        EXPECT_EQ(log::FileOpenMode(path, 1), kInvalidFile);
+        EXPECT_EQ(Outside(), "precious");
+        // Recreating takes the name away from the other file and leaves it be.
+        log::FileHandle h = log::FileRecreate(path);
+        ASSERT_NE(h, kInvalidFile);
+        EXPECT_EQ(log::FileWriteText(h, "ours"), 0);
+        log::FileClose(h);
+        EXPECT_EQ(root.Read(path), "ours");
+        EXPECT_EQ(Outside(), "precious");
+    }
+}
+
+// A link in place of a folder the library writes into: nothing is written,
+// moved or deleted through it, and the operator is told why.
+TEST_F(PlantedFiles, ALinkedFolderIsNeverWrittenInto) {
+    testing::RecordingOperator op;
+    const std::string elsewhere = root.path() + "/elsewhere";
+    fs::create_directories(elsewhere);
+    std::ofstream(elsewhere + "/TALMA.TMP") << "theirs";
+    fs::remove_all(root.Host("c:\\TALMA\\RFD"));
+    fs::create_directory_symlink(elsewhere, root.Host("c:\\TALMA\\RFD"));
+
+    EXPECT_EQ(log::FileRecreate("c:\\TALMA\\RFD\\TALMA.TMP"), kInvalidFile);
+    EXPECT_EQ(log::FileCreateNew("c:\\TALMA\\RFD\\NEW.BIN"), kInvalidFile);
+    EXPECT_EQ(log::FileOpenAppend("c:\\TALMA\\RFD\\TALMA.TMP"), kInvalidFile);
+    EXPECT_FALSE(platform::Files().Delete("c:\\TALMA\\RFD\\TALMA.TMP"));
+    EXPECT_FALSE(platform::Files().CreateDirectory("c:\\TALMA\\RFD\\S E F A Z"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(*std::make_unique<std::ifstream>(elsewhere + "/TALMA.TMP")), {}),
+              "theirs");
+    EXPECT_FALSE(fs::exists(elsewhere + "/NEW.BIN"));
+    EXPECT_FALSE(fs::exists(elsewhere + "/S E F A Z"));
+    const auto messages = op.texts("message");
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages[0], "ERRO: UMA PASTA DO CAMINHO E UM LINK, NADA GRAVADO: c:\\TALMA\\RFD\\TALMA.TMP");
+
+    // Deeper down too: the folder of finished files, and a way up and out.
+    fs::remove(root.Host("c:\\TALMA\\RFD"));
+    root.Write("c:\\TALMA\\RFD\\keep", "ours");
+    fs::create_directory_symlink(elsewhere, root.Host("c:\\TALMA\\RFD\\FINAL"));
+    EXPECT_EQ(log::FileCreate("c:\\TALMA\\RFD\\FINAL\\TA245678.538"), kInvalidFile);
+    EXPECT_FALSE(platform::Files().Rename("c:\\TALMA\\RFD\\keep", "c:\\TALMA\\RFD\\FINAL\\TA245678.538"));
+    EXPECT_EQ(log::FileCreate("c:\\TALMA\\..\\..\\outside.txt"), kInvalidFile);
+    EXPECT_FALSE(fs::exists(elsewhere + "/TA245678.538"));
+    EXPECT_EQ(Outside(), "precious");
+}
+
+TEST_F(PlantedFiles, FoldersAreMadeForTheOwnerAndGroupWhateverTheUmask) {
+    const mode_t previous = ::umask(0);
+    EXPECT_TRUE(platform::Files().CreateDirectory("c:\\TALMA\\RFD\\NEW"));
+    EXPECT_TRUE(platform::Files().CreateDirectory("d:\\FIRST"));
+    ::umask(previous);
+    for (const char* dir : {"c:\\TALMA\\RFD\\NEW", "d:\\", "d:\\FIRST"}) {
+        struct stat st{};
+        ASSERT_EQ(::stat(root.Host(dir).c_str(), &st), 0) << dir;
+        EXPECT_EQ(st.st_mode & 0777, 0750u) << dir;
+    }
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ public:
     bool CreateDirectory(const char* p) override { return Real().CreateDirectory(p); }
     bool IsDirectory(const char* p) override { return Real().IsDirectory(p); }
     bool Exists(const char* p) override { return Real().Exists(p); }
+    bool TryLock(platform::FileHandle h) override { return Real().TryLock(h); }
 
 private:
     static platform::FileSystem& Real() { return platform::SystemFileSystem(); }

@@ -1,16 +1,22 @@
 // "moldrin process" as a user runs it: capture files recorded here from the
 // simulator's scripted days, turned into signed fiscal files by the built tool,
 // and the same run killed at random moments and run again.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture_day.h"
@@ -239,6 +245,112 @@ TEST_F(ProcessTool, AKilledRunIsMadeGoodByRunningItAgain) {
         EXPECT_EQ(Captures(runRoot), captured) << "a capture file changed";
     }
     EXPECT_GT(killed, 0) << "no run was cut short; the kill points missed every run";
+}
+
+// Two runs at once on one folder (two programs sharing c:\TALMA): each day's
+// file holds its own day only, and both runs end well, whatever their order.
+TEST_F(ProcessTool, TwoRunsAtOnceOnOneFolderKeepTheirDaysApart) {
+    const std::string reference = NewRoot("reference");
+    ASSERT_EQ(Process(reference).status, 0);
+    const auto expected = Files(fs::path(reference) / kFinished);
+    ASSERT_EQ(expected.size(), 3u);
+
+    std::vector<std::string> backwards(captures.rbegin(), captures.rend());
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const std::string runRoot = NewRoot("run" + std::to_string(round));
+        ToolResult results[2];
+        std::thread other([&] {
+            std::vector<std::string> args{"process"};
+            args.insert(args.end(), backwards.begin(), backwards.end());
+            results[1] = RunToolAt(tool, args, {"MOLDRIN_ROOT=" + runRoot});
+        });
+        results[0] = Process(runRoot);
+        other.join();
+        for (const ToolResult& r : results) EXPECT_EQ(r.status, 0) << r.out << r.err;
+        const auto made = Files(fs::path(runRoot) / kFinished);
+        ASSERT_EQ(made.size(), expected.size());
+        for (const auto& [name, bytes] : expected) {
+            auto it = made.find(name);
+            ASSERT_NE(it, made.end()) << name;
+            EXPECT_TRUE(it->second == bytes) << name << " holds another day's lines";
+            const std::string path = (fs::path(runRoot) / kFinished / name).string();
+            EXPECT_EQ(sign::VerifyFileWithKey(path.c_str(), keyFile.c_str()), sign::kSignOk) << name;
+        }
+        EXPECT_FALSE(fs::exists(fs::path(runRoot) / "c/TALMA/RFD/TALMA.TXT"));
+    }
+}
+
+// A small disk of its own, mounted for the test (only root may).
+class SmallDisk {
+public:
+    SmallDisk(const std::string& at, const char* size) : at_(at) {
+        fs::create_directories(at);
+        if (::geteuid() != 0) {
+            why_ = "mounting a small tmpfs needs root";
+            return;
+        }
+        const std::string options = std::string("size=") + size;
+        if (::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+            why_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& why() const { return why_; }
+
+    // Takes every byte left but about `room`.
+    void FillUpTo(std::size_t room) {
+        const std::string filler = at_ + "/filler";
+        const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        const off_t size = ::lseek(fd, 0, SEEK_END);
+        ASSERT_EQ(::ftruncate(fd, size > static_cast<off_t>(room) ? size - static_cast<off_t>(room) : 0), 0);
+        ::close(fd);
+    }
+    void Empty() { fs::remove(at_ + "/filler"); }
+
+private:
+    std::string at_, why_;
+    bool mounted_ = false;
+};
+
+// A disk that fills up while the days are processed again: the run fails and
+// says why, no day's file is cut short, and the run after space is back gives
+// the right files.
+TEST_F(ProcessTool, AFullDiskFailsTheRunAndKeepsEveryDaysFile) {
+    const std::string reference = NewRoot("reference");
+    ASSERT_EQ(Process(reference).status, 0);
+    const auto expected = Files(fs::path(reference) / kFinished);
+    ASSERT_EQ(expected.size(), 3u);
+
+    SmallDisk disk(root.path() + "/disk", "2m");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    const std::string runRoot = NewRoot("disk");
+    ASSERT_EQ(Process(runRoot).status, 0);
+    ASSERT_EQ(Files(fs::path(runRoot) / kFinished), expected);
+
+    for (const std::size_t room : {std::size_t{0}, std::size_t{4096}, std::size_t{12288}}) {
+        SCOPED_TRACE("room " + std::to_string(room));
+        disk.FillUpTo(room);
+        const ToolResult full = Process(runRoot);
+        EXPECT_NE(full.status, 0) << full.out << full.err;
+        EXPECT_NE(full.err.find("ERRO"), std::string::npos) << full.err;
+        EXPECT_NE(full.err.find("no fiscal file made"), std::string::npos) << full.err;
+        // Every day's file is the whole signed one it was.
+        EXPECT_EQ(Files(fs::path(runRoot) / kFinished), expected);
+        disk.Empty();
+        const ToolResult again = Process(runRoot);
+        ASSERT_EQ(again.status, 0) << again.out << again.err;
+        EXPECT_EQ(Files(fs::path(runRoot) / kFinished), expected);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // MOLDRIN_ROOT, and the Windows sharing rules kept among this process's own
 // openers (a file opened without sharing refuses a second opener here).
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -10,6 +11,8 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "platform/files.h"
@@ -17,6 +20,80 @@
 namespace moldrin::platform {
 
 namespace {
+
+// Folders we make are the data's, never a place where others may plant files.
+constexpr mode_t kFolderMode = 0750;
+
+// The folder that holds a path's last part, reached from MOLDRIN_ROOT one folder
+// at a time without following a link: a link planted in place of c/TALMA/RFD
+// would carry every write of ours out of the data folder. Paths that are not
+// drive paths are the caller's own and are taken as given.
+class Place {
+public:
+    explicit Place(const char* windowsPath) {
+        std::string root, below;
+        if (!DrivePathParts(windowsPath, &root, &below)) {
+            leaf_ = HostPath(windowsPath);
+            ok_ = !leaf_.empty();
+            return;
+        }
+        while (!below.empty() && below.back() == '/') below.pop_back();
+        int fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t slash = below.find('/', start);
+            const std::string part = below.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+            if (slash == std::string::npos) {
+                leaf_ = part;
+                break;
+            }
+            start = slash + 1;
+            if (part.empty() || part == ".") continue;
+            // Nothing below the root may lead out of it.
+            const int next = part == ".." ? -1 : ::openat(fd, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            struct stat st{};
+            if (next < 0 || ::fstat(next, &st) != 0 || !S_ISDIR(st.st_mode)) {
+                linked_ = next >= 0 && S_ISLNK(st.st_mode);
+                const int error = next < 0 ? (part == ".." ? EINVAL : errno) : (linked_ ? ELOOP : ENOTDIR);
+                if (next >= 0) ::close(next);
+                ::close(fd);
+                errno = error;
+                return;
+            }
+            ::close(fd);
+            fd = next;
+        }
+        if (leaf_.empty() || leaf_ == "." || leaf_ == "..") {
+            ::close(fd);
+            errno = EINVAL;
+            return;
+        }
+        dir_ = fd;
+        ok_ = true;
+    }
+    ~Place() {
+        if (dir_ != AT_FDCWD) ::close(dir_);
+    }
+    Place(const Place&) = delete;
+    Place& operator=(const Place&) = delete;
+
+    // False when the folder could not be reached; a linked folder was told of.
+    bool Reached(const char* windowsPath) const {
+        if (linked_) {
+            TellRefusedLink(windowsPath, true);
+            errno = ELOOP;
+        }
+        return ok_;
+    }
+    int dir() const { return dir_; }
+    const char* leaf() const { return leaf_.c_str(); }
+
+private:
+    int dir_ = AT_FDCWD;
+    std::string leaf_;
+    bool ok_ = false, linked_ = false;
+};
 
 struct OpenInfo {
     dev_t dev;
@@ -42,8 +119,14 @@ public:
         if (creates) flags |= O_CREAT;
         if (exclusive) flags |= O_EXCL;
         const mode_t mode = how == FileCreation::CreateNewPrivate ? 0600 : 0666;
+        const bool writes = (access & kAccessWrite) || creates;
+        std::optional<Place> place;
+        if (writes) {
+            place.emplace(path);
+            if (!place->Reached(path)) return kInvalidFile;
+        }
         std::lock_guard lock(mutex_);
-        int fd = ::open(host.c_str(), flags, mode);
+        int fd = writes ? ::openat(place->dir(), place->leaf(), flags, mode) : ::open(host.c_str(), flags, mode);
         if (fd < 0) return kInvalidFile;
         auto refuse = [fd](int error) {
             ::close(fd);
@@ -54,6 +137,12 @@ public:
         if (::fstat(fd, &st) != 0) return refuse(errno);
         if (S_ISDIR(st.st_mode)) return refuse(EISDIR);
         if (!S_ISREG(st.st_mode)) return refuse(EINVAL);
+        // A second name of the file (a hard link planted at ours) would have
+        // us write into someone else's file.
+        if (writes && st.st_nlink > 1) {
+            TellRefusedLink(path, false);
+            return refuse(EMLINK);
+        }
         // Sharing is judged before truncating, so a refused opener changes nothing.
         if (!Compatible(st.st_dev, st.st_ino, access, share)) return refuse(EBUSY);
         if (how == FileCreation::CreateAlways && ::ftruncate(fd, 0) != 0) return refuse(errno);
@@ -138,36 +227,39 @@ public:
 
     bool Delete(const char* path) override {
         if (!path) return false;
-        std::string host = HostPath(path);
+        const Place place(path);
+        if (!place.Reached(path)) return false;
         struct stat st{};
-        if (::lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-        return ::unlink(host.c_str()) == 0;
+        if (::fstatat(place.dir(), place.leaf(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) return false;
+        return ::unlinkat(place.dir(), place.leaf(), 0) == 0;
     }
 
     bool Rename(const char* from, const char* to) override {
         if (!from || !to) return false;
-        const std::string source = HostPath(from);
+        const Place source(from), target(to);
+        if (!source.Reached(from) || !target.Reached(to)) return false;
         // Only a file of our own is moved into place, never a link put where it was.
         struct stat st{};
-        if (::lstat(source.c_str(), &st) != 0) return false;
+        if (::fstatat(source.dir(), source.leaf(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
         if (!S_ISREG(st.st_mode)) {
             errno = EINVAL;
             return false;
         }
-        return ::rename(source.c_str(), HostPath(to).c_str()) == 0;
+        return ::renameat(source.dir(), source.leaf(), target.dir(), target.leaf()) == 0;
     }
+
+    bool TryLock(FileHandle h) override { return Known(h) && ::flock(static_cast<int>(h), LOCK_EX | LOCK_NB) == 0; }
 
     bool CreateDirectory(const char* path) override {
         if (!path) return false;
-        std::string host = HostPath(path);
-        while (host.size() > 1 && host.back() == '/') host.pop_back();
         // A drive always exists on Windows: make its directory under the root on demand.
         if (path[0] && path[1] == ':') {
             std::string drive = HostPath(std::string(path, 2).append("\\").c_str());
             for (std::size_t i = 1; i <= drive.size(); ++i)
-                if (i == drive.size() || drive[i] == '/') ::mkdir(drive.substr(0, i).c_str(), 0777);
+                if (i == drive.size() || drive[i] == '/') ::mkdir(drive.substr(0, i).c_str(), kFolderMode);
         }
-        return ::mkdir(host.c_str(), 0777) == 0;
+        const Place place(path);
+        return place.Reached(path) && ::mkdirat(place.dir(), place.leaf(), kFolderMode) == 0;
     }
 
     bool IsDirectory(const char* path) override {

@@ -2,6 +2,8 @@
 // writes them, and sharing is the system's own. Path mapping exists only on posix.
 #include "platform/win32/win32.h"
 
+#include <string>
+
 #include "platform/files.h"
 
 namespace moldrin::platform {
@@ -12,6 +14,25 @@ HANDLE AsHandle(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
 
 bool IsReparsePoint(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Every folder of the path up to its last part is a real folder, not a reparse
+// point (a junction or link planted in place of c:\TALMA\RFD would carry our
+// writes elsewhere). Checked step by step before the call that writes.
+bool FoldersPlain(const char* path) {
+    const std::string p = path;
+    // From the first folder after the drive (or share) on.
+    std::size_t at = p.size() >= 3 && p[1] == ':' ? 3 : 0;
+    for (;;) {
+        const std::size_t slash = p.find_first_of("\\/", at);
+        if (slash == std::string::npos) return true;
+        if (slash > at && IsReparsePoint(::GetFileAttributesA(p.substr(0, slash).c_str()))) {
+            TellRefusedLink(path, true);
+            ::SetLastError(ERROR_CANT_ACCESS_FILE);
+            return false;
+        }
+        at = slash + 1;
+    }
 }
 
 std::optional<LocalTime> ToLocal(const FILETIME& utc) {
@@ -39,6 +60,7 @@ public:
         const bool writes = (access & kAccessWrite) != 0 || disposition != OPEN_EXISTING;
         DWORD flags = FILE_ATTRIBUTE_NORMAL;
         if (writes) {
+            if (!FoldersPlain(path)) return kInvalidFile;
             if (IsReparsePoint(::GetFileAttributesA(path))) {
                 ::SetLastError(ERROR_CANT_ACCESS_FILE);
                 return kInvalidFile;
@@ -50,6 +72,15 @@ public:
         BY_HANDLE_FILE_INFORMATION info{};
         if (writes && (!::GetFileInformationByHandle(h, &info) || IsReparsePoint(info.dwFileAttributes))) {
             ::CloseHandle(h);
+            ::SetLastError(ERROR_CANT_ACCESS_FILE);
+            return kInvalidFile;
+        }
+        // A second name of the file (a hard link planted at ours) would have us
+        // write into someone else's file. CREATE_ALWAYS has emptied it already,
+        // which a second name cannot be kept from; nothing of ours goes in.
+        if (writes && info.nNumberOfLinks > 1) {
+            ::CloseHandle(h);
+            TellRefusedLink(path, false);
             ::SetLastError(ERROR_CANT_ACCESS_FILE);
             return kInvalidFile;
         }
@@ -101,14 +132,23 @@ public:
         return ToLocal(created);
     }
 
-    bool Delete(const char* path) override { return path && ::DeleteFileA(path) != 0; }
+    bool Delete(const char* path) override { return path && FoldersPlain(path) && ::DeleteFileA(path) != 0; }
 
     bool Rename(const char* from, const char* to) override {
         if (!from || !to || IsReparsePoint(::GetFileAttributesA(from))) return false;
+        if (!FoldersPlain(from) || !FoldersPlain(to)) return false;
         return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
     }
 
-    bool CreateDirectory(const char* path) override { return path && ::CreateDirectoryA(path, nullptr) != 0; }
+    bool TryLock(FileHandle h) override {
+        OVERLAPPED at{};
+        return h != kInvalidFile &&
+               ::LockFileEx(AsHandle(h), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+    }
+
+    bool CreateDirectory(const char* path) override {
+        return path && FoldersPlain(path) && ::CreateDirectoryA(path, nullptr) != 0;
+    }
 
     bool IsDirectory(const char* path) override {
         if (!path) return false;
