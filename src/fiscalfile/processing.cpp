@@ -110,6 +110,9 @@ void TakeDigits(std::array<char, 21>& out, std::string_view t, std::size_t from,
 
 void StartOfCoupon(Driver& d) {
     d.FinishCoupon();
+    // However the coupon was opened, by its own command or by its first item,
+    // its records carry its own counters.
+    d.TakeCrz();
     d.couponPaymentStart = g_fiscal.PaymentStart;
     d.couponPaymentStartKnown = !Reply27('6').empty();
     SetField(g_fiscal.BuyerId, View(d.heldBuyer.data(), 20));
@@ -210,7 +213,11 @@ void FollowUp28(Driver& d, std::string_view t) {
             }
             break;
         case 7:
-            if (good) d.documentEnded = false;
+            if (good) {
+                d.documentEnded = false;
+                // A receipt carries its own counters too, before the day's first coupon as after it.
+                d.TakeCrz();
+            }
             break;
         case 10:
             if (good) f.CouponClosed = true;

@@ -413,5 +413,88 @@ TEST_F(ScenarioDay, ASessionReopenedBetweenAnyTwoCommandsLeavesTheFiscalRecordsA
     }
 }
 
+// Small days written out here, each a few documents in the simulator's
+// command language (sim/command_set.md); the printer counts COO from 000001.
+namespace day {
+// A coupon of one item (43.80), opened by its own command, paid 50.00 in cash.
+const char* const kRiceCoupon = R"(\e.17}
+= .+0001}
+\e.0178912345600120002000000002190000000004380ARROZ TIPO 1 5KG        T01}
+= .+0002}
+\e.1001000000005000}
+= .+0010}
+\e.06}
+= .+0006}
+)";
+// A coupon opened by its first item (3.50), paid by card.
+const char* const kPaperCoupon = R"(\e.0100000000000420001000000000350000000000350JORNAL DO DIA           I  }
+= .+0002}
+\e.1003000000000350}
+= .+0010}
+\e.06}
+= .+0006}
+)";
+// The same opened by its first item, paid 2.00 by cheque and 1.50 by card.
+const char* const kPaperCouponTwoWays = R"(\e.0100000000000420001000000000350000000000350JORNAL DO DIA           I  }
+= .+0002}
+\e.1002000000000200}
+= .+0010}
+\e.1003000000000150}
+= .+0010}
+\e.06}
+= .+0006}
+)";
+// Non-fiscal receipts (totalizer 01): 12.34 in cash, 200.00 in cash, 30.00 by cheque, 5.00 by card.
+const char* const kReceipt1234Cash = "\\e.07}\n= .+0007}\n\\e.120101000000001234SUPRIMENTO}\n= .+0012}\n";
+const char* const kReceipt20000Cash = "\\e.07}\n= .+0007}\n\\e.120101000000020000SUPRIMENTO}\n= .+0012}\n";
+const char* const kReceipt3000Cheque = "\\e.07}\n= .+0007}\n\\e.120102000000003000SUPRIMENTO}\n= .+0012}\n";
+const char* const kReceipt500Card = "\\e.07}\n= .+0007}\n\\e.120103000000000500SUPRIMENTO}\n= .+0012}\n";
+// A receipt opened and cancelled before anything was registered in it.
+const char* const kReceiptCancelled = "\\e.07}\n= .+0007}\n\\e.05}\n= .+0005}\n";
+const char* const kCancel = "\\e.05}\n= .+0005}\n";
+const char* const kReduction = "\\e.14}\n= .+0001}\n";
+}  // namespace day
+
+class SmallDay : public ScenarioDay {
+protected:
+    static std::vector<sim::ScenarioStep> Script(std::initializer_list<const char*> parts) {
+        std::string text;
+        for (const char* p : parts) text += p;
+        std::vector<sim::ScenarioStep> steps;
+        std::string error;
+        EXPECT_TRUE(sim::ParseScenario(text, &steps, &error)) << error;
+        return steps;
+    }
+    // The movement records of a day that ends with its Z reduction.
+    std::vector<std::string> Records(std::initializer_list<const char*> parts) {
+        return MovementRecordsOfDay(Script(parts), 0);
+    }
+    // Each document's counters in an item line: CCF and COO.
+    static std::string ItemCounters(const std::string& l) { return Col(l, 47, 52) + "|" + Col(l, 53, 58); }
+};
+
+// Coupons opened by their first item carry their own CCF and COO in every
+// line, whether they open the day, follow a receipt or a coupon opened with
+// its own command.
+TEST_F(SmallDay, CouponsOpenedByTheirFirstItemCarryTheirOwnCounters) {
+    const auto records = Records({day::kPaperCoupon, day::kReceipt1234Cash, day::kPaperCoupon, day::kRiceCoupon,
+                                  day::kPaperCoupon, day::kReduction});
+    EXPECT_EQ(Map(OfType(records, "E15"), ItemCounters),
+              (std::vector<std::string>{"000001|000002", "000002|000004", "000003|000005", "000004|000006"}));
+    EXPECT_EQ(Map(OfType(records, "E14"), CouponOf), (std::vector<std::string>{
+        "000001|000002|00000000000350|0000000000000|0000000000000|00000000000350|N|D|00000000000000",
+        "000002|000004|00000000000350|0000000000000|0000000000000|00000000000350|N|D|00000000000000",
+        "000003|000005|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
+        "000004|000006|00000000000350|0000000000000|0000000000000|00000000000350|N|D|00000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(records, "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000001|000000|Cartao         |0000000000350|N|0000000000000",
+        "000003|000001|000001|Dinheiro       |0000000001234|N|0000000000000",
+        "000004|000002|000001|Cartao         |0000000000350|N|0000000000000",
+        "000005|000003|000001|Dinheiro       |0000000004380|N|0000000000000",
+        "000006|000004|000001|Cartao         |0000000000350|N|0000000000000",
+    }));
+}
+
 }  // namespace
 }  // namespace moldrin
