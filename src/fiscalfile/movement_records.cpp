@@ -162,7 +162,10 @@ void WriteE21(intptr_t handle) {
         written = true;
     }
     if (written) {
-        g_fiscal.PaymentStart.fill(0);
+        // The next document's payments are counted from where this one's ended,
+        // not from zero: the totals are the day's, not the document's.
+        for (std::size_t k = 0; k < kPaymentMethods; ++k)
+            if (g_fiscal.PaymentEnd[k] >= 0) g_fiscal.PaymentStart[k] = g_fiscal.PaymentEnd[k];
         g_fiscal.PaymentEnd.fill(-1);
     }
 }

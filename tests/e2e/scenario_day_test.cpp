@@ -473,6 +473,25 @@ protected:
     static std::string ItemCounters(const std::string& l) { return Col(l, 47, 52) + "|" + Col(l, 53, 58); }
 };
 
+// Each receipt's payment lines carry what that receipt took, under its own
+// counters, before the day's first coupon as after it.
+TEST_F(SmallDay, EachReceiptCarriesItsOwnPaymentsAndCounters) {
+    const auto records = Records({day::kReceipt20000Cash, day::kReceipt3000Cheque, day::kRiceCoupon,
+                                  day::kReceipt1234Cash, day::kReceipt500Card, day::kReduction});
+    // (COO, CCF, GNF, method, paid, reversal)
+    EXPECT_EQ(Map(OfType(records, "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000000|000001|Dinheiro       |0000000020000|N|0000000000000",
+        "000003|000000|000002|Cheque         |0000000003000|N|0000000000000",
+        "000004|000001|000002|Dinheiro       |0000000004380|N|0000000000000",
+        "000005|000001|000003|Dinheiro       |0000000001234|N|0000000000000",
+        "000006|000001|000004|Cartao         |0000000000500|N|0000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(records, "E14"), CouponOf), (std::vector<std::string>{
+        "000001|000004|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
+    }));
+    EXPECT_EQ(Col(OfType(records, "E16").at(0), 47, 76), "0000070000040000000000000001RZ");
+}
+
 // Coupons opened by their first item carry their own CCF and COO in every
 // line, whether they open the day, follow a receipt or a coupon opened with
 // its own command.

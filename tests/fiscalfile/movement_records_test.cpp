@@ -231,10 +231,9 @@ TEST_F(MovementRecords, E21PaidAndReversed) {
                      {80, 106, "0000000005000N0000000000000"}});
     EXPECT_EQ(Col(lines[1], 65, 79), "Cartao         ");
     EXPECT_EQ(Col(lines[1], 80, 106), "0000000000000S0000000000300");
-    for (std::size_t k = 0; k < kPaymentMethods; ++k) {
-        EXPECT_EQ(g_fiscal.PaymentStart[k], 0);
-        EXPECT_EQ(g_fiscal.PaymentEnd[k], -1);
-    }
+    // The next document counts from where this one ended, where that is known.
+    EXPECT_EQ(g_fiscal.PaymentStart, (std::array<int64_t, kPaymentMethods>{6000, 0, 200, 300, 0, 0, 0, 0, 0, 9}));
+    for (std::size_t k = 0; k < kPaymentMethods; ++k) EXPECT_EQ(g_fiscal.PaymentEnd[k], -1);
     // Nothing written: the payments are kept.
     g_fiscal.PaymentStart[0] = 5;
     g_fiscal.PaymentEnd[0] = 5;
