@@ -147,7 +147,11 @@ void WriteE21(intptr_t handle) {
         bool blank = true;
         for (std::size_t i = 0; i < 15; ++i)
             if (name[i] != ' ' && name[i] != 0) blank = false;
-        if (blank) continue;
+        // A method the printer shows without a name takes no payments; but
+        // when the names were never recorded, the amounts still belong in the
+        // file, under a blank name.
+        const bool namesRecorded = !Reply29(k <= 3 ? '5' : '6').empty();
+        if (blank && namesRecorded) continue;
         const int64_t end = g_fiscal.PaymentEnd[static_cast<std::size_t>(k - 1)];
         const int64_t start = g_fiscal.PaymentStart[static_cast<std::size_t>(k - 1)];
         if (end < 0 || end == start) continue;

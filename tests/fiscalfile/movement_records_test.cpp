@@ -240,6 +240,29 @@ TEST_F(MovementRecords, E21PaidAndReversed) {
     EXPECT_TRUE(Lines(WriteE21).empty());
     EXPECT_EQ(g_fiscal.PaymentStart[0], 5);
 
+    // Names that were never recorded: the amounts stay, under a blank name;
+    // a method the recorded names leave blank still takes nothing.
+    struct Case {
+        const char* what;
+        bool names5, names6;
+        std::vector<std::string> written;  // columns 65-93
+    } cases[] = {
+        {"both recorded", true, true, {"Dinheiro       0000000000100N"}},
+        {"29-5 missing", false, true, {"               0000000000100N"}},
+        {"29-6 missing", true, false, {"Dinheiro       0000000000100N", "               0000000000300N"}},
+        {"none recorded", false, false,
+         {"               0000000000100N", "               0000000000300N"}},
+    };
+    for (const auto& c : cases) {
+        LoadReplies();
+        if (!c.names5) capture::g_capture.cache.table29[4][0] = 0;
+        if (!c.names6) capture::g_capture.cache.table29[5][0] = 0;
+        g_fiscal.PaymentStart = {};
+        g_fiscal.PaymentEnd = {100, -1, -1, 300, -1, -1, -1, -1, -1, -1};
+        EXPECT_EQ(Map(Lines(WriteE21), [](const std::string& l) { return Col(l, 65, 93); }), c.written) << c.what;
+    }
+    LoadReplies();
+
     // Extended models space the names 16 apart after a marker.
     printer.statusGFlag = '1';
     printer.fiscal.paymentNames[4] = "Vale Refeicao";
