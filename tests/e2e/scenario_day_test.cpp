@@ -515,5 +515,48 @@ TEST_F(SmallDay, CouponsOpenedByTheirFirstItemCarryTheirOwnCounters) {
     }));
 }
 
+// A coupon cancelled after its close: its E14 says so and keeps its amounts,
+// its payment lines stay as they were, and no other document's line changes.
+TEST_F(SmallDay, ACouponCancelledAfterItsCloseChangesOnlyItsOwnE14) {
+    const auto kept = Records({day::kRiceCoupon, day::kPaperCouponTwoWays, day::kReceipt3000Cheque,
+                               day::kPaperCoupon, day::kReduction});
+    const auto cancelled = Records({day::kRiceCoupon, day::kPaperCouponTwoWays, day::kCancel,
+                                    day::kReceipt3000Cheque, day::kPaperCoupon, day::kReduction});
+    EXPECT_EQ(Map(OfType(cancelled, "E14"), CouponOf), (std::vector<std::string>{
+        "000001|000002|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
+        "000002|000003|00000000000350|0000000000000|0000000000000|00000000000350|S|D|00000000000000",
+        "000003|000005|00000000000350|0000000000000|0000000000000|00000000000350|N|D|00000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(cancelled, "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000001|000000|Dinheiro       |0000000004380|N|0000000000000",
+        "000003|000002|000000|Cheque         |0000000000200|N|0000000000000",
+        "000003|000002|000000|Cartao         |0000000000150|N|0000000000000",
+        "000004|000002|000001|Cheque         |0000000003000|N|0000000000000",
+        "000005|000003|000001|Cartao         |0000000000350|N|0000000000000",
+    }));
+    // Line for line the day without the cancellation, but for that column.
+    ASSERT_EQ(cancelled.size(), kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        std::string expected = kept[i];
+        if (expected.compare(0, 3, "E14") == 0 && Col(expected, 53, 58) == "000003") expected[122] = 'S';
+        EXPECT_EQ(cancelled[i], expected) << "record " << i;
+    }
+}
+
+// A receipt cancelled while still open ends nothing but itself: the receipt
+// closed before it keeps its payment lines.
+TEST_F(SmallDay, AReceiptCancelledWhileOpenLeavesThePreviousReceiptsPayments) {
+    const auto records = Records({day::kReceipt1234Cash, day::kReceiptCancelled, day::kReceipt500Card,
+                                  day::kReceiptCancelled, day::kRiceCoupon, day::kReduction});
+    EXPECT_EQ(Map(OfType(records, "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000000|000001|Dinheiro       |0000000001234|N|0000000000000",
+        "000004|000000|000003|Cartao         |0000000000500|N|0000000000000",
+        "000006|000001|000004|Dinheiro       |0000000004380|N|0000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(records, "E14"), CouponOf), (std::vector<std::string>{
+        "000001|000006|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
+    }));
+}
+
 }  // namespace
 }  // namespace moldrin
