@@ -297,7 +297,14 @@ void FollowUp27(Driver& d, char type) {
             if (d.awaited == 6 || d.awaited == 12) PaymentEnds(0, 7, Reply27('6'));
             break;
         case '7':
-            if (d.awaited == 6 || d.awaited == 12) PaymentEnds(7, 3, Reply27('7'));
+            if (d.awaited == 6 || d.awaited == 12) {
+                PaymentEnds(7, 3, Reply27('7'));
+                // The document's payments are all known now: written at once,
+                // they carry its counters, which a session reopened before the
+                // next document would otherwise have moved on.
+                SnapshotStatus();
+                WriteE21(d.work);
+            }
             break;
         default: break;
     }

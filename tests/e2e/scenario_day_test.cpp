@@ -213,6 +213,23 @@ protected:
         return out;
     }
 
+    // Replays the day with the session reopened before each step in turn and
+    // reports every record that differs from the undisturbed day's.
+    void ExpectReopeningAnywhereChangesNothing(const std::vector<sim::ScenarioStep>& steps,
+                                               const std::vector<std::string>& undisturbed) {
+        for (std::size_t at = 1; at < steps.size(); ++at) {
+            const auto reopened = MovementRecordsOfDay(steps, at);
+            if (reopened == undisturbed) continue;
+            ADD_FAILURE() << "session reopened before line " << steps[at].line << ": "
+                          << sim::Printable(steps[at].frame);
+            for (std::size_t i = 0; i < std::max(reopened.size(), undisturbed.size()); ++i) {
+                const std::string got = i < reopened.size() ? reopened[i] : "(none)";
+                const std::string want = i < undisturbed.size() ? undisturbed[i] : "(none)";
+                if (got != want) ADD_FAILURE() << "record " << i << "\n   got " << got << "\n  want " << want;
+            }
+        }
+    }
+
     testing::KeyBesideExecutable key{root};
     std::optional<sim::PrinterState> fresh_;
 };
@@ -401,16 +418,7 @@ TEST_F(ScenarioDay, ASessionReopenedBetweenAnyTwoCommandsLeavesTheFiscalRecordsA
     const auto undisturbed = MovementRecordsOfDay(steps, 0);
     ASSERT_EQ(OfType(undisturbed, "E14").size(), 5u);
     ASSERT_FALSE(OfType(undisturbed, "E21").empty());
-    for (std::size_t at = 1; at < steps.size(); ++at) {
-        const auto reopened = MovementRecordsOfDay(steps, at);
-        if (reopened == undisturbed) continue;
-        ADD_FAILURE() << "session reopened before line " << steps[at].line << ": " << sim::Printable(steps[at].frame);
-        for (std::size_t i = 0; i < std::max(reopened.size(), undisturbed.size()); ++i) {
-            const std::string got = i < reopened.size() ? reopened[i] : "(none)";
-            const std::string want = i < undisturbed.size() ? undisturbed[i] : "(none)";
-            if (got != want) ADD_FAILURE() << "record " << i << "\n   got " << got << "\n  want " << want;
-        }
-    }
+    ExpectReopeningAnywhereChangesNothing(steps, undisturbed);
 }
 
 // Small days written out here, each a few documents in the simulator's
@@ -556,6 +564,18 @@ TEST_F(SmallDay, AReceiptCancelledWhileOpenLeavesThePreviousReceiptsPayments) {
     EXPECT_EQ(Map(OfType(records, "E14"), CouponOf), (std::vector<std::string>{
         "000001|000006|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
     }));
+}
+
+// The small days' documents, receipts cancelled or not, coupons cancelled
+// after their close, keep their records whatever command the session was
+// reopened before: each document's payment lines carry its own counters.
+TEST_F(SmallDay, ASessionReopenedAnywhereInADayOfReceiptsAndCancellations) {
+    const auto steps = Script({day::kReceipt20000Cash, day::kReceipt3000Cheque, day::kRiceCoupon,
+                               day::kReceipt1234Cash, day::kReceiptCancelled, day::kReceipt500Card,
+                               day::kPaperCouponTwoWays, day::kCancel, day::kPaperCoupon, day::kReduction});
+    const auto undisturbed = MovementRecordsOfDay(steps, 0);
+    ASSERT_EQ(OfType(undisturbed, "E21").size(), 8u);
+    ExpectReopeningAnywhereChangesNothing(steps, undisturbed);
 }
 
 }  // namespace
