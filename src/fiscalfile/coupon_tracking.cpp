@@ -268,9 +268,18 @@ int CheckSubtotalIncrease() {
 int CancelCoupon(intptr_t handle) {
     const std::string_view now = Reply28();
     if (Reply28Letter(now) == 'E' || Reply28LastCommand(now) != 5) return 1;
-    g_fiscal.PaymentStart.fill(0);
-    g_fiscal.PaymentEnd.fill(-1);
-    WriteDocument(handle, false);
+    const bool couponOpen = !ItemTableEmpty() || (g_fiscal.CouponInProgress && !g_fiscal.CouponClosed);
+    if (couponOpen) {
+        // Whatever the open coupon was paid goes back: it has no payments.
+        g_fiscal.PaymentStart.fill(0);
+        g_fiscal.PaymentEnd.fill(-1);
+        WriteDocument(handle, false);
+    } else {
+        // An open receipt or the coupon closed last: the payments of the
+        // document closed before the cancellation are that document's, and
+        // stay in the file.
+        WriteE21(handle);
+    }
     ResetDocument();
     return 0;
 }

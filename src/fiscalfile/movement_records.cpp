@@ -8,12 +8,16 @@
 #include "fiscalfile/coupon_tracking.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/record_format.h"
+#include "log/file_helpers.h"
 
 namespace moldrin::fiscalfile {
 
 namespace {
 
 constexpr std::size_t kLine = 320;
+// The cancellation column of E14 (column 123), counted from 0.
+constexpr int32_t kE14CancelledAt = 122;
+constexpr int kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2;
 
 std::string_view Field(const char* field, std::size_t n) { return TextOf(field, n); }
 
@@ -52,8 +56,8 @@ bool Plausible(uint64_t q, uint64_t u, uint64_t t, int decimals) {
 
 }  // namespace
 
-void WriteDocument(intptr_t handle, bool notCancelled) {
-    if (ItemTableEmpty() && !(g_fiscal.CouponInProgress && !g_fiscal.CouponClosed)) return;
+int32_t WriteDocument(intptr_t handle, bool notCancelled) {
+    if (ItemTableEmpty() && !(g_fiscal.CouponInProgress && !g_fiscal.CouponClosed)) return -1;
     const std::string_view s1 = Saved1();
     const std::string_view ccf = Part(s1, 120, 4), coo = Part(s1, 13, 4);
     uint64_t subtotal = 0;
@@ -106,7 +110,16 @@ void WriteDocument(intptr_t handle, bool notCancelled) {
                   Chr(subtotal != 0 && notCancelled ? 'N' : 'S'), Txt("0"),
                   Chr(g_fiscal.AdjustmentOrder == 2 ? 'A' : 'D'), Txt(""),
                   Txt(TextOf(g_fiscal.BuyerId.data(), g_fiscal.BuyerId.size() - 1))});
-    WriteLine(handle, line.data());
+    const int32_t at = log::FileSeek(handle, 0, kSeekCurrent);
+    return WriteLine(handle, line.data()) ? at : -1;
+}
+
+void MarkCouponCancelled(intptr_t handle, int32_t at) {
+    if (at < 0) return;
+    const bool done = log::FileSeek(handle, at + kE14CancelledAt, kSeekBegin) == at + kE14CancelledAt &&
+                      log::FileWrite(handle, "S", 1) == 1;
+    log::FileSeek(handle, 0, kSeekEnd);
+    if (!done) WriteErrorBox();
 }
 
 const char* DocumentKind(const char* command) {
@@ -147,7 +160,11 @@ void WriteE21(intptr_t handle) {
         bool blank = true;
         for (std::size_t i = 0; i < 15; ++i)
             if (name[i] != ' ' && name[i] != 0) blank = false;
-        if (blank) continue;
+        // A method the printer shows without a name takes no payments; but
+        // when the names were never recorded, the amounts still belong in the
+        // file, under a blank name.
+        const bool namesRecorded = !Reply29(k <= 3 ? '5' : '6').empty();
+        if (blank && namesRecorded) continue;
         const int64_t end = g_fiscal.PaymentEnd[static_cast<std::size_t>(k - 1)];
         const int64_t start = g_fiscal.PaymentStart[static_cast<std::size_t>(k - 1)];
         if (end < 0 || end == start) continue;
@@ -162,7 +179,10 @@ void WriteE21(intptr_t handle) {
         written = true;
     }
     if (written) {
-        g_fiscal.PaymentStart.fill(0);
+        // The next document's payments are counted from where this one's ended,
+        // not from zero: the totals are the day's, not the document's.
+        for (std::size_t k = 0; k < kPaymentMethods; ++k)
+            if (g_fiscal.PaymentEnd[k] >= 0) g_fiscal.PaymentStart[k] = g_fiscal.PaymentEnd[k];
         g_fiscal.PaymentEnd.fill(-1);
     }
 }

@@ -6,7 +6,11 @@
 
 namespace moldrin::fiscalfile {
 
-void WriteDocument(intptr_t handle, bool notCancelled);
+// Returns where its E14 line begins in the file, -1 when none was written.
+int32_t WriteDocument(intptr_t handle, bool notCancelled);
+// Turns the E14 line written at `at` into the one of a cancelled coupon (its
+// cancellation column "S"), and goes back to the end of the file.
+void MarkCouponCancelled(intptr_t handle, int32_t at);
 // command: the captured text of the document's command ("\x1B." and its number).
 void WriteE16(intptr_t handle, const char* command);
 void WriteE21(intptr_t handle);

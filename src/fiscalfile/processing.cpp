@@ -66,6 +66,11 @@ struct Driver {
     // The payment totals the open coupon began with, when a status reply gave them.
     std::array<int64_t, kPaymentMethods> couponPaymentStart{};
     bool couponPaymentStartKnown = false;
+    // The coupon closed last while no other document followed: where its E14
+    // line is in the work file (-1 none) and the payment totals it began with.
+    // The printer may still cancel it.
+    int32_t closedCouponAt = -1;
+    std::array<int64_t, kPaymentMethods> closedCouponStart{};
 
     std::string_view Held() const { return View(held.data(), kHeldMax); }
     std::string_view Previous28() const { return View(previous28.data(), 132); }
@@ -111,6 +116,10 @@ void TakeDigits(std::array<char, 21>& out, std::string_view t, std::size_t from,
 
 void StartOfCoupon(Driver& d) {
     d.FinishCoupon();
+    d.closedCouponAt = -1;
+    // However the coupon was opened, by its own command or by its first item,
+    // its records carry its own counters.
+    d.TakeCrz();
     d.couponPaymentStart = g_fiscal.PaymentStart;
     d.couponPaymentStartKnown = !Reply27('6').empty();
     SetField(g_fiscal.BuyerId, View(d.heldBuyer.data(), 20));
@@ -124,6 +133,7 @@ void StartOfCoupon(Driver& d) {
 void DocumentDone(Driver& d, int a) {
     if (!d.nonFiscalAdded && a == 19) d.AddNonFiscalSumOnce();
     d.FinishCoupon();
+    d.closedCouponAt = -1;
     g_fiscal.CouponInProgress = false;
     d.documentEnded = false;
     const std::string_view held = d.Held();
@@ -185,14 +195,25 @@ void FollowUp28(Driver& d, std::string_view t) {
             ResolveItemCancel();
             d.awaited = 0;
             break;
-        case 5:
-            if (CancelCoupon(d.work) == 0) {
+        case 5: {
+            const bool couponOpen = !ItemTableEmpty() || (f.CouponInProgress && !f.CouponClosed);
+            if (CancelCoupon(d.work) != 0) break;
+            if (couponOpen) {
                 d.KeepCouponPaymentStart();
-                d.documentEnded = true;
-                d.awaited = 0;
-                d.TakeCrz();
+            } else if (d.closedCouponAt >= 0) {
+                // The coupon closed last is cancelled after its close: its own
+                // records say so, and the printer takes its payments back, so
+                // the totals are again those it began with.
+                MarkCouponCancelled(d.work, d.closedCouponAt);
+                f.PaymentStart = d.closedCouponStart;
             }
+            d.closedCouponAt = -1;
+            d.couponPaymentStartKnown = false;
+            d.documentEnded = true;
+            d.awaited = 0;
+            d.TakeCrz();
             break;
+        }
         case 6:
             if (c != 6) break;
             if (Reply28Letter(r) == 'E') {
@@ -202,7 +223,8 @@ void FollowUp28(Driver& d, std::string_view t) {
                 bool paymentsPending = true;
                 for (int64_t end : f.PaymentEnd)
                     if (end >= 0) paymentsPending = false;
-                WriteDocument(d.work, true);
+                d.closedCouponStart = d.couponPaymentStartKnown ? d.couponPaymentStart : f.PaymentStart;
+                d.closedCouponAt = WriteDocument(d.work, true);
                 WriteE21(d.work);
                 ResetDocument();
                 if (paymentsPending) d.KeepCouponPaymentStart();
@@ -211,7 +233,12 @@ void FollowUp28(Driver& d, std::string_view t) {
             }
             break;
         case 7:
-            if (good) d.documentEnded = false;
+            if (good) {
+                d.documentEnded = false;
+                d.closedCouponAt = -1;
+                // A receipt carries its own counters too, before the day's first coupon as after it.
+                d.TakeCrz();
+            }
             break;
         case 10:
             if (good) f.CouponClosed = true;
@@ -222,6 +249,7 @@ void FollowUp28(Driver& d, std::string_view t) {
             break;
         case 12:
             if (!good || d.documentEnded) break;
+            d.closedCouponAt = -1;
             f.NonFiscalTotal += DigitsValue(Part(r, 109, 12), 12);
             if (f.CouponInProgress) d.TakeCrz();
             if (ItemTableEmpty()) {
@@ -270,7 +298,14 @@ void FollowUp27(Driver& d, char type) {
             if (d.awaited == 6 || d.awaited == 12) PaymentEnds(0, 7, Reply27('6'));
             break;
         case '7':
-            if (d.awaited == 6 || d.awaited == 12) PaymentEnds(7, 3, Reply27('7'));
+            if (d.awaited == 6 || d.awaited == 12) {
+                PaymentEnds(7, 3, Reply27('7'));
+                // The document's payments are all known now: written at once,
+                // they carry its counters, which a session reopened before the
+                // next document would otherwise have moved on.
+                SnapshotStatus();
+                WriteE21(d.work);
+            }
             break;
         default: break;
     }
@@ -355,6 +390,7 @@ bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
     g_documentCrzText[0] = 0;
     d.printerChanged = d.nonFiscalAdded = d.reductionSeen = false;
     d.couponPaymentStartKnown = false;
+    d.closedCouponAt = -1;
     d.documentEnded = true;
 
     d.work = log::FileRecreate(kWorkFile);

@@ -213,6 +213,23 @@ protected:
         return out;
     }
 
+    // Replays the day with the session reopened before each step in turn and
+    // reports every record that differs from the undisturbed day's.
+    void ExpectReopeningAnywhereChangesNothing(const std::vector<sim::ScenarioStep>& steps,
+                                               const std::vector<std::string>& undisturbed) {
+        for (std::size_t at = 1; at < steps.size(); ++at) {
+            const auto reopened = MovementRecordsOfDay(steps, at);
+            if (reopened == undisturbed) continue;
+            ADD_FAILURE() << "session reopened before line " << steps[at].line << ": "
+                          << sim::Printable(steps[at].frame);
+            for (std::size_t i = 0; i < std::max(reopened.size(), undisturbed.size()); ++i) {
+                const std::string got = i < reopened.size() ? reopened[i] : "(none)";
+                const std::string want = i < undisturbed.size() ? undisturbed[i] : "(none)";
+                if (got != want) ADD_FAILURE() << "record " << i << "\n   got " << got << "\n  want " << want;
+            }
+        }
+    }
+
     testing::KeyBesideExecutable key{root};
     std::optional<sim::PrinterState> fresh_;
 };
@@ -401,16 +418,164 @@ TEST_F(ScenarioDay, ASessionReopenedBetweenAnyTwoCommandsLeavesTheFiscalRecordsA
     const auto undisturbed = MovementRecordsOfDay(steps, 0);
     ASSERT_EQ(OfType(undisturbed, "E14").size(), 5u);
     ASSERT_FALSE(OfType(undisturbed, "E21").empty());
-    for (std::size_t at = 1; at < steps.size(); ++at) {
-        const auto reopened = MovementRecordsOfDay(steps, at);
-        if (reopened == undisturbed) continue;
-        ADD_FAILURE() << "session reopened before line " << steps[at].line << ": " << sim::Printable(steps[at].frame);
-        for (std::size_t i = 0; i < std::max(reopened.size(), undisturbed.size()); ++i) {
-            const std::string got = i < reopened.size() ? reopened[i] : "(none)";
-            const std::string want = i < undisturbed.size() ? undisturbed[i] : "(none)";
-            if (got != want) ADD_FAILURE() << "record " << i << "\n   got " << got << "\n  want " << want;
-        }
+    ExpectReopeningAnywhereChangesNothing(steps, undisturbed);
+}
+
+// Small days written out here, each a few documents in the simulator's
+// command language (sim/command_set.md); the printer counts COO from 000001.
+namespace day {
+// A coupon of one item (43.80), opened by its own command, paid 50.00 in cash.
+const char* const kRiceCoupon = R"(\e.17}
+= .+0001}
+\e.0178912345600120002000000002190000000004380ARROZ TIPO 1 5KG        T01}
+= .+0002}
+\e.1001000000005000}
+= .+0010}
+\e.06}
+= .+0006}
+)";
+// A coupon opened by its first item (3.50), paid by card.
+const char* const kPaperCoupon = R"(\e.0100000000000420001000000000350000000000350JORNAL DO DIA           I  }
+= .+0002}
+\e.1003000000000350}
+= .+0010}
+\e.06}
+= .+0006}
+)";
+// The same opened by its first item, paid 2.00 by cheque and 1.50 by card.
+const char* const kPaperCouponTwoWays = R"(\e.0100000000000420001000000000350000000000350JORNAL DO DIA           I  }
+= .+0002}
+\e.1002000000000200}
+= .+0010}
+\e.1003000000000150}
+= .+0010}
+\e.06}
+= .+0006}
+)";
+// Non-fiscal receipts (totalizer 01): 12.34 in cash, 200.00 in cash, 30.00 by cheque, 5.00 by card.
+const char* const kReceipt1234Cash = "\\e.07}\n= .+0007}\n\\e.120101000000001234SUPRIMENTO}\n= .+0012}\n";
+const char* const kReceipt20000Cash = "\\e.07}\n= .+0007}\n\\e.120101000000020000SUPRIMENTO}\n= .+0012}\n";
+const char* const kReceipt3000Cheque = "\\e.07}\n= .+0007}\n\\e.120102000000003000SUPRIMENTO}\n= .+0012}\n";
+const char* const kReceipt500Card = "\\e.07}\n= .+0007}\n\\e.120103000000000500SUPRIMENTO}\n= .+0012}\n";
+// A receipt opened and cancelled before anything was registered in it.
+const char* const kReceiptCancelled = "\\e.07}\n= .+0007}\n\\e.05}\n= .+0005}\n";
+const char* const kCancel = "\\e.05}\n= .+0005}\n";
+const char* const kReduction = "\\e.14}\n= .+0001}\n";
+}  // namespace day
+
+class SmallDay : public ScenarioDay {
+protected:
+    static std::vector<sim::ScenarioStep> Script(std::initializer_list<const char*> parts) {
+        std::string text;
+        for (const char* p : parts) text += p;
+        std::vector<sim::ScenarioStep> steps;
+        std::string error;
+        EXPECT_TRUE(sim::ParseScenario(text, &steps, &error)) << error;
+        return steps;
     }
+    // The movement records of a day that ends with its Z reduction.
+    std::vector<std::string> Records(std::initializer_list<const char*> parts) {
+        return MovementRecordsOfDay(Script(parts), 0);
+    }
+    // Each document's counters in an item line: CCF and COO.
+    static std::string ItemCounters(const std::string& l) { return Col(l, 47, 52) + "|" + Col(l, 53, 58); }
+};
+
+// Each receipt's payment lines carry what that receipt took, under its own
+// counters, before the day's first coupon as after it.
+TEST_F(SmallDay, EachReceiptCarriesItsOwnPaymentsAndCounters) {
+    const auto records = Records({day::kReceipt20000Cash, day::kReceipt3000Cheque, day::kRiceCoupon,
+                                  day::kReceipt1234Cash, day::kReceipt500Card, day::kReduction});
+    // (COO, CCF, GNF, method, paid, reversal)
+    EXPECT_EQ(Map(OfType(records, "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000000|000001|Dinheiro       |0000000020000|N|0000000000000",
+        "000003|000000|000002|Cheque         |0000000003000|N|0000000000000",
+        "000004|000001|000002|Dinheiro       |0000000004380|N|0000000000000",
+        "000005|000001|000003|Dinheiro       |0000000001234|N|0000000000000",
+        "000006|000001|000004|Cartao         |0000000000500|N|0000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(records, "E14"), CouponOf), (std::vector<std::string>{
+        "000001|000004|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
+    }));
+    EXPECT_EQ(Col(OfType(records, "E16").at(0), 47, 76), "0000070000040000000000000001RZ");
+}
+
+// Coupons opened by their first item carry their own CCF and COO in every
+// line, whether they open the day, follow a receipt or a coupon opened with
+// its own command.
+TEST_F(SmallDay, CouponsOpenedByTheirFirstItemCarryTheirOwnCounters) {
+    const auto records = Records({day::kPaperCoupon, day::kReceipt1234Cash, day::kPaperCoupon, day::kRiceCoupon,
+                                  day::kPaperCoupon, day::kReduction});
+    EXPECT_EQ(Map(OfType(records, "E15"), ItemCounters),
+              (std::vector<std::string>{"000001|000002", "000002|000004", "000003|000005", "000004|000006"}));
+    EXPECT_EQ(Map(OfType(records, "E14"), CouponOf), (std::vector<std::string>{
+        "000001|000002|00000000000350|0000000000000|0000000000000|00000000000350|N|D|00000000000000",
+        "000002|000004|00000000000350|0000000000000|0000000000000|00000000000350|N|D|00000000000000",
+        "000003|000005|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
+        "000004|000006|00000000000350|0000000000000|0000000000000|00000000000350|N|D|00000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(records, "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000001|000000|Cartao         |0000000000350|N|0000000000000",
+        "000003|000001|000001|Dinheiro       |0000000001234|N|0000000000000",
+        "000004|000002|000001|Cartao         |0000000000350|N|0000000000000",
+        "000005|000003|000001|Dinheiro       |0000000004380|N|0000000000000",
+        "000006|000004|000001|Cartao         |0000000000350|N|0000000000000",
+    }));
+}
+
+// A coupon cancelled after its close: its E14 says so and keeps its amounts,
+// its payment lines stay as they were, and no other document's line changes.
+TEST_F(SmallDay, ACouponCancelledAfterItsCloseChangesOnlyItsOwnE14) {
+    const auto kept = Records({day::kRiceCoupon, day::kPaperCouponTwoWays, day::kReceipt3000Cheque,
+                               day::kPaperCoupon, day::kReduction});
+    const auto cancelled = Records({day::kRiceCoupon, day::kPaperCouponTwoWays, day::kCancel,
+                                    day::kReceipt3000Cheque, day::kPaperCoupon, day::kReduction});
+    EXPECT_EQ(Map(OfType(cancelled, "E14"), CouponOf), (std::vector<std::string>{
+        "000001|000002|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
+        "000002|000003|00000000000350|0000000000000|0000000000000|00000000000350|S|D|00000000000000",
+        "000003|000005|00000000000350|0000000000000|0000000000000|00000000000350|N|D|00000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(cancelled, "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000001|000000|Dinheiro       |0000000004380|N|0000000000000",
+        "000003|000002|000000|Cheque         |0000000000200|N|0000000000000",
+        "000003|000002|000000|Cartao         |0000000000150|N|0000000000000",
+        "000004|000002|000001|Cheque         |0000000003000|N|0000000000000",
+        "000005|000003|000001|Cartao         |0000000000350|N|0000000000000",
+    }));
+    // Line for line the day without the cancellation, but for that column.
+    ASSERT_EQ(cancelled.size(), kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        std::string expected = kept[i];
+        if (expected.compare(0, 3, "E14") == 0 && Col(expected, 53, 58) == "000003") expected[122] = 'S';
+        EXPECT_EQ(cancelled[i], expected) << "record " << i;
+    }
+}
+
+// A receipt cancelled while still open ends nothing but itself: the receipt
+// closed before it keeps its payment lines.
+TEST_F(SmallDay, AReceiptCancelledWhileOpenLeavesThePreviousReceiptsPayments) {
+    const auto records = Records({day::kReceipt1234Cash, day::kReceiptCancelled, day::kReceipt500Card,
+                                  day::kReceiptCancelled, day::kRiceCoupon, day::kReduction});
+    EXPECT_EQ(Map(OfType(records, "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000000|000001|Dinheiro       |0000000001234|N|0000000000000",
+        "000004|000000|000003|Cartao         |0000000000500|N|0000000000000",
+        "000006|000001|000004|Dinheiro       |0000000004380|N|0000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(records, "E14"), CouponOf), (std::vector<std::string>{
+        "000001|000006|00000000004380|0000000000000|0000000000000|00000000004380|N|D|00000000000000",
+    }));
+}
+
+// The small days' documents, receipts cancelled or not, coupons cancelled
+// after their close, keep their records whatever command the session was
+// reopened before: each document's payment lines carry its own counters.
+TEST_F(SmallDay, ASessionReopenedAnywhereInADayOfReceiptsAndCancellations) {
+    const auto steps = Script({day::kReceipt20000Cash, day::kReceipt3000Cheque, day::kRiceCoupon,
+                               day::kReceipt1234Cash, day::kReceiptCancelled, day::kReceipt500Card,
+                               day::kPaperCouponTwoWays, day::kCancel, day::kPaperCoupon, day::kReduction});
+    const auto undisturbed = MovementRecordsOfDay(steps, 0);
+    ASSERT_EQ(OfType(undisturbed, "E21").size(), 8u);
+    ExpectReopeningAnywhereChangesNothing(steps, undisturbed);
 }
 
 }  // namespace

@@ -231,15 +231,37 @@ TEST_F(MovementRecords, E21PaidAndReversed) {
                      {80, 106, "0000000005000N0000000000000"}});
     EXPECT_EQ(Col(lines[1], 65, 79), "Cartao         ");
     EXPECT_EQ(Col(lines[1], 80, 106), "0000000000000S0000000000300");
-    for (std::size_t k = 0; k < kPaymentMethods; ++k) {
-        EXPECT_EQ(g_fiscal.PaymentStart[k], 0);
-        EXPECT_EQ(g_fiscal.PaymentEnd[k], -1);
-    }
+    // The next document counts from where this one ended, where that is known.
+    EXPECT_EQ(g_fiscal.PaymentStart, (std::array<int64_t, kPaymentMethods>{6000, 0, 200, 300, 0, 0, 0, 0, 0, 9}));
+    for (std::size_t k = 0; k < kPaymentMethods; ++k) EXPECT_EQ(g_fiscal.PaymentEnd[k], -1);
     // Nothing written: the payments are kept.
     g_fiscal.PaymentStart[0] = 5;
     g_fiscal.PaymentEnd[0] = 5;
     EXPECT_TRUE(Lines(WriteE21).empty());
     EXPECT_EQ(g_fiscal.PaymentStart[0], 5);
+
+    // Names that were never recorded: the amounts stay, under a blank name;
+    // a method the recorded names leave blank still takes nothing.
+    struct Case {
+        const char* what;
+        bool names5, names6;
+        std::vector<std::string> written;  // columns 65-93
+    } cases[] = {
+        {"both recorded", true, true, {"Dinheiro       0000000000100N"}},
+        {"29-5 missing", false, true, {"               0000000000100N"}},
+        {"29-6 missing", true, false, {"Dinheiro       0000000000100N", "               0000000000300N"}},
+        {"none recorded", false, false,
+         {"               0000000000100N", "               0000000000300N"}},
+    };
+    for (const auto& c : cases) {
+        LoadReplies();
+        if (!c.names5) capture::g_capture.cache.table29[4][0] = 0;
+        if (!c.names6) capture::g_capture.cache.table29[5][0] = 0;
+        g_fiscal.PaymentStart = {};
+        g_fiscal.PaymentEnd = {100, -1, -1, 300, -1, -1, -1, -1, -1, -1};
+        EXPECT_EQ(Map(Lines(WriteE21), [](const std::string& l) { return Col(l, 65, 93); }), c.written) << c.what;
+    }
+    LoadReplies();
 
     // Extended models space the names 16 apart after a marker.
     printer.statusGFlag = '1';

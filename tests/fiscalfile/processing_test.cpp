@@ -156,6 +156,20 @@ TEST_F(Processing, AShortDayOnAnExtendedModel) {
     EXPECT_EQ(Map(OfType(work, "E21"), PaymentOf), kShortDayPayments);
 }
 
+// A capture file without the replies that name the payment methods: every
+// payment is still there, with a blank name.
+TEST_F(Processing, PaymentsWhoseNamesWereNotRecorded) {
+    Register();
+    std::vector<std::string> texts;
+    for (const auto& t : Texts(Frames("short_day.txt")))
+        if (t.compare(0, 6, "\x1B.295|") != 0 && t.compare(0, 6, "\x1B.296|") != 0) texts.push_back(t);
+    Write(texts);
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    std::vector<std::string> expected;
+    for (std::string p : kShortDayPayments) expected.push_back(p.replace(21, 15, std::string(15, ' ')));
+    EXPECT_EQ(Map(OfType(Work(), "E21"), PaymentOf), expected);
+}
+
 TEST_F(Processing, TwoFiscalDays) {
     Register();
     RecordScenario("two_days.txt");
