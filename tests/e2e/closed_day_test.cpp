@@ -4,7 +4,10 @@
 // status records of the closed day were captured.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture_day.h"
@@ -56,10 +59,15 @@ protected:
         }
         return replies;
     }
-    void Scenario(const char* name) {
+    // Plays a scripted day (without its Z reduction when `reduction` is false).
+    void Scenario(const char* name, bool reduction = true) {
         std::vector<sim::ScenarioStep> steps;
         std::string error;
         ASSERT_TRUE(sim::ReadScenario(std::string(MOLDRIN_SIM_SCENARIOS) + "/" + name, &steps, &error)) << error;
+        if (!reduction) {
+            ASSERT_EQ(steps.back().frame, "\x1B.14}");
+            steps.pop_back();
+        }
         for (const auto& step : steps) {
             Write(step.frame);
             const std::string reply = Read();
@@ -76,6 +84,16 @@ protected:
         if (!root.Exists(path.c_str())) return {};
         EXPECT_EQ(sign::VerifyFileSignature(path.c_str()), sign::kSignOk) << file;
         return root.Read(path.c_str());
+    }
+
+    // The short day's partial totals, not the zeros the printer shows after its Z.
+    static void ExpectTheDaysTotals(const std::vector<std::string>& e13) {
+        ASSERT_EQ(e13.size(), 14u);
+        EXPECT_EQ(Col(e13[2], 53, 72), "DS     0000000000098");
+        EXPECT_EQ(Col(e13[3], 53, 72), "AT     0000000000050");
+        EXPECT_EQ(Col(e13[10], 53, 72), "01T18000000000004380");
+        EXPECT_EQ(Col(e13[12], 53, 72), "03T12000000000002354");
+        EXPECT_EQ(Col(e13[13], 53, 72), "04S25000000000002902");
     }
 
     testing::KeyBesideExecutable key{root};
@@ -202,13 +220,7 @@ TEST_F(ClosedDay, TheDaysFileMadeAgainAfterItsReductionIsTheSame) {
     Open();
     Scenario("short_day.txt");
     const std::string first = Final(kA.finalFile);
-    const auto lines = SplitLines(first);
-    // The day's own partial totals, not the zeros the printer shows after its Z.
-    const auto e13 = OfType(lines, "E13");
-    ASSERT_EQ(e13.size(), 14u);
-    EXPECT_EQ(Col(e13[2], 53, 72), "DS     0000000000098");
-    EXPECT_EQ(Col(e13[10], 53, 72), "01T18000000000004380");
-    EXPECT_EQ(Col(e13[13], 53, 72), "04S25000000000002902");
+    ExpectTheDaysTotals(OfType(SplitLines(first), "E13"));
     const std::size_t recorded = Recorded().size();
 
     // A second Z reduction, refused: the printer has closed the day.
@@ -234,6 +246,23 @@ TEST_F(ClosedDay, TheDaysFileMadeAgainAfterItsReductionIsTheSame) {
     root.Write(name.c_str(), "");
     ASSERT_EQ(fiscalfile::ProcessRfdFile(kCaptureFile), 1);
     EXPECT_EQ(Unsigned(Final(kA.finalFile)), Unsigned(first));
+}
+
+// Two threads of the till close the day at once: one reduction is made, the
+// other refused, and the day's file keeps the day's totals.
+TEST_F(ClosedDay, TwoReductionsSentAtOnce) {
+    Open();
+    Scenario("short_day.txt", false);
+    std::array<int, 2> results{};
+    std::thread other([&] { results[1] = ECFWrite("\x1B.14}"); });
+    results[0] = ECFWrite("\x1B.14}");
+    other.join();
+    std::sort(results.begin(), results.end());
+    EXPECT_EQ(results, (std::array<int, 2>{-1, 0}));
+    ASSERT_EQ(ECFClose(), 0);
+    const auto lines = SplitLines(Final(kA.finalFile));
+    ExpectTheDaysTotals(OfType(lines, "E13"));
+    EXPECT_EQ(OfType(lines, "E16").size(), 2u);
 }
 
 // The E12 flag is the printer's, as its 29-F record gave it in the day's file.
