@@ -133,18 +133,38 @@ bool WriteE13(intptr_t handle) {
     std::array<char, 240> values{};
     FormatRecord(values, "%-15.15s%-105.105s%-105.105s",
                  {Txt(Part(s3, 93, 15)), Txt(Part(Reply27('4'), 7, 105)), Txt(Part(Reply27('5'), 7, 105))});
-    for (std::size_t i = 0; i < rates.size(); ++i) {
+    // Every line's code is its own: an index that is not digits takes one that
+    // no other entry of the list uses, and entries sharing a key take the
+    // values of that key in their order.
+    std::size_t count = 0;
+    while (count < rates.size() && !(rates[count][0] == ' ' && rates[count][1] == ' ' && rates[count][2] == ' '))
+        ++count;
+    std::array<bool, 100> taken{};
+    for (std::size_t i = 0; i < count; ++i)
+        if (AllDigits(std::string_view(rates[i].data() + 1, 2), 2))
+            taken[DigitsValue(std::string_view(rates[i].data() + 1, 2), 2)] = true;
+    for (std::size_t i = 0; i < count; ++i) {
         std::array<char, 8> rate = rates[i];
-        if (rate[0] == ' ' && rate[1] == ' ' && rate[2] == ' ') return true;
+        std::size_t earlier = 0;
+        for (std::size_t j = 0; j < i; ++j)
+            if (std::memcmp(rates[j].data(), rate.data(), 3) == 0) ++earlier;
         const char* found = nullptr;
-        for (std::size_t v = 0; v < 15 && !found; ++v)
-            if (std::memcmp(values.data() + 15 * v, rate.data(), 3) == 0) found = values.data() + 15 * v;
+        for (std::size_t v = 0; v < 15 && !found; ++v) {
+            const char* entry = values.data() + 15 * v;
+            if (std::memcmp(entry, rate.data(), 3) == 0 && earlier-- == 0) found = entry;
+        }
         if (!found) continue;
         if (!AllDigits(std::string_view(rate.data() + 1, 2), 2)) {
-            char index[4];
-            FormatRecord(index, "%02d", {Num(i + 1)});
-            rate[1] = index[0];
-            rate[2] = index[1];
+            std::size_t index = i + 1;
+            if (taken[index]) {
+                index = 1;
+                while (index + 1 < taken.size() && taken[index]) ++index;
+            }
+            taken[index] = true;
+            char text[4];
+            FormatRecord(text, "%02d", {Num(index)});
+            rate[1] = text[0];
+            rate[2] = text[1];
         }
         FormatRecord(line, "%s%-2.2s%c%-4.4s0%012.12s\r\n",
                      {Txt(prefix.data()), Txt(std::string_view(rate.data() + 1, 2)), Chr(rate[0]),

@@ -50,6 +50,62 @@ bool AllOf(std::string_view text, std::size_t width, char c) {
     return true;
 }
 
+// What the header records read, as it stood at one moment: the day's totals
+// are those the printer showed at its Z reduction, whatever the capture file
+// holds after it (a refused second reduction, a later session's status).
+struct HeaderState {
+    capture::StatusCache cache;
+    std::array<char, 132> saved1{}, saved3{};
+    uint32_t userCount = 0;
+    std::array<char, 130> lastUserEntry{};
+    std::array<char, 7> softwareDate{}, softwareTime{}, movementDate{};
+    uint64_t grandTotal = 0, nonFiscalTotal = 0;
+    char modelLetter = 0;
+    int8_t modelGate = 0;
+
+    void Take() {
+        const FiscalFileState& f = g_fiscal;
+        cache = g_capture.cache;
+        saved1 = SavedStatus1();
+        saved3 = SavedStatus3();
+        userCount = f.UserCount;
+        lastUserEntry = f.LastUserEntry;
+        softwareDate = f.SoftwareDate;
+        softwareTime = f.SoftwareTime;
+        movementDate = f.MovementDate;
+        grandTotal = f.GrandTotal;
+        nonFiscalTotal = f.NonFiscalTotal;
+        modelLetter = g_capture.ModelLetter;
+        modelGate = g_session.ModelGate.load();
+    }
+    void Put() const {
+        FiscalFileState& f = g_fiscal;
+        g_capture.cache = cache;
+        SavedStatus1() = saved1;
+        SavedStatus3() = saved3;
+        f.UserCount = userCount;
+        f.LastUserEntry = lastUserEntry;
+        f.SoftwareDate = softwareDate;
+        f.SoftwareTime = softwareTime;
+        f.MovementDate = movementDate;
+        f.GrandTotal = grandTotal;
+        f.NonFiscalTotal = nonFiscalTotal;
+        g_capture.ModelLetter = modelLetter;
+        g_session.ModelGate = modelGate;
+    }
+};
+
+// What a status-1 line changed, to be put back when it proves to be the next
+// printer's: a session started after a printer was swapped first reads the
+// reply to the status 1 asked at the end of the last one, before the new
+// printer's serial number.
+struct Status1Before {
+    capture::CachedReply reply{};
+    uint64_t grandTotal = 0;
+    std::array<char, 7> movementDate{}, firstMovementDate{};
+    char modelLetter = 0;
+};
+
 // The state of one call.
 struct Driver {
     int awaited = 0;
@@ -71,6 +127,21 @@ struct Driver {
     // The printer may still cancel it.
     int32_t closedCouponAt = -1;
     std::array<int64_t, kPaymentMethods> closedCouponStart{};
+    // The header state at the last Z reduction of the current printer.
+    HeaderState dayClosed;
+    bool dayClosedTaken = false;
+    // Status 3 and status 1 before the latest of their lines, and whether
+    // the line before the current one was a status 1.
+    capture::CachedReply before3{};
+    Status1Before before1;
+    bool lastWasStatus1 = false;
+    // A new printer's serial was read: its status 3 waits for the first
+    // printer's file to be made, at the next line. Whether a status 1 came
+    // right before the serial (whose printer a status 1 right after it tells).
+    bool changePending = false;
+    capture::CachedReply newStatus3{};
+    bool status1BeforeSerial = false;
+    Status1Before beforeSerial;
 
     std::string_view Held() const { return View(held.data(), kHeldMax); }
     std::string_view Previous28() const { return View(previous28.data(), 132); }
@@ -160,6 +231,13 @@ void DocumentDone(Driver& d, int a) {
             SnapshotStatus();
         }
         WriteE16(d.work, d.held.data());
+        if (a == 14) {
+            // The totals of the day as they stand now; the non-fiscal sum
+            // still to be added at the file's end is added at this moment.
+            d.dayClosed.Take();
+            if (!d.nonFiscalAdded) d.dayClosed.nonFiscalTotal += NonFiscalSum();
+            d.dayClosedTaken = true;
+        }
     }
     d.awaited = 0;
     d.held[0] = 0;
@@ -313,6 +391,8 @@ void FollowUp27(Driver& d, char type) {
 
 void FollowUp29(char type, std::string_view reply) {
     FiscalFileState& f = g_fiscal;
+    // E12's flag is the one the printer showed in this file.
+    if (type == 'F') SetField(g_capture.cache.table29F, Part(reply, 0, 128));
     if (type == 'H') {
         f.UserCount = 0;
         SetField(f.SoftwareDate, Part(reply, 66, 6));
@@ -347,12 +427,42 @@ bool CloseWork(Driver& d) {
     return !failed && closed;
 }
 
+// A status 3 showed another printer: until the line after it the first
+// printer's state stands, without the new serial.
+void PutAsideNewSerial(Driver& d) {
+    d.changePending = true;
+    d.newStatus3 = g_capture.cache.status3;
+    g_capture.cache.status3 = d.before3;
+    SetField(g_capture.factoryNumber, View(g_fiscal.SerialNumber.data(), 9));
+    d.status1BeforeSerial = d.lastWasStatus1;
+    d.beforeSerial = d.before1;
+}
+
 // The printer's serial changed: the first printer's file is finished and a
-// fresh work file begins. false when the new work file cannot be created.
-bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
+// fresh work file begins, before the line after the new serial (`status1`,
+// that line's status 1 reply when it is one). false when the new work file cannot be created.
+bool PrinterChange(Driver& d, std::string_view status1) {
     FiscalFileState& f = g_fiscal;
+    d.changePending = false;
+    // A session started after the printer was swapped first reads the reply to
+    // the status 1 asked at the end of the last one: when the new printer's
+    // own status 1 shows the same counters, that reply was the new printer's,
+    // and the first printer's file is made without it.
+    const std::string_view last1 = Reply27('1');
+    if (d.status1BeforeSerial && !status1.empty() && Part(last1, 13, 4) == Part(status1, 13, 4) &&
+        Part(last1, 19, 17) == Part(status1, 19, 17) && Part(last1, 40, 4) == Part(status1, 40, 4)) {
+        g_capture.cache.status1 = d.beforeSerial.reply;
+        f.GrandTotal = d.beforeSerial.grandTotal;
+        f.MovementDate = d.beforeSerial.movementDate;
+        f.FirstMovementDate = d.beforeSerial.firstMovementDate;
+        g_capture.ModelLetter = d.beforeSerial.modelLetter;
+    }
+
     int merge = 0;
     const std::string_view serial = View(f.SerialNumber.data(), 9);
+    // A printer of which this file showed no day (the registered one, before
+    // the file's first printer said who it is) has no file to make.
+    const bool hasDay = f.FirstMovementDate[0] != 0;
     bool found = false;
     for (auto& entry : d.processed) {
         if (entry[0] && View(entry.data(), 9) == serial) {
@@ -361,7 +471,7 @@ bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
             break;
         }
     }
-    if (!found) {
+    if (!found && hasDay) {
         for (auto& entry : d.processed) {
             if (entry[0]) continue;
             FormatRecord(entry, "%9.9s", {Txt(serial)});
@@ -373,16 +483,17 @@ bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
     SnapshotStatus();
     d.FinishCoupon();
     if (!CloseWork(d)) return false;
-    AssembleFinalFile(merge);
+    if (hasDay) {
+        if (d.dayClosedTaken) d.dayClosed.Put();
+        AssembleFinalFile(merge);
+    }
 
     // The application's identification stays for the next printer's file, and
-    // the reply that showed the new printer is its first known state.
+    // the serial that showed the new printer is its first known state.
     const capture::RegistrationRecord registration = capture::g_registration;
     ResetGenerationFields();
     capture::g_registration = registration;
-    capture::CachedReply stored{};
-    SetField(stored, reply);
-    capture::CacheStore(family, type, stored.data());
+    capture::CacheStore(27, '3', d.newStatus3.data());
     ResetDocument();
     f.NonFiscalTotal = 0;
     f.GrandTotal = 0;
@@ -391,6 +502,7 @@ bool PrinterChange(Driver& d, int family, char type, std::string_view reply) {
     d.printerChanged = d.nonFiscalAdded = d.reductionSeen = false;
     d.couponPaymentStartKnown = false;
     d.closedCouponAt = -1;
+    d.dayClosedTaken = false;
     d.documentEnded = true;
 
     d.work = log::FileRecreate(kWorkFile);
@@ -480,6 +592,12 @@ bool Dispatch(Driver& d, std::string_view t, int n) {
             // The reply runs to the end of the recorded text (its closing "}").
             capture::CachedReply reply{};
             SetField(reply, t.substr(bar + 1, 128));
+            if (n == 27 && type == '3') {
+                d.before3 = g_capture.cache.status3;
+            } else if (n == 27 && type == '1') {
+                d.before1 = {g_capture.cache.status1, f.GrandTotal, f.MovementDate, f.FirstMovementDate,
+                             g_capture.ModelLetter};
+            }
             capture::CacheStore(n, type, reply.data());
             if (n == 28) FollowUp28(d, t);
             else if (n == 27) FollowUp27(d, type);
@@ -505,6 +623,13 @@ RecordOutcome OneRecord(Driver& d, const char* record, std::size_t length) {
     const int n = AllDigits(Part(t, 2, 2), 2) ? static_cast<int>(DigitsValue(Part(t, 2, 2), 2)) : -1;
     if (n < 0) return RecordOutcome::Next;
 
+    // The line after a new printer's serial is the new printer's: the first
+    // printer's file is made before it.
+    if (d.changePending && !(n == 27 && CharAt(t, 4) == '3')) {
+        const std::size_t bar = t.find('|');
+        const bool status1 = n == 27 && CharAt(t, 4) == '1' && bar != std::string_view::npos;
+        if (!PrinterChange(d, status1 ? t.substr(bar + 1, 128) : std::string_view{})) return RecordOutcome::Stop;
+    }
     if (d.heldBuyer[0] && n > 0 && n < 20) {
         if (HasConfirmedItem()) d.heldBuyer[0] = 0;
         if (d.awaited == 6) {
@@ -517,13 +642,27 @@ RecordOutcome OneRecord(Driver& d, const char* record, std::size_t length) {
         d.TakePrevious28();
         SnapshotStatus();
     }
-    if (!Dispatch(d, t, n)) return RecordOutcome::Next;
-    if (d.printerChanged) {
-        const std::size_t bar = t.find('|');
-        const std::string_view reply = bar == std::string_view::npos ? std::string_view{} : t.substr(bar + 1, 128);
-        if (!PrinterChange(d, n, CharAt(t, 4), reply)) return RecordOutcome::Stop;
+    if (!Dispatch(d, t, n)) {
+        d.lastWasStatus1 = false;
+        return RecordOutcome::Next;
+    }
+    if (n == 27 && CharAt(t, 4) == '3') {
+        if (d.printerChanged && !d.changePending) {
+            PutAsideNewSerial(d);
+        } else if (d.changePending) {
+            // The new serial again, or the first printer's back before the
+            // new one showed anything else.
+            if (Part(Reply27('3'), 12, 9) == View(g_fiscal.SerialNumber.data(), 9)) {
+                d.changePending = d.printerChanged = false;
+            } else {
+                d.newStatus3 = g_capture.cache.status3;
+                g_capture.cache.status3 = d.before3;
+                SetField(g_capture.factoryNumber, View(g_fiscal.SerialNumber.data(), 9));
+            }
+        }
     }
     if (n == 27) Status1FollowUp(d);
+    d.lastWasStatus1 = n == 27 && CharAt(t, 4) == '1';
     return RecordOutcome::Next;
 }
 
@@ -620,6 +759,7 @@ int ProcessRfdFile(const char* path) {
         }
     }
 
+    if (d.changePending && !PrinterChange(d, {})) return CloseCapture(capture, path);
     d.TakePrevious28();
     SnapshotStatus();
     if (!ItemTableEmpty() || g_fiscal.CouponInProgress) d.FinishCoupon();
@@ -633,7 +773,17 @@ int ProcessRfdFile(const char* path) {
     for (const auto& entry : d.processed)
         if (entry[0] && View(entry.data(), 9) == serial) merge = 1;
     d.AddNonFiscalSumOnce();
-    AssembleFinalFile(merge);
+    if (d.dayClosedTaken) {
+        // The headers tell of the day as its reduction closed it; what the
+        // replay learnt after it stays for the caller.
+        HeaderState end;
+        end.Take();
+        d.dayClosed.Put();
+        AssembleFinalFile(merge);
+        end.Put();
+    } else {
+        AssembleFinalFile(merge);
+    }
     return 1;
 }
 

@@ -233,6 +233,45 @@ TEST_F(HeaderRecords, E13RateListEdges) {
     EXPECT_EQ(lines.size(), 10u);
 }
 
+// Each rate line names its own totalizer: an index that is not digits never
+// takes one another line has, and entries of one key keep their own values.
+TEST_F(HeaderRecords, E13CodesAreUniqueAndCarryTheirOwnValues) {
+    struct Case {
+        const char* what;
+        std::array<std::string, 4> entries;
+        std::array<uint64_t, 4> totals;
+        std::vector<std::string> lines;  // columns 53-72 of the rate lines
+    } cases[] = {
+        {"the entry's place is another entry's index",
+         {"T011800", "TXX1500", "T020700", "S042500"},
+         {100, 200, 300, 400},
+         {"01T18000000000000100", "03T15000000000000200", "02T07000000000000300", "04S25000000000000400"}},
+        {"a later entry has the index of the entry's place",
+         {"TXX1800", "T010700"},
+         {100, 200},
+         {"02T18000000000000100", "01T07000000000000200"}},
+        {"two entries without digits share a key",
+         {"TXX1800", "TXX0700", "S032500"},
+         {100, 200, 300},
+         {"01T18000000000000100", "02T07000000000000200", "03S25000000000000300"}},
+    };
+    for (const auto& c : cases) {
+        printer.taxEntries = {};
+        printer.fiscal.taxTotals = {};
+        for (std::size_t i = 0; i < c.entries.size(); ++i) {
+            printer.taxEntries[i] = c.entries[i];
+            printer.fiscal.taxTotals[i] = c.totals[i];
+        }
+        LoadReplies();
+        SavedStatus3()[0] = 0;
+        SnapshotStatus();
+        const auto lines = Lines(WriteE13);
+        std::vector<std::string> rates;
+        for (std::size_t i = 10; i < lines.size(); ++i) rates.push_back(Col(lines[i], 53, 72));
+        EXPECT_EQ(rates, c.lines) << c.what;
+    }
+}
+
 TEST_F(HeaderRecords, LargestValuesAndTextsThatAreNotDigits) {
     g_fiscal.GrandTotal = UINT64_MAX;
     g_fiscal.NonFiscalTotal = 51 * 999999999999ULL;  // every non-fiscal totalizer full: 14 digits
