@@ -77,6 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"register", "--name"}, "'--name' needs a value"},
         UsageCase{{"register", "--order=1234", "--model", "B"}, "'1234'"},
         UsageCase{{"register", "--colour", "red"}, "'--colour'"},
+        UsageCase{{"register", "--from-printer"}, "--port"}, UsageCase{{"register", "--port=1"}, "--from-printer"},
+        UsageCase{{"register", "--from-printer", "--port", "1", "--factory=AB1234567"}, "--factory"},
+        UsageCase{{"register", "--from-printer", "--port", "17"}, "'17'"},
         UsageCase{{"register", "--name", "x", "--model", "B"}, "required"},
         // rfd, keygen, sign, verify
         UsageCase{{"rfd"}, "decode"}, UsageCase{{"rfd", "encode", "f"}, "'encode'"}, UsageCase{{"rfd", "decode"}, "FILE"},
