@@ -68,14 +68,27 @@ def _candidates():
         return [name]
     if sys.platform == "win32":
         return ["Moldrin.dll"]
-    # The loader's own search first; then the prefix this package was installed into, so
-    # that `pip install` beside `cmake --install` to one prefix needs no LD_LIBRARY_PATH.
+    # The loader's own search first (LD_LIBRARY_PATH, the system's folders); then the prefix
+    # this package was installed into (PREFIX/lib/pythonX.Y/site-packages/moldrin), so that
+    # `pip install --prefix P` beside `cmake --install --prefix P` needs nothing more; then
+    # /usr/local, where `cmake --install` puts it by default and the loader's cache may not
+    # have looked yet.
     found = ["libmoldrin.so.3"]
-    for scheme_dir in {sysconfig.get_config_var("LIBDIR") or "", os.path.join(sys.prefix, "lib"),
-                       os.path.join(sys.prefix, "lib64"), "/usr/local/lib", "/usr/local/lib64",
-                       "/usr/local/lib/x86_64-linux-gnu"}:
-        if scheme_dir:
-            found.append(os.path.join(scheme_dir, "libmoldrin.so.3"))
+    prefixes = []
+    here = os.path.dirname(os.path.abspath(__file__))
+    parts = here.split(os.sep)
+    if "lib" in parts or "lib64" in parts:
+        at = max(i for i, p in enumerate(parts) if p in ("lib", "lib64"))
+        prefixes.append(os.sep.join(parts[:at]) or os.sep)
+        # Debian's pip puts `--prefix P` installs under P/local.
+        if parts[at - 1] == "local":
+            prefixes.append(os.sep.join(parts[:at - 1]) or os.sep)
+    prefixes += [sys.prefix, "/usr/local"]
+    for prefix in prefixes:
+        for libdir in ("lib", "lib64", os.path.join("lib", sysconfig.get_config_var("MULTIARCH") or "x86_64-linux-gnu")):
+            path = os.path.join(prefix, libdir, "libmoldrin.so.3")
+            if path not in found:
+                found.append(path)
     return found
 
 
