@@ -11,6 +11,7 @@
 #include "capture/capture_state.h"
 #include "capture/registration.h"
 #include "moldrin.h"
+#include "sim/scenario.h"
 #include "tools/command.h"
 #include "tools/options.h"
 #include "tools/session.h"
@@ -37,7 +38,11 @@ struct PrinterIdentity {
 };
 
 std::string Ask(const char* frame) {
-    ECFWrite(frame);
+    {
+        // The first query brings the capture's whole status read (some thirty records).
+        WaitNotice wait("moldrin register", "the printer's answer to " + sim::Printable(frame));
+        ECFWrite(frame);
+    }
     char reply[MOLDRIN_REPLY_MAX] = {};
     ECFRead(reply, sizeof reply);
     return reply;
@@ -62,6 +67,12 @@ int GateFromStatus() {
 // the status it reads at the first command, which is also where the model flag comes from.
 bool ReadPrinter(const Options& options, int port, unsigned timeout, PrinterIdentity* id) {
     if (!OpenSession(options, port, timeout, 500)) return false;
+    if (g_session.LineSpeed == 0) {
+        // Every command would search again for as long: nothing answered at any speed.
+        ECFClose();
+        options.Failure("nothing to read the factory number and model from on COM" + std::to_string(port) + "; E00.BIN not written");
+        return false;
+    }
     std::string why;
     const std::string status1 = Ask("\x1B.271}");
     if (!FullStatus(status1, '1')) {
