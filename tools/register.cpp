@@ -70,7 +70,8 @@ bool ReadPrinter(const Options& options, int port, unsigned timeout, PrinterIden
     if (g_session.LineSpeed == 0) {
         // Every command would search again for as long: nothing answered at any speed.
         ECFClose();
-        options.Failure("nothing to read the factory number and model from on COM" + std::to_string(port) + "; E00.BIN not written");
+        options.Failure("nothing to read the factory number and model from on COM" + std::to_string(port) +
+                        "; E00.BIN not written");
         return false;
     }
     std::string why;
@@ -208,10 +209,12 @@ int Run(int argc, char** argv) {
         }
         std::snprintf(known.factoryNumber, sizeof known.factoryNumber, "%s", printer.factory.c_str());
         if (asking) {
-            std::fprintf(stderr, "The application's registration (Enter keeps the value shown; end of input cancels):\n");
+            std::fprintf(stderr,
+                         "The application's registration (Enter keeps the value shown; end of input cancels):\n");
             if (!terminal.AskFields(known, ask)) {
                 platform::SetOperator(nullptr);
-                std::fprintf(stderr, "moldrin register: input ended before every field was given; E00.BIN not written\n");
+                std::fprintf(stderr,
+                             "moldrin register: input ended before every field was given; E00.BIN not written\n");
                 return kExitFailure;
             }
         }

@@ -63,7 +63,9 @@ WaitNotice::WaitNotice(std::string command, std::string what)
         while (!cv_.wait_until(lock, next, [this] { return done_; })) {
             const auto waited = std::chrono::duration_cast<std::chrono::seconds>(next - start).count();
             if (!shown_) std::fprintf(stderr, "%s: waiting for %s\n", command_.c_str(), what_.c_str());
-            else std::fprintf(stderr, "%s: ... still waiting (%lld s)\n", command_.c_str(), static_cast<long long>(waited));
+            else
+                std::fprintf(stderr, "%s: ... still waiting (%lld s)\n", command_.c_str(),
+                             static_cast<long long>(waited));
             std::fflush(stderr);
             shown_ = true;
             next = start + kWaitReminder * (waited / 10 + 1);
