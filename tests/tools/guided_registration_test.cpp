@@ -165,10 +165,10 @@ TEST_F(GuidedRegistration, TheReadmeDayWorksOnAFreshRoot) {
 }
 
 TEST_F(GuidedRegistration, LongWaitsAreAnnounced) {
-    // Every answer a second and a half late: the line-speed search and the command both wait
+    // Every answer 1.2 s late: the line-speed search and the command both wait
     // (with the capture off, or its own status queries would each wait as long).
     root.Write("c:\\TALMA\\talma.ini", "");
-    Start({"--delay", "1500"});
+    Start({"--delay", "1200"});
     auto r = RunTool({"send", "--port", "1", "--timeout", "5", "\\e.271}"},
                      {Env()[0], "MOLDRIN_ROOT=" + root.path()});
     ASSERT_EQ(r.status, 0) << r.err;
