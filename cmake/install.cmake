@@ -1,5 +1,6 @@
 # What `cmake --install` puts in place on Linux and what `cpack -G DEB` packs: the versioned
-# library, its header, the tool and its manual page, and the pkg-config and CMake package files.
+# library, its header, the tool and its manual page, the pkg-config and CMake package files,
+# the Pascal unit and the C# source under share/moldrin, the manual and the licence.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -12,6 +13,18 @@ install(TARGETS moldrin EXPORT MoldrinTargets
 install(FILES ${CMAKE_SOURCE_DIR}/include/moldrin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS moldrin_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/docs/moldrin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The layers of the other languages are source files the application builds with itself.
+set(MOLDRIN_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/moldrin)
+install(FILES ${CMAKE_SOURCE_DIR}/bindings/pascal/Moldrin.pas ${CMAKE_SOURCE_DIR}/bindings/pascal/example.pas
+  DESTINATION ${MOLDRIN_SHARE_DIR}/pascal)
+install(FILES ${CMAKE_SOURCE_DIR}/bindings/csharp/Moldrin.cs ${CMAKE_SOURCE_DIR}/bindings/csharp/Example.cs
+  DESTINATION ${MOLDRIN_SHARE_DIR}/csharp)
+# The manual, and the licence where Debian looks for a package's copyright.
+set(MOLDRIN_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/moldrin)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${MOLDRIN_DOC_DIR} FILES_MATCHING PATTERN "*.md")
+configure_file(${CMAKE_SOURCE_DIR}/cmake/copyright.in ${CMAKE_BINARY_DIR}/copyright COPYONLY)
+install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION ${MOLDRIN_DOC_DIR})
 
 install(EXPORT MoldrinTargets NAMESPACE Moldrin:: DESTINATION ${MOLDRIN_CMAKE_DIR})
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/MoldrinConfig.cmake.in
@@ -34,6 +47,11 @@ set(CPACK_PACKAGE_NAME moldrin)
 set(CPACK_PACKAGE_VENDOR "Moldrin")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Fiscal printer (ECF) driver library, its tool and printer simulator")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Fiscal printer (ECF) driver library, its tool and printer simulator
+ libmoldrin drives a Brazilian fiscal printer on a serial port for point-of-sale
+ applications, keeps the fiscal capture and makes the signed fiscal files.
+ License: MIT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Moldrin developers <moldrin@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)

@@ -17,15 +17,23 @@
  * (ECFPathLog) and, with dialogs on, shown in a box through the operator.
  *
  * Any call may be made from any thread; the library runs one call at a time
- * (a second thread waits for the first), except ECFOpen, SetTesteCTS, ECFTxFast,
+ * (a second thread waits for the first), except SetTesteCTS, ECFTxFast,
  * SistemaGetVersion and ECFSetOperator, which never wait for another call.
+ * ECFOpen waits for no other call but an open or close running on another
+ * thread (an open searching the line speed of a silent printer takes a minute or
+ * more); ECFOpen and ECFClose wait for such a one at most the read time-out and
+ * half a second, then give -1 and log "ERRO - ECFopen() NÃO ATENDIDO: SESSÃO
+ * OCUPADA POR OUTRA THREAD" (or "ECFClose()").
  *
  * Replies. A printer reply record is "." ... "}", at most 128 bytes. When a
  * command was not delivered or answered, ECFWrite leaves a reply of the same form
  * that the library made up:
  *   ".-P002}"  the command did not reach the printer (refused before sending,
  *              line failure while sending, or no line speed found);
- *   ".-P006}"  the command was sent but no valid reply came;
+ *   ".-P006}"  the command was sent but no valid reply came; also the fiscal
+ *              capture's refusal of a fiscal command for want of the application's
+ *              registration (c:\TALMA\RFD\E00.BIN, dot-matrix printers: write it
+ *              with `moldrin register --from-printer` before the first sale);
  *   ".-P666}"  the fiscal capture could not take its lock;
  *   ".+0001}"  a capture-file path written with ECFWrite was processed;
  *   ".-0000ERRO - FORMATO DO COMANDO INVÁLIDO}" and

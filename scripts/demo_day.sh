@@ -40,10 +40,10 @@ if [ ! -f "$bin/RSA.BIN" ]; then
 fi
 
 echo
-echo "== the application's registration (E00.BIN), for the simulated printer MS0300019"
-"$moldrin" register --factory MS0300019 --cnpj 12345678000199 --ie 111222333 --im 4455 \
+echo "== the application's registration (E00.BIN): the printer's number and model read from it"
+"$moldrin" register --from-printer --port 1 --cnpj 12345678000199 --ie 111222333 --im 4455 \
   --software-house "Moldrin Demo Software" --coo 1 --order 1 --name "Caixa Demo" --version 1.0 \
-  --program-data "frente de loja" --model B --gate 0
+  --program-data "frente de loja"
 
 echo
 echo "== a POS application's session: pos_demo opens COM1 and reads two status records"

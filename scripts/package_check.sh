@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks what a POS developer on Linux gets: installs a built tree into a scratch prefix,
 # builds a small program outside the source tree with find_package and with pkg-config,
-# runs both against the installed simulator, and builds and lists the Debian package.
+# runs both against the installed simulator, installs the Python package with pip into the
+# same prefix and runs it there without telling it where the library is, and builds and
+# lists the Debian package.
 #
 #   scripts/package_check.sh [BUILD_DIR]      (default build; it must be built already)
 set -euo pipefail
@@ -19,7 +21,9 @@ libdir=$(cd "$prefix" && ls -d lib*/ | head -n 1 | tr -d /)
 [ -d "$prefix/$libdir/x86_64-linux-gnu" ] && libdir="$libdir/x86_64-linux-gnu"
 for f in "$libdir/libmoldrin.so.3.0.0" "$libdir/libmoldrin.so.3" "$libdir/libmoldrin.so" include/moldrin.h bin/moldrin \
          share/man/man1/moldrin.1 "$libdir/pkgconfig/moldrin.pc" "$libdir/cmake/Moldrin/MoldrinConfig.cmake" \
-         "$libdir/cmake/Moldrin/MoldrinConfigVersion.cmake" "$libdir/cmake/Moldrin/MoldrinTargets.cmake"; do
+         "$libdir/cmake/Moldrin/MoldrinConfigVersion.cmake" "$libdir/cmake/Moldrin/MoldrinTargets.cmake" \
+         share/moldrin/pascal/Moldrin.pas share/moldrin/csharp/Moldrin.cs share/doc/moldrin/README.md \
+         share/doc/moldrin/fiscal_day.md share/doc/moldrin/copyright; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
 soname=$(objdump -p "$prefix/$libdir/libmoldrin.so.3.0.0" | sed -n 's/^ *SONAME *//p')
@@ -68,6 +72,41 @@ for exe in "$consumer/build/consumer" "$consumer/consumer-pc"; do
   fi
 done
 
+# The Python package: pip, offline, into the same prefix; it finds the installed library by
+# itself (no MOLDRIN_LIBRARY, no LD_LIBRARY_PATH).
+python=
+for candidate in /usr/bin/python3 python3; do
+  if "$candidate" -c 'import setuptools, wheel' 2>/dev/null && "$candidate" -m pip --version >/dev/null 2>&1; then
+    python=$candidate; break
+  fi
+done
+if [ -z "$python" ]; then
+  fail "no python3 with pip, setuptools and wheel (Debian: python3-pip python3-setuptools python3-wheel)"
+else
+  cp -r "$ROOT/bindings/python" "$work/python-src"   # the build leaves its files beside the sources
+  if "$python" -m pip install -q --no-build-isolation --no-index --prefix "$prefix" "$work/python-src" \
+       >"$work/pip.log" 2>&1; then
+    site=$(dirname "$(find "$prefix" -path '*-packages/moldrin/__init__.py' | head -n 1)")
+    site=$(dirname "$site")
+    if out=$(cd "$work" && env -u LD_LIBRARY_PATH -u MOLDRIN_LIBRARY PYTHONPATH="$site" MOLDRIN_COM1="unix:$work/line" \
+               MOLDRIN_ROOT="$work/root" "$python" -c '
+import moldrin
+with moldrin.Session(port=1, timeout=5) as ecf:
+    print("reply", ecf.send("\x1B.271}")[:3])
+print("library", moldrin.library._name)' 2>&1) && echo "$out" | grep -q "reply .+C"; then
+      lib=$(echo "$out" | sed -n 's/^library //p')
+      case "$lib" in
+        "$prefix"/*) say "pip install bindings/python: the package ran a session with $lib" ;;
+        *) fail "the Python package loaded $lib, not the installed library" ;;
+      esac
+    else
+      echo "$out"; fail "the pip-installed Python package against the simulator"
+    fi
+  else
+    cat "$work/pip.log"; fail "pip install bindings/python"
+  fi
+fi
+
 # The Debian package holds the same.
 if (cd "$BUILD" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1); then
   deb=$(ls "$work"/deb/*.deb)
@@ -75,10 +114,13 @@ if (cd "$BUILD" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1); then
   for f in "libmoldrin.so.3.0.0" "libmoldrin.so.3 -> libmoldrin.so.3.0.0" "libmoldrin.so -> libmoldrin.so.3" \
            "usr/include/moldrin.h" "pkgconfig/moldrin.pc" "cmake/Moldrin/MoldrinConfig.cmake" \
            "cmake/Moldrin/MoldrinConfigVersion.cmake" "cmake/Moldrin/MoldrinTargets.cmake" "usr/bin/moldrin" \
-           "usr/share/man/man1/moldrin.1"; do
+           "usr/share/man/man1/moldrin.1" "usr/share/moldrin/pascal/Moldrin.pas" "usr/share/moldrin/csharp/Moldrin.cs" \
+           "usr/share/doc/moldrin/copyright" "usr/share/doc/moldrin/fiscal_day.md"; do
     grep -qF -- "$f" <<<"$listing" || fail "$(basename "$deb") lacks $f"
   done
-  say "$(basename "$deb"): library with its links, header, moldrin.pc, CMake files, tool, manual page"
+  grep -q "License: MIT" <(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/moldrin/copyright) ||
+    fail "$(basename "$deb"): the copyright file does not state the licence"
+  say "$(basename "$deb"): library with its links, header, moldrin.pc, CMake files, tool, manual page, Pascal and C# layers, manual, copyright (MIT)"
 else
   cat "$work/cpack.log"; fail "cpack -G DEB"
 fi

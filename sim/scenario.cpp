@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/operator.h"
+
 namespace moldrin::sim {
 
 namespace {
@@ -108,16 +110,19 @@ bool ReadScenario(const std::string& path, std::vector<ScenarioStep>* steps, std
 
 std::string Printable(std::string_view text) {
     std::string out;
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
+    std::size_t plain = 0;  // the run of printable bytes not yet converted
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const auto b = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+        if (i < text.size() && b >= 0x20 && b != 0x7F) continue;
+        out += platform::Cp1252ToUtf8(text.substr(plain, i - plain));
+        plain = i + 1;
+        if (i == text.size()) break;
         if (b == 0x1B) {
             out += "\\e";
-        } else if (b < 0x20 || b == 0x7F) {
+        } else {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02X", b);
             out += hex;
-        } else {
-            out += c;
         }
     }
     return out;

@@ -36,7 +36,8 @@ std::size_t ReplayScenario(const std::vector<ScenarioStep>& steps,
                            const std::function<std::string(const std::string&)>& send, std::FILE* transcript,
                            std::FILE* errors);
 
-// A frame or reply as text for a terminal: ESC as \e, other control bytes as \xHH.
+// A frame or reply as text for a UTF-8 terminal: ESC as \e, other control bytes as \xHH,
+// the rest from Windows-1252 to UTF-8.
 std::string Printable(std::string_view text);
 
 }  // namespace moldrin::sim

@@ -35,6 +35,8 @@ public:
     int Parse(int argc, char** argv, std::vector<std::string>& args);
 
     void PrintUsage(std::FILE* out) const;
+    // The command as the user typed it, for messages ("moldrin send").
+    const std::string& Command() const { return command_; }
     // One line on standard error, "moldrin send: TEXT"; returns kExitUsage.
     int UsageError(const std::string& text) const;
     // One line on standard error for a failure; returns kExitFailure.

@@ -2,7 +2,9 @@
 // identification. What the answers mean is the library's.
 #include "tools/terminal_operator.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "log/text.h"
@@ -68,7 +70,15 @@ int TerminalOperator::MessageBox(const char* text, const char* caption, unsigned
 }
 
 int TerminalOperator::Identify(const char* caption, MoldrinIdentification& f) {
-    const Prompt prompts[] = {
+    std::fprintf(out_, "%s\n%s\n", platform::Cp1252ToUtf8(caption ? caption : "").c_str(),
+                 "(Enter keeps the value shown; end of input cancels)");
+    bool all[kIdentificationFields];
+    std::fill(std::begin(all), std::end(all), true);
+    return AskFields(f, all);
+}
+
+int TerminalOperator::AskFields(MoldrinIdentification& f, const bool* ask) {
+    const Prompt prompts[kIdentificationFields] = {
         {CP1252("Número de Fabricação do ECF (9 caracteres se houver letra no final) :"), f.factoryNumber, 9},
         {CP1252("CNPJ/CPF do Desenvolvedor:"), f.developerId, 14},
         {"I.E.", f.stateReg, 14},
@@ -80,10 +90,10 @@ int TerminalOperator::Identify(const char* caption, MoldrinIdentification& f) {
         {CP1252("Versão do aplicativo:"), f.appVersion, 10},
         {"Dados do Programa Aplicativo:", f.programData, 84},
     };
-    std::fprintf(out_, "%s\n%s\n", platform::Cp1252ToUtf8(caption ? caption : "").c_str(),
-                 "(Enter keeps the value shown; end of input cancels)");
     MoldrinIdentification entered = f;
-    for (const Prompt& p : prompts) {
+    for (int i = 0; i < kIdentificationFields; ++i) {
+        if (!ask[i]) continue;
+        const Prompt& p = prompts[i];
         char* value = reinterpret_cast<char*>(&entered) + (p.value - reinterpret_cast<char*>(&f));
         std::fprintf(out_, "%s [%s] ", platform::Cp1252ToUtf8(p.label).c_str(),
                      platform::Cp1252ToUtf8(std::string(value, strnlen(value, p.width))).c_str());

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The Windows part of CI: installs MinGW-w64 and wine, cross-builds both Moldrin.dll, checks
-# their exports and imports, runs the tests under wine against both DLLs and photographs the boxes. Linux builds are .ci/run's.
+# The Windows part of CI: installs MinGW-w64, wine and NSIS, cross-builds both Moldrin.dll, checks
+# their exports and imports, links a C program against each import library, runs the tests under
+# wine against both DLLs, photographs the boxes, and builds the developer's kit (a zip and an
+# installer) and installs and runs it under wine. Linux builds are .ci/run's.
 #
 #   windows/ci.sh            everything; exit 0 only when every step that ran passed
 #
@@ -29,12 +31,15 @@ install_pkgs() {  # install_pkgs [--with-recommends] PACKAGE...
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $extra "$@" >/dev/null 2>&1
 }
 CROSS_PKGS=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 cmake make)
+KIT_PKGS=(nsis)
 # Wine's recommendations bring its fonts and the X libraries its display driver loads.
 WINE_PKGS=(wine wine64 fonts-wine xvfb xauth imagemagick xdotool)
 if ! install_pkgs "${CROSS_PKGS[@]}"; then
   say "FAIL: cannot install the MinGW-w64 cross compilers (${CROSS_PKGS[*]})"
   exit 1
 fi
+NSIS_OK=1
+install_pkgs "${KIT_PKGS[@]}" && command -v makensis >/dev/null 2>&1 || NSIS_OK=0
 WINE_OK=1
 install_pkgs --with-recommends "${WINE_PKGS[@]}" || WINE_OK=0
 command -v wine >/dev/null 2>&1 || WINE_OK=0
@@ -136,6 +141,22 @@ if [ "$found" != "$DECORATED" ]; then
 else
   say "32-bit calling conventions: __stdcall with the right argument sizes, ECFTxFast __cdecl"
 fi
+
+# ---- Linking against the import libraries ---------------------------------------------------
+# A C program that declares the calls only through moldrin.h, linked against Moldrin.lib as a
+# POS developer links it: it links only when the import library resolves every declaration.
+link_program() {  # link_program DIR GCC
+  local dir=$1 gcc=$2
+  if "$gcc" -std=c99 -Wall -Wextra -Werror -I"$ROOT/include" "$ROOT/windows/tests/link_test.c" \
+       "$dir/lib/Moldrin.lib" -o "$dir/link_test.exe" >"$LOGS/link-$(basename "$dir").log" 2>&1; then
+    say "linked a C program against ${dir#$ROOT/}/lib/Moldrin.lib"
+  else
+    cat "$LOGS/link-$(basename "$dir").log"
+    fail "link against ${dir#$ROOT/}/lib/Moldrin.lib"
+  fi
+}
+link_program "$ROOT/build-win32" i686-w64-mingw32-gcc
+link_program "$ROOT/build-win64" x86_64-w64-mingw32-gcc
 
 # ---- Tests under wine ---------------------------------------------------------------------
 PIDS=()
@@ -263,14 +284,16 @@ else
     say "no simulator (moldrin sim --listen tcp:...): the session tests under wine did NOT run"
   fi
   run_wine_test api "$ROOT/build-win64/tests/wine_api_test.exe"
+  run_wine_test link64 "$ROOT/build-win64/link_test.exe"
 
   if [ "$WINE32_OK" = 1 ]; then
     say "32-bit: the tests built for i686 against build-win32/Moldrin.dll"
     run_wine_test platform32 "$ROOT/build-win32/tests/wine_platform_test.exe"
     export MOLDRIN_DLL="Z:${ROOT//\//\\}\\build-win32\\Moldrin.dll"
     run_wine_test api32 "$ROOT/build-win32/tests/wine_api_test.exe"
+    run_wine_test link32 "$ROOT/build-win32/link_test.exe"
   else
-    say "no 32-bit wine ($WINE32_WHY): the 32-bit wine tests did NOT run"
+    say "no 32-bit wine ($WINE32_WHY): the 32-bit wine tests did NOT run (the 32-bit C program was linked only)"
   fi
 
   if [ "$DISPLAY_OK" = 1 ] && command -v import >/dev/null && command -v xdotool >/dev/null; then
@@ -282,6 +305,79 @@ else
     shoot_box identify "$SHOTS/IDD_105.png" "Escape" 0
   elif [ "$DISPLAY_OK" = 1 ]; then
     say "no import/xdotool: the screenshots did NOT run"
+  fi
+fi
+
+# ---- The developer's kit: a zip and an installer --------------------------------------------
+VERSION=$(sed -n 's/^project(Moldrin VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
+KIT_DIR="$ROOT/build-win64/kit"
+KIT="$KIT_DIR/Moldrin-$VERSION"
+make_kit() {
+  rm -rf "$KIT_DIR"
+  mkdir -p "$KIT"/{bin32,lib32,bin64,lib64,include,pascal,csharp,doc/integration} || return 1
+  cp "$ROOT/build-win32/Moldrin.dll" "$KIT/bin32/" && cp "$ROOT/build-win32/lib/Moldrin.lib" "$KIT/lib32/" &&
+    cp "$ROOT/build-win64/Moldrin.dll" "$KIT/bin64/" && cp "$ROOT/build-win64/lib/Moldrin.lib" "$KIT/lib64/" &&
+    cp "$ROOT/include/moldrin.h" "$KIT/include/" &&
+    cp "$ROOT/bindings/pascal/Moldrin.pas" "$ROOT/bindings/pascal/example.pas" "$KIT/pascal/" &&
+    cp "$ROOT/bindings/csharp/Moldrin.cs" "$ROOT/bindings/csharp/Example.cs" "$KIT/csharp/" &&
+    cp "$ROOT"/docs/*.md "$KIT/doc/" && cp "$ROOT"/docs/integration/*.md "$KIT/doc/integration/" &&
+    cp "$ROOT/LICENSE" "$KIT/LICENSE.txt" && cp "$ROOT/windows/kit-README.txt" "$KIT/README.txt"
+}
+KIT_ZIP="$KIT_DIR/Moldrin-$VERSION-windows.zip"
+KIT_SETUP="$KIT_DIR/Moldrin-$VERSION-setup.exe"
+if ! make_kit; then
+  fail "the developer's kit"
+else
+  (cd "$KIT_DIR" && cmake -E tar cf "$KIT_ZIP" --format=zip "Moldrin-$VERSION") && say "kit: ${KIT_ZIP#$ROOT/}" ||
+    fail "the kit's zip"
+  makensis_kit() {  # makensis_kit TARGET OUTFILE
+    makensis -V2 -DVERSION="$VERSION" -DKIT="$KIT" -DOUTFILE="$2" -DTARGET="$1" "$ROOT/windows/installer.nsi" \
+      >"$LOGS/makensis-$1.log" 2>&1 || { cat "$LOGS/makensis-$1.log"; return 1; }
+  }
+  if [ "$NSIS_OK" != 1 ]; then
+    fail "cannot install NSIS (${KIT_PKGS[*]}): no installer"
+  elif makensis_kit x86-unicode "$KIT_SETUP"; then
+    say "kit: ${KIT_SETUP#$ROOT/} (32-bit installer, runs on every Windows)"
+    # The installer that the wine here can run: the same script built for 64-bit Windows when
+    # 32-bit programs do not run.
+    SETUP_RUN=$KIT_SETUP
+    if [ "$WINE32_OK" != 1 ]; then
+      SETUP_RUN="$KIT_DIR/Moldrin-$VERSION-setup64-check.exe"
+      makensis_kit amd64-unicode "$SETUP_RUN" || { fail "the 64-bit build of the installer"; SETUP_RUN=; }
+      say "no 32-bit wine: the install is checked with the same installer built for 64-bit"
+    fi
+    if [ "$WINE_OK" = 1 ] && [ -n "$SETUP_RUN" ]; then
+      DEST="$WINEPREFIX/drive_c/MoldrinKit"
+      rm -rf "$DEST"
+      timeout 300 "$WINE" "$SETUP_RUN" /S '/D=C:\MoldrinKit' >"$LOGS/setup.log" 2>&1
+      wineserver -w
+      missing=
+      for f in bin32/Moldrin.dll lib32/Moldrin.lib bin64/Moldrin.dll lib64/Moldrin.lib include/moldrin.h \
+               pascal/Moldrin.pas csharp/Moldrin.cs doc/README.md doc/fiscal_day.md LICENSE.txt uninstall.exe; do
+        [ -f "$DEST/$f" ] || missing="$missing $f"
+      done
+      if [ -n "$missing" ]; then
+        fail "the silent install left out:$missing"
+      else
+        say "installed silently under wine into C:\\MoldrinKit: every file of the kit"
+        # The smoke run: the C program linked above, beside the installed DLL.
+        cp "$ROOT/build-win64/link_test.exe" "$DEST/bin64/"
+        run_wine_test installed64 "$DEST/bin64/link_test.exe"
+        rm -f "$DEST/bin64/link_test.exe"
+        if [ "$WINE32_OK" = 1 ]; then
+          cp "$ROOT/build-win32/link_test.exe" "$DEST/bin32/"
+          run_wine_test installed32 "$DEST/bin32/link_test.exe"
+          rm -f "$DEST/bin32/link_test.exe"
+        fi
+        timeout 120 "$WINE" "$DEST/uninstall.exe" /S '_?=C:\MoldrinKit' >>"$LOGS/setup.log" 2>&1
+        wineserver -w
+        rm -f "$DEST/uninstall.exe"
+        if [ -e "$DEST/bin64" ] || [ -e "$DEST/include" ]; then fail "the uninstaller left the kit"; else
+          say "uninstalled silently: the kit's files are gone"; fi
+      fi
+    fi
+  else
+    fail "makensis"
   fi
 fi
 

@@ -23,6 +23,17 @@ target_link_libraries(moldrin PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,moldrin_core
 # list) instead of the decorated name the 32-bit __stdcall functions carry.
 target_link_options(moldrin PRIVATE ${MOLDRIN_WIN_STATIC} -Wl,--kill-at,--enable-stdcall-fixup -Wl,--no-undefined)
 
+# The linker's import library of the 32-bit DLL holds the plain names only, which no
+# __stdcall caller asks for: it is replaced by one made from the decorated names.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  find_program(MOLDRIN_DLLTOOL NAMES ${MOLDRIN_MINGW_TRIPLE}-dlltool dlltool REQUIRED)
+  add_custom_command(TARGET moldrin POST_BUILD
+    COMMAND ${MOLDRIN_DLLTOOL} --kill-at --input-def ${CMAKE_SOURCE_DIR}/windows/Moldrin-import32.def
+      --dllname Moldrin.dll --output-lib $<TARGET_LINKER_FILE:moldrin>
+    COMMENT "32-bit import library with the __stdcall names")
+  set_property(TARGET moldrin APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/windows/Moldrin-import32.def)
+endif()
+
 # Programs for the tests under wine (the Linux test suite cannot load a DLL).
 option(MOLDRIN_WINE_TESTS "Build the programs of the tests under wine" ON)
 if(MOLDRIN_WINE_TESTS)

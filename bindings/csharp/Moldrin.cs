@@ -1,24 +1,117 @@
 // Moldrin for C#: the eleven calls of moldrin.h by P/Invoke, texts as Windows-1252,
 // the operator as delegates kept alive while installed, and a session class for `using`.
 using System;
+using System.Collections.Generic;
 using System.Runtime.InteropServices;
 using System.Text;
 
 namespace Moldrin
 {
-    /// <summary>A call failed: its name, its result code and the reply the library left.</summary>
+    /// <summary>A call failed: its name, its result code, the reply the library left, and why
+    /// (the lines the library logged for the call, or what the binding knows; may be empty).</summary>
     public class MoldrinException : Exception
     {
         public string Call { get; }
         public int Code { get; }
         public string Reply { get; }
+        public string Reason { get; }
 
-        public MoldrinException(string call, int code, string reply = "")
-            : base(call + " returned " + code + (string.IsNullOrEmpty(reply) ? "" : ", reply " + reply))
+        public MoldrinException(string call, int code, string reply = "", string reason = "")
+            : base(call + " returned " + code + (string.IsNullOrEmpty(reply) ? "" : ", reply " + reply) +
+                   (string.IsNullOrEmpty(reason) ? "" : ": " + reason))
         {
             Call = call;
             Code = code;
             Reply = reply;
+            Reason = reason ?? "";
+        }
+    }
+
+    /// <summary>Why a call failed, from the traffic log and the files the library keeps.</summary>
+    public static class Reasons
+    {
+        /// <summary>Where a path the library names (c:\TEMP\...) lives: as it is on Windows; elsewhere
+        /// under $MOLDRIN_ROOT (default ~/.moldrin), c:\X\Y being ROOT/c/X/Y.</summary>
+        public static string HostPath(string windowsPath)
+        {
+            if (System.IO.Path.DirectorySeparatorChar == '\\' || windowsPath.Length < 2 || windowsPath[1] != ':')
+                return windowsPath;
+            string root = Environment.GetEnvironmentVariable("MOLDRIN_ROOT");
+            if (string.IsNullOrEmpty(root))
+                root = System.IO.Path.Combine(Environment.GetEnvironmentVariable("HOME") ?? "/tmp", ".moldrin");
+            return root + "/" + char.ToLowerInvariant(windowsPath[0]) + windowsPath.Substring(2).Replace('\\', '/');
+        }
+
+        internal static string LogFile()
+        {
+            var buf = new byte[Native.LogPathSize];
+            if (Native.ECFPathLog(buf) != 0 || buf[1] != (byte)':') return null;
+            return HostPath(Cp1252.Decode(buf));
+        }
+
+        internal static long LogSize()
+        {
+            string file = LogFile();
+            try { return file != null && System.IO.File.Exists(file) ? new System.IO.FileInfo(file).Length : -1; }
+            catch (Exception) { return -1; }
+        }
+
+        /// <summary>The log's lines from byte <c>since</c>, without their time stamps.</summary>
+        internal static List<string> LogLines(long since)
+        {
+            var lines = new List<string>();
+            string file = LogFile();
+            if (file == null || since < 0) return lines;
+            byte[] data;
+            try
+            {
+                using (var f = System.IO.File.OpenRead(file))
+                {
+                    if (since > f.Length) return lines;
+                    f.Seek(since, System.IO.SeekOrigin.Begin);
+                    data = new byte[f.Length - since];
+                    int n = 0;
+                    while (n < data.Length) { int k = f.Read(data, n, data.Length - n); if (k <= 0) break; n += k; }
+                }
+            }
+            catch (Exception) { return lines; }
+            foreach (string raw in Cp1252.DecodeAll(data).Split(new[] { "\r\n" }, StringSplitOptions.RemoveEmptyEntries))
+            {
+                int stamp = raw.IndexOf(" == ", StringComparison.Ordinal);
+                string line = stamp >= 0 && stamp < 24 ? raw.Substring(stamp + 4) : raw;
+                if (line.Trim().Length > 0) lines.Add(line);
+            }
+            return lines;
+        }
+
+        internal static string OpenFailure(int port, uint timeout, Session open)
+        {
+            if (open != null) return "a session of this process is open on COM" + open.Port + ": close it first";
+            if (port == 0) return "port 0: ports count from 1 (COM1)";
+            if (timeout < 1 || timeout > 60) return "time-out " + timeout + ": 1 to 60 seconds";
+            var lines = LogLines(0);
+            int banner = lines.FindLastIndex(l => l.StartsWith("<<< Moldrin.DLL - Versao", StringComparison.Ordinal));
+            if (banner < 0) return "the traffic log tells no reason (log mode 0?)";
+            var told = new List<string>();
+            foreach (string l in lines.GetRange(banner + 1, lines.Count - banner - 1))
+                if (!l.StartsWith("LOG habilitado") && !l.Contains("mostra CAIXA DE DIALOGO") &&
+                    !l.StartsWith("Mostra CAIXA") && !l.StartsWith("Timeout informado"))
+                    told.Add(l);
+            return told.Count > 0 ? string.Join(" / ", told) : "the traffic log tells no reason";
+        }
+
+        internal static string ForReply(string reply, List<string> logged, int port)
+        {
+            var parts = new List<string>();
+            if (reply == ".-P006}" && !System.IO.File.Exists(HostPath("c:\\TALMA\\RFD\\E00.BIN")) &&
+                !System.IO.File.Exists(HostPath("c:\\TALMA\\talma.ini")))
+                parts.Add("the fiscal capture refuses fiscal commands until the application's registration " +
+                          "c:\\TALMA\\RFD\\E00.BIN exists (moldrin register --from-printer --port " + port + ")");
+            else if (reply == ".-P002}") parts.Add("the command did not reach the printer");
+            else if (reply == ".-P006}") parts.Add("no valid reply came, or the fiscal capture refused the command");
+            else if (reply == ".-P666}") parts.Add("the fiscal capture could not take its lock");
+            if (logged.Count > 0) parts.Add("traffic log: " + logged[logged.Count - 1]);
+            return string.Join("; ", parts);
         }
     }
 
@@ -53,6 +146,14 @@ namespace Moldrin
                 if (b == 0) break;
                 sb.Append(b >= 0x80 && b < 0xA0 ? High[b - 0x80] : (char)b);
             }
+            return sb.ToString();
+        }
+
+        /// <summary>Every byte, NULs included (a file's text).</summary>
+        public static string DecodeAll(byte[] bytes)
+        {
+            var sb = new StringBuilder(bytes.Length);
+            foreach (byte b in bytes) sb.Append(b >= 0x80 && b < 0xA0 ? High[b - 0x80] : (char)b);
             return sb.ToString();
         }
 
@@ -182,17 +283,23 @@ namespace Moldrin
         static Session open;
         bool closed;
 
+        /// <summary>The COM port number of the session.</summary>
+        public int Port { get; }
+
         /// <summary>timeoutSeconds 1 to 60; logMode 0 none, 1 weekly, 2+ size limit in KB.</summary>
         public Session(int port, uint timeoutSeconds = 10, uint logMode = 500, bool showDialogs = false)
         {
+            Port = port;
             lock (Gate)
             {
                 int code = Native.ECFOpen(port, timeoutSeconds, logMode, showDialogs ? 1 : 0);
                 if (code != 0)
                 {
+                    // Read before ECFClose, which takes the log's path with the session.
+                    string reason = Reasons.OpenFailure(port, timeoutSeconds, open);
                     // A failed open blocks every later one until ECFClose, unless our own session is open.
                     if (open == null) Native.ECFClose();
-                    throw new MoldrinException("ECFOpen", code);
+                    throw new MoldrinException("ECFOpen", code, "", reason);
                 }
                 open = this;
             }
@@ -210,10 +317,19 @@ namespace Moldrin
             reply == ".-P002}" || reply == ".-P006}" || reply == ".-P666}" ||
             (reply.StartsWith(".-") && reply.Length > 13 && reply.Substring(6, 7) == "ERRO - ");
 
-        public void Write(string command)
+        public void Write(string command) => WriteLogged(command);
+
+        List<string> WriteLogged(string command)
         {
+            long before = Reasons.LogSize();
             int code = Native.ECFWrite(Cp1252.Encode(command));
-            if (code != 0) throw new MoldrinException("ECFWrite", code, Read());
+            var logged = Reasons.LogLines(before);
+            if (code != 0)
+            {
+                string reply = Read();
+                throw new MoldrinException("ECFWrite", code, reply, Reasons.ForReply(reply, logged, Port));
+            }
+            return logged;
         }
 
         public string Read()
@@ -227,9 +343,9 @@ namespace Moldrin
         /// <summary>Write and Read; a failure reply raises with that reply.</summary>
         public string Send(string command)
         {
-            Write(command);
+            var logged = WriteLogged(command);
             string reply = Read();
-            if (IsFailureReply(reply)) throw new MoldrinException("ECFWrite", 0, reply);
+            if (IsFailureReply(reply)) throw new MoldrinException("ECFWrite", 0, reply, Reasons.ForReply(reply, logged, Port));
             return reply;
         }
 

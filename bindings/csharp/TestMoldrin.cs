@@ -36,10 +36,21 @@ static class TestMoldrin
             Check(refused != null && refused.Call == "SetTimeoutRead" && refused.Code == 1, "time-out 61 refused with 1");
             var malformed = Throws(() => ecf.Send(".28}"));
             Check(malformed != null && malformed.Code == -1 && malformed.Reply == ".-P002}", "malformed command: -1, .-P002}");
+            Check(malformed != null && malformed.Reason.Contains("did not reach the printer") &&
+                  malformed.Reason.Contains("traffic log: "), "the reason of a refused command: " + malformed?.Reason);
             Check(Native.ECFRead(new byte[2048], 2048) == -1, "ECFRead refuses length 2048");
             Check(Native.ECFRead(new byte[132], 132) == 0, "ECFRead takes length 132");
         }
         Check(Native.ECFWrite(Cp1252.Encode("\u001B.28}")) == -1, "no session: -1");
+
+        // A port whose device is not there: the reason is the library's own log lines.
+        Environment.SetEnvironmentVariable("MOLDRIN_COM3",
+            "unix:" + Environment.GetEnvironmentVariable("MOLDRIN_WORK") + "/no-such-line");
+        var missing = Throws(() => new Session(3, 5));
+        Check(missing != null && missing.Reason.Contains("CONFLITO DE PORTA NO SISTEMA") &&
+              missing.Message.Contains("CONFLITO DE PORTA"), "the reason of a failed open: " + missing?.Message);
+        var zero = Throws(() => new Session(1, 0));
+        Check(zero != null && zero.Reason.Contains("time-out 0"), "the reason of time-out 0: " + zero?.Reason);
 
         var boxes = new List<string>();
         Operator.Install(text => boxes.Add(text));

@@ -15,6 +15,9 @@ var
   Text: array[0..MOLDRIN_VERSION_SIZE - 1] of AnsiChar;
   Op: TMoldrinOperator;
 
+{ The library reads the C environment, which Free Pascal's own copy does not reach. }
+function setenv(Name, Value: PAnsiChar; Overwrite: Integer): Integer; cdecl; external 'c';
+
 procedure Check(Ok: Boolean; const What: string);
 begin
   if Ok then Inc(Passed)
@@ -73,6 +76,33 @@ begin
   Check(Copy(LastReply, 1, 2) = '.+', 'and answers');
   ECFClose;
   ECFSetOperator(nil);
+
+  { The errors of MoldrinOpen and MoldrinSend carry the reason. }
+  try
+    MoldrinOpen(1, 0, 500, 0);
+    Check(False, 'time-out 0 raises');
+  except
+    on E: EMoldrinError do Check(Pos('time-out 0', E.Reason) > 0, 'the reason of time-out 0: ' + E.Message);
+  end;
+  setenv('MOLDRIN_COM3', PAnsiChar(AnsiString('unix:' + GetEnvironmentVariable('MOLDRIN_WORK') + '/no-such-line')), 1);
+  try
+    MoldrinOpen(3, 5, 500, 0);
+    Check(False, 'a missing device raises');
+  except
+    on E: EMoldrinError do
+      Check(Pos('CONFLITO DE PORTA NO SISTEMA', E.Message) > 0, 'the reason of a failed open: ' + E.Message);
+  end;
+  MoldrinOpen(1, 5, 500, 0);
+  Check(Copy(MoldrinSend(#27'.271}'), 1, 3) = '.+C', 'MoldrinSend answers');
+  try
+    MoldrinSend('.28}');
+    Check(False, 'a malformed command raises');
+  except
+    on E: EMoldrinError do
+      Check((E.Reply = '.-P002}') and (Pos('did not reach the printer', E.Reason) > 0) and
+            (Pos('traffic log: ', E.Reason) > 0), 'the reason of a refused command: ' + E.Message);
+  end;
+  ECFClose;
 
   WriteLn('pascal: ', Passed, ' passed, ', Failed, ' failed');
   if Failed > 0 then Halt(1);

@@ -44,6 +44,48 @@ def test_failing_calls_carry_their_result_code_and_reply():
     assert moldrin.library.ECFWrite(b"\x1B.28}") == -1
 
 
+def test_errors_carry_the_reason():
+    # A port whose device is not there: the reason is the library's own log lines.
+    os.environ["MOLDRIN_COM3"] = "unix:" + os.path.join(os.environ["MOLDRIN_WORK"], "no-such-line")
+    with pytest.raises(moldrin.MoldrinError) as missing:
+        moldrin.Session(port=3, timeout=5)
+    assert "CONFLITO DE PORTA NO SISTEMA" in missing.value.reason
+    assert "CONFLITO DE PORTA NO SISTEMA" in str(missing.value)
+    with pytest.raises(moldrin.MoldrinError) as zero:
+        moldrin.Session(port=1, timeout=0)
+    assert "time-out 0" in zero.value.reason
+    with moldrin.Session(port=1, timeout=5) as ecf:
+        with pytest.raises(moldrin.MoldrinError) as again:
+            moldrin.Session(port=1, timeout=5)
+        assert "open on COM1" in again.value.reason
+        with pytest.raises(moldrin.MoldrinError) as malformed:
+            ecf.send(".28}")
+        assert "did not reach the printer" in malformed.value.reason
+        assert "traffic log: " in malformed.value.reason
+
+
+def test_missing_registration_is_named_as_the_reason():
+    # The fiscal capture on (a root without talma.ini), no registration: the sale is refused.
+    root = os.path.join(os.environ["MOLDRIN_WORK"], "fresh-root")
+    code = ("import moldrin\n"
+            "with moldrin.Session(port=1, timeout=5) as ecf:\n"
+            "    try:\n"
+            "        ecf.send('\\x1B.13}')\n"
+            "    except moldrin.MoldrinError as e:\n"
+            "        print('reply', e.reply)\n"
+            "        print('reason', e.reason)\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
+                         env=dict(os.environ, PYTHONPATH=HERE, MOLDRIN_ROOT=root))
+    assert out.returncode == 0, out.stderr
+    assert "reply .-P006}" in out.stdout
+    assert "c:\\TALMA\\RFD\\E00.BIN" in out.stdout and "moldrin register --from-printer --port 1" in out.stdout
+
+
+def test_host_path_follows_moldrin_root():
+    assert moldrin.host_path("c:\\TEMP\\ECF-sexta.CM1") == os.path.join(os.environ["MOLDRIN_ROOT"], "c", "TEMP",
+                                                                        "ECF-sexta.CM1")
+
+
 def test_failed_open_does_not_block_the_next_one():
     with pytest.raises(moldrin.MoldrinError) as failed:
         moldrin.Session(port=1, timeout=0)

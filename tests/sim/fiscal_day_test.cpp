@@ -531,6 +531,14 @@ TEST(Scenario, CommentsGoWithTheNextFrameIntoTheTranscript) {
     EXPECT_EQ(std::string(text, n), "# the day starts\n# first\n\\e.13}\n  .+0013}\n\\e.08}\n  .+0008}\n");
 }
 
+// Frames and replies shown on a UTF-8 terminal: control bytes escaped, Windows-1252 letters as UTF-8.
+TEST(Scenario, PrintableTextIsUtf8WithEscapedControlBytes) {
+    EXPECT_EQ(Printable("\x1B.06OBRIGADO}"), "\\e.06OBRIGADO}");
+    EXPECT_EQ(Printable(".-0000ERRO - FORMATO DO COMANDO INV\xC1LIDO}\r\n"),
+              ".-0000ERRO - FORMATO DO COMANDO INV\xC3\x81LIDO}\\x0D\\x0A");
+    EXPECT_EQ(Printable("\x80\x7F"), "\xE2\x82\xAC\\x7F");
+}
+
 // The scripted short days, each on every dot-matrix model letter of its class.
 TEST(Scenario, TheShortDayAddsUpOnEveryModel) {
     for (const bool extended : {false, true}) {

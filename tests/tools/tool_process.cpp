@@ -30,7 +30,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 int Spawn(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
-          const std::string& cwd, const std::string& outFile, const std::string& errFile) {
+          const std::string& cwd, const std::string& outFile, const std::string& errFile,
+          const std::string& inFile = "/dev/null") {
     std::vector<std::string> full{program};
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -50,7 +51,7 @@ int Spawn(const std::string& program, const std::vector<std::string>& args, cons
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, inFile.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
@@ -74,13 +75,23 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::vector<std::
     return RunToolAt(MOLDRIN_TOOL_PATH, args, env, cwd, deadline);
 }
 
+ToolResult RunToolWithInput(const std::vector<std::string>& args, const std::string& input,
+                            const std::vector<std::string>& env, std::chrono::milliseconds deadline) {
+    return RunToolAt(MOLDRIN_TOOL_PATH, args, env, {}, deadline, &input);
+}
+
 ToolResult RunToolAt(const std::string& program, const std::vector<std::string>& args,
                      const std::vector<std::string>& env, const std::string& cwd,
-                     std::chrono::milliseconds deadline) {
+                     std::chrono::milliseconds deadline, const std::string* input) {
     std::string dir = (std::filesystem::temp_directory_path() / "moldrin-tool-XXXXXX").string();
     if (!mkdtemp(dir.data())) return {};
     ToolResult result;
-    const int pid = Spawn(program, args, env, cwd, dir + "/out", dir + "/err");
+    std::string inFile = "/dev/null";
+    if (input) {
+        inFile = dir + "/in";
+        std::ofstream(inFile, std::ios::binary) << *input;
+    }
+    const int pid = Spawn(program, args, env, cwd, dir + "/out", dir + "/err", inFile);
     if (pid > 0) {
         const auto end = std::chrono::steady_clock::now() + deadline;
         int wstatus = 0;

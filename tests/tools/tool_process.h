@@ -19,11 +19,16 @@ struct ToolResult {
 // `cwd` is the child's working directory (empty: this process's).
 ToolResult RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                    const std::string& cwd = {}, std::chrono::milliseconds deadline = std::chrono::seconds(30));
+// The same with `input` as the child's standard input (else it reads /dev/null).
+ToolResult RunToolWithInput(const std::vector<std::string>& args, const std::string& input,
+                            const std::vector<std::string>& env = {},
+                            std::chrono::milliseconds deadline = std::chrono::seconds(30));
 // The same for another copy of the tool (one with its own key file beside it). The
 // deadline is kept to the millisecond, so that it can kill a run at a chosen moment.
 ToolResult RunToolAt(const std::string& program, const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {}, const std::string& cwd = {},
-                     std::chrono::milliseconds deadline = std::chrono::seconds(30));
+                     std::chrono::milliseconds deadline = std::chrono::seconds(30),
+                     const std::string* input = nullptr);
 
 // A child started in the background (the simulator); killed and reaped on destruction.
 class BackgroundTool {

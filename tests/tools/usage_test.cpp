@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "support/scratch_root.h"
 #include "tool_process.h"
@@ -77,6 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"register", "--name"}, "'--name' needs a value"},
         UsageCase{{"register", "--order=1234", "--model", "B"}, "'1234'"},
         UsageCase{{"register", "--colour", "red"}, "'--colour'"},
+        UsageCase{{"register", "--from-printer"}, "--port"}, UsageCase{{"register", "--port=1"}, "--from-printer"},
+        UsageCase{{"register", "--from-printer", "--port", "1", "--factory=AB1234567"}, "--factory"},
+        UsageCase{{"register", "--from-printer", "--port", "17"}, "'17'"},
         UsageCase{{"register", "--name", "x", "--model", "B"}, "required"},
         // rfd, keygen, sign, verify
         UsageCase{{"rfd"}, "decode"}, UsageCase{{"rfd", "encode", "f"}, "'encode'"}, UsageCase{{"rfd", "decode"}, "FILE"},
@@ -137,6 +141,37 @@ TEST(ToolFiles, MissingOrUnreadableFileIsOneLineStatusOne) {
     std::string kept;
     std::getline(in, kept);
     EXPECT_EQ(kept, "key") << "keygen overwrote a file";
+}
+
+// Every option a command's --help lists is in the manual page and in the tool's page of the
+// reference manual: an option added without a word there is caught here.
+TEST(ToolManual, EveryOptionOfSendSimAndRegisterIsDocumented) {
+    const std::string docs = std::string(MOLDRIN_SIM_SCENARIOS) + "/../../docs/";
+    auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string manPage = read(docs + "moldrin.1");
+    const std::string toolPage = read(docs + "simulator.md") + read(docs + "fiscal_day.md");
+    ASSERT_FALSE(manPage.empty());
+    ASSERT_FALSE(toolPage.empty());
+    for (const char* command : {"send", "sim", "register"}) {
+        auto r = RunTool({command, "--help"});
+        ASSERT_EQ(r.status, 0) << command;
+        std::istringstream lines(r.out);
+        int options = 0;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("  --", 0) != 0) continue;
+            const std::string option = line.substr(2, line.find(' ', 2) - 2);
+            if (option == "--help") continue;
+            ++options;
+            std::string roff;
+            for (char c : option) roff += c == '-' ? "\\-" : std::string(1, c);
+            EXPECT_NE(manPage.find(roff), std::string::npos) << command << " " << option << " is not in moldrin.1";
+            EXPECT_NE(toolPage.find(option), std::string::npos) << command << " " << option << " is not in the manual";
+        }
+        EXPECT_GT(options, 3) << command;
+    }
 }
 
 }  // namespace

@@ -6,16 +6,19 @@ for ``with``, errors as :class:`MoldrinError`, and the operator as Python functi
         print(ecf.send("\\x1B.271}"))
 
 Texts go to the library as Windows-1252 and come back decoded from it.
-The library is ``$MOLDRIN_LIBRARY`` when set, else ``libmoldrin.so.3`` (Linux) or
-``Moldrin.dll`` (Windows).
+The library is ``$MOLDRIN_LIBRARY`` when set, else the one the system's loader finds
+(``libmoldrin.so.3`` on Linux: an install under /usr/local or /usr, or ``LD_LIBRARY_PATH``;
+``Moldrin.dll`` on Windows: beside the program or on ``PATH``), else
+``libmoldrin.so.3`` in the ``lib`` folders of this package's own install prefix.
 """
 import atexit
 import ctypes
 import os
 import sys
+import sysconfig
 import threading
 
-__all__ = ["MoldrinError", "Session", "is_failure_reply", "set_operator", "version", "set_cts_test", "tx_fast", "library",
+__all__ = ["MoldrinError", "Session", "is_failure_reply", "host_path", "set_operator", "version", "set_cts_test", "tx_fast", "library",
            "REPLY_SIZE", "MB_OK", "MB_YESNO", "MB_ICONERROR", "ID_OK", "ID_YES", "ID_NO"]
 
 ENCODING = "cp1252"
@@ -35,25 +38,76 @@ def is_failure_reply(reply):
     return reply in FAILURE_REPLIES or (reply.startswith(".-") and reply[6:13] == "ERRO - ")
 
 
+# What the replies the library makes up mean, for the reason of an error.
+REPLY_MEANINGS = {
+    ".-P002}": "the command did not reach the printer",
+    ".-P006}": "no valid reply came, or the fiscal capture refused the command",
+    ".-P666}": "the fiscal capture could not take its lock",
+}
+
+
 class MoldrinError(Exception):
     """A call failed: ``call`` is its name, ``code`` its result, ``reply`` the reply
-    the library left (empty when the call leaves none)."""
+    the library left (empty when the call leaves none), ``reason`` why: the lines the
+    library logged for the call, or what the binding knows (empty when neither says)."""
 
-    def __init__(self, call, code, reply=""):
-        self.call, self.code, self.reply = call, code, reply
+    def __init__(self, call, code, reply="", reason=""):
+        self.call, self.code, self.reply, self.reason = call, code, reply, reason
         text = f"{call} returned {code}"
         if reply:
             text += f", reply {reply!r}"
+        if reason:
+            text += f": {reason}"
         super().__init__(text)
 
 
-def _load():
+def _candidates():
+    """Where the library is looked for, in order."""
     name = os.environ.get("MOLDRIN_LIBRARY")
+    if name:
+        return [name]
     if sys.platform == "win32":
-        lib = ctypes.WinDLL(name or "Moldrin.dll")       # __stdcall on 32-bit
-        fast = ctypes.CDLL(name or "Moldrin.dll")        # ECFTxFast alone is __cdecl
+        return ["Moldrin.dll"]
+    # The loader's own search first (LD_LIBRARY_PATH, the system's folders); then the prefix
+    # this package was installed into (PREFIX/lib/pythonX.Y/site-packages/moldrin), so that
+    # `pip install --prefix P` beside `cmake --install --prefix P` needs nothing more; then
+    # /usr/local, where `cmake --install` puts it by default and the loader's cache may not
+    # have looked yet.
+    found = ["libmoldrin.so.3"]
+    prefixes = []
+    here = os.path.dirname(os.path.abspath(__file__))
+    parts = here.split(os.sep)
+    if "lib" in parts or "lib64" in parts:
+        at = max(i for i, p in enumerate(parts) if p in ("lib", "lib64"))
+        prefixes.append(os.sep.join(parts[:at]) or os.sep)
+        # Debian's pip puts `--prefix P` installs under P/local.
+        if parts[at - 1] == "local":
+            prefixes.append(os.sep.join(parts[:at - 1]) or os.sep)
+    prefixes += [sys.prefix, "/usr/local"]
+    for prefix in prefixes:
+        for libdir in ("lib", "lib64", os.path.join("lib", sysconfig.get_config_var("MULTIARCH") or "x86_64-linux-gnu")):
+            path = os.path.join(prefix, libdir, "libmoldrin.so.3")
+            if path not in found:
+                found.append(path)
+    return found
+
+
+def _open_library(convention):
+    tried = []
+    for candidate in _candidates():
+        try:
+            return convention(candidate)
+        except OSError as exc:
+            tried.append(f"{candidate} ({exc})")
+    raise OSError("moldrin: the library was not found; set MOLDRIN_LIBRARY to its path. Tried: " + "; ".join(tried))
+
+
+def _load():
+    if sys.platform == "win32":
+        lib = _open_library(ctypes.WinDLL)          # __stdcall on 32-bit
+        fast = ctypes.CDLL(lib._name)               # ECFTxFast alone is __cdecl
     else:
-        lib = fast = ctypes.CDLL(name or "libmoldrin.so.3")
+        lib = fast = _open_library(ctypes.CDLL)
     c_int, c_uint, c_char_p, c_void_p = ctypes.c_int, ctypes.c_uint, ctypes.c_char_p, ctypes.c_void_p
     for fn, args, res in (
             ("ECFOpen", [c_int, c_uint, c_uint, c_int], c_int), ("ECFClose", [], c_int),
@@ -161,6 +215,89 @@ def tx_fast(data):
     return _fast.ECFTxFast(bytes(data), len(data))
 
 
+def host_path(windows_path):
+    """Where a path the library names (c:\\TEMP\\...) lives on this system: as it is on
+    Windows; on Linux under $MOLDRIN_ROOT (default ~/.moldrin), c:\\X\\Y being ROOT/c/X/Y."""
+    if sys.platform == "win32" or len(windows_path) < 2 or windows_path[1] != ":":
+        return windows_path
+    root = os.environ.get("MOLDRIN_ROOT")
+    if not root:
+        home = os.environ.get("HOME")
+        root = os.path.join(home, ".moldrin") if home else f"/tmp/moldrin-{os.getuid()}"
+    return os.path.join(root, windows_path[0].lower(), *[p for p in windows_path[2:].split("\\") if p])
+
+
+def _log_file():
+    """The traffic log's host path, or None (no session, or log mode 0)."""
+    buf = ctypes.create_string_buffer(LOG_PATH_SIZE)
+    if library.ECFPathLog(buf) != 0 or not buf.value[1:2] == b":":
+        return None
+    return host_path(_text(buf.value))
+
+
+def _log_size():
+    try:
+        return os.path.getsize(_log_file() or "")
+    except OSError:
+        return None
+
+
+def _log_lines(since=0):
+    """The traffic log's lines from byte `since`, without their time stamps."""
+    try:
+        with open(_log_file() or "", "rb") as f:
+            f.seek(since)
+            data = f.read()
+    except OSError:
+        return []
+    lines = []
+    for raw in data.split(b"\r\n"):
+        line = _text(raw)
+        stamp = line.find(" == ")
+        if 0 <= stamp < 24:
+            line = line[stamp + 4:]
+        if line.strip():
+            lines.append(line)
+    return lines
+
+
+# The lines every open writes, which tell nothing about why it failed.
+_ROUTINE = ("LOG habilitado", "N A O   mostra CAIXA", "Mostra CAIXA", "Timeout informado")
+
+
+def _open_failure_reason(port, timeout):
+    if Session._open is not None:
+        return f"a session of this process is open on COM{Session._open.port}: close it first"
+    if port == 0:
+        return "port 0: ports count from 1 (COM1)"
+    if not 1 <= timeout <= 60:
+        return f"time-out {timeout}: 1 to 60 seconds"
+    lines = _log_lines()
+    banner = max((i for i, line in enumerate(lines) if line.startswith("<<< Moldrin.DLL - Versao")), default=None)
+    if banner is None:
+        return "the traffic log tells no reason (log mode 0?)"
+    told = [line for line in lines[banner + 1:] if not line.startswith(_ROUTINE)]
+    return " / ".join(told) or "the traffic log tells no reason"
+
+
+def _registration_missing():
+    """True when the fiscal capture would refuse for want of the registration."""
+    return (not os.path.exists(host_path("c:\\TALMA\\RFD\\E00.BIN"))
+            and not os.path.exists(host_path("c:\\TALMA\\talma.ini")))
+
+
+def _reply_reason(reply, logged, port):
+    parts = []
+    if reply == ".-P006}" and _registration_missing():
+        parts.append("the fiscal capture refuses fiscal commands until the application's registration "
+                     f"c:\\TALMA\\RFD\\E00.BIN exists (moldrin register --from-printer --port {port})")
+    elif reply in REPLY_MEANINGS:
+        parts.append(REPLY_MEANINGS[reply])
+    if logged:
+        parts.append("traffic log: " + logged[-1])
+    return "; ".join(parts)
+
+
 class Session:
     """The one session of the process on COM<port> (1-based).
 
@@ -176,11 +313,13 @@ class Session:
         with Session._lock:
             code = library.ECFOpen(port, timeout, log_mode, 1 if show_dialogs else 0)
             if code != 0:
+                # Read before ECFClose, which takes the log's path with the session.
+                reason = _open_failure_reason(port, timeout)
                 # A failed open leaves the library refusing every later open until
                 # ECFClose, unless the failure was that our own session is open.
                 if Session._open is None:
                     library.ECFClose()
-                raise MoldrinError("ECFOpen", code)
+                raise MoldrinError("ECFOpen", code, reason=reason)
             Session._open = self
         self._closed = False
 
@@ -205,10 +344,17 @@ class Session:
 
     def write(self, command):
         """ECFWrite alone; the reply waits for read()."""
+        self._write(command)
+
+    def _write(self, command):
         raw = command.encode(ENCODING) if isinstance(command, str) else bytes(command)
+        before = _log_size()
         code = library.ECFWrite(raw)
+        logged = _log_lines(before) if before is not None else []
         if code != 0:
-            raise MoldrinError("ECFWrite", code, self.read())
+            reply = self.read()
+            raise MoldrinError("ECFWrite", code, reply, _reply_reason(reply, logged, self.port))
+        return logged
 
     def read(self):
         """ECFRead: the last reply (it is not consumed)."""
@@ -222,10 +368,10 @@ class Session:
         """ECFWrite then ECFRead. Raises MoldrinError when the call fails or the reply is
         one the library made up for a command not delivered, not answered or refused
         (".-P002}", ".-P006}", ".-P666}", ".-0000ERRO - ..."); the exception carries it."""
-        self.write(command)
+        logged = self._write(command)
         reply = self.read()
         if is_failure_reply(reply):
-            raise MoldrinError("ECFWrite", 0, reply)
+            raise MoldrinError("ECFWrite", 0, reply, _reply_reason(reply, logged, self.port))
         return reply
 
     def set_timeout(self, seconds):
