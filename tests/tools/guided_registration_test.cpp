@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "capture/registration.h"
+#include "store/registration.h"
 #include "support/scratch_root.h"
 #include "tool_process.h"
 
