@@ -176,8 +176,8 @@ MOLDRIN_API int MOLDRIN_STDCALL ECFswLFs(void) {
         moldrin::api::ApiUnlock();
         return -1;
     }
-    int sent = moldrin::link::TxFast("\x1B.0893}", 0);
-    moldrin::platform::SleepMs(100);
+    // The printer is given its moment to feed the lines before the worker asks it anything.
+    int sent = moldrin::capture::CaptureFastSend("\x1B.0893}", 0, 100);
     moldrin::api::ApiUnlock();
     return sent;
 }
@@ -189,7 +189,8 @@ MOLDRIN_API int MOLDRIN_STDCALL SetTesteCTS(int enabled) {
 
 MOLDRIN_API int MOLDRIN_CDECL ECFTxFast(const char* bytes, unsigned int count) {
     if (!bytes) return -1;
-    return moldrin::link::TxFast(bytes, count);
+    // The port is the capture's while it asks the printer.
+    return moldrin::capture::CaptureFastSend(bytes, count);
 }
 
 }  // extern "C"
