@@ -195,7 +195,18 @@ void ProcessClosedDay() {
     fiscalDate[9] = 0;
     ProcessLatestRfd();
     ProcessPendingDays(fiscalDate);
+    NoteClosingDone();
     g_capture.CaptureState = 0;
+}
+
+// The closing is noted before anything of it is processed: if the
+// application ends now, the next session makes the day's fiscal file.
+void NoteClosing() {
+    char rfd[64];
+    const CalendarDay d = g_capture.fileDay;
+    const bool named = d.day != 0 ? RfdFileName(rfd, sizeof rfd, d.day, d.month, d.year)
+                                  : RfdCurrentFileName(rfd, sizeof rfd, platform::Now());
+    NoteClosingBegun(named ? rfd : "", g_capture.fiscalDate.data());
 }
 
 // After a refused daily closing: the printer is busy printing it. 1 when the
@@ -277,6 +288,10 @@ int InterceptCommand(char* command) {
         if (!RefreshStatus1()) return 0;
         g_capture.pendingStatus1 = false;
     }
+
+    // A daily closing cut short in an earlier session is finished first, when
+    // a session begins and after each closing, before the printer is asked anything.
+    if (g_capture.CaptureState == 0) FinishInterruptedClosing();
 
     // 3. A drive letter and a colon: the path of a capture file to process.
     if (c[1] == ':') {
@@ -394,6 +409,10 @@ int InterceptCommand(char* command) {
 
     // 19. The command itself.
     const int exchanged = link::ExchangeCommand(command);
+    if (code == 14 && std::strlen(ReplyText()) != kRecord) {
+        const char* r = ReplyText();
+        if ((r[0] && r[1] == '+') || NegativeShort(r)) NoteClosing();
+    }
     if (record) {
         char text[kRecord + 16];
         std::snprintf(text, sizeof text, "\x1B.00%.128s", ReplyText());
