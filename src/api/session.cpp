@@ -135,6 +135,18 @@ int ApiLock() {
     return 0;
 }
 
+int ApiLockWithin(uint32_t timeoutMs) {
+    if (g_session.Unloading.load() != 0) return -1;
+    const platform::SemaphoreHandle h = g_session.ApiSemaphore.load();
+    if (h == 0) return -1;
+    if (LockSemaphore(timeoutMs) == 0) {
+        if (g_session.Unloading.load() == 0) return 0;
+        ApiUnlock();
+        return -1;
+    }
+    return g_session.ApiSemaphore.load() == h ? -2 : -1;
+}
+
 void ApiUnlock() { platform::SemaphoreRelease(g_session.ApiSemaphore.load(), 1); }
 
 int OpenSession(int port, unsigned timeout, unsigned logMode, int dialogs) {
