@@ -20,6 +20,10 @@ int CaptureFeed(char* command, int enabled);
 // without the API lock.
 int CaptureFastSend(const char* bytes, uint32_t count, uint32_t holdMs = 0);
 
+// True while an application's command is inside the capture (waiting for it,
+// intercepted, or having its day's fiscal file made).
+bool CaptureBusy();
+
 // The capture semaphore, for an application call: 0 taken, -1 failed.
 int CaptureLock();
 void CaptureUnlock();

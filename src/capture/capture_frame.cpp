@@ -328,8 +328,21 @@ int CaptureFastSend(const char* bytes, uint32_t count, uint32_t holdMs) {
     return sent;
 }
 
+namespace {
+// Commands inside the capture; the unload closes no session under one.
+std::atomic<int32_t> g_feeding{0};
+
+struct Feeding {
+    Feeding() { ++g_feeding; }
+    ~Feeding() { --g_feeding; }
+};
+}  // namespace
+
+bool CaptureBusy() { return g_feeding.load() != 0; }
+
 int CaptureFeed(char* command, int enabled) {
     if (enabled != 1) return 2;
+    const Feeding feeding;
     if (CaptureLock() != 0) {
         ui::ErrorBox(CP1252("Erro Semáforo"));
         SetText(g_session.ReplyBuffer, ".-P666}");
