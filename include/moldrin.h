@@ -17,8 +17,10 @@
  * (ECFPathLog) and, with dialogs on, shown in a box through the operator.
  *
  * Any call may be made from any thread; the library runs one call at a time
- * (a second thread waits for the first), except ECFOpen, SetTesteCTS, ECFTxFast,
+ * (a second thread waits for the first), except ECFOpen, SetTesteCTS,
  * SistemaGetVersion and ECFSetOperator, which never wait for another call.
+ * ECFTxFast waits, at most a minute, for a call using the port and for the
+ * fiscal capture's own query, and then returns 0 without sending.
  *
  * Replies. A printer reply record is "." ... "}", at most 128 bytes. When a
  * command was not delivered or answered, ECFWrite leaves a reply of the same form
