@@ -17,8 +17,11 @@
  * (ECFPathLog) and, with dialogs on, shown in a box through the operator.
  *
  * Any call may be made from any thread; the library runs one call at a time
- * (a second thread waits for the first), except SetTesteCTS, ECFTxFast,
- * SistemaGetVersion and ECFSetOperator, which never wait for another call.
+ * (a second thread waits for the first), except SetTesteCTS, SistemaGetVersion
+ * and ECFSetOperator, which never wait for another call, and ECFTxFast and
+ * ECFOpen, which wait as follows.
+ * ECFTxFast waits, at most a minute, for a call using the port and for the
+ * fiscal capture's own query, and then returns 0 without sending.
  * ECFOpen waits for no other call but an open or close running on another
  * thread (an open searching the line speed of a silent printer takes a minute or
  * more); ECFOpen and ECFClose wait for such a one at most the read time-out and

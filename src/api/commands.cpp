@@ -19,6 +19,10 @@
 namespace moldrin::api {
 namespace {
 
+// How long the fast writer waits for a call using the port: as long as a
+// call waits for the capture.
+constexpr uint32_t kFastWriterWaitMs = 60000;
+
 using log::LogSerial;
 
 // Logs a message and shows it in the information box.
@@ -176,8 +180,8 @@ MOLDRIN_API int MOLDRIN_STDCALL ECFswLFs(void) {
         moldrin::api::ApiUnlock();
         return -1;
     }
-    int sent = moldrin::link::TxFast("\x1B.0893}", 0);
-    moldrin::platform::SleepMs(100);
+    // The printer is given its moment to feed the lines before the worker asks it anything.
+    int sent = moldrin::capture::CaptureFastSend("\x1B.0893}", 0, 100);
     moldrin::api::ApiUnlock();
     return sent;
 }
@@ -189,7 +193,13 @@ MOLDRIN_API int MOLDRIN_STDCALL SetTesteCTS(int enabled) {
 
 MOLDRIN_API int MOLDRIN_CDECL ECFTxFast(const char* bytes, unsigned int count) {
     if (!bytes) return -1;
-    return moldrin::link::TxFast(bytes, count);
+    // The port is shared: the bytes wait for the exported call using it, and
+    // for the capture's query under way, instead of going out in between.
+    const int locked = moldrin::api::ApiLockWithin(moldrin::api::kFastWriterWaitMs);
+    if (locked == -2 || g_session.Unloading.load() != 0) return 0;
+    const int sent = moldrin::capture::CaptureFastSend(bytes, count);
+    if (locked == 0) moldrin::api::ApiUnlock();
+    return sent;
 }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "session/session_state.h"
 #include "api/version.h"
@@ -30,6 +31,9 @@ using log::LogSerialf;
 // Beyond the read time-out, what a transition gives the one in progress (and
 // the unload a running call) to finish before it gives up.
 constexpr uint32_t kGraceMs = 500;
+// How long the unload waits for a command inside the capture to come out.
+constexpr uint32_t kUnloadCaptureWaitMs = 120000;
+constexpr uint32_t kUnloadStepMs = 10;
 
 namespace {
 
@@ -133,6 +137,18 @@ int ApiLock() {
         return -1;
     }
     return 0;
+}
+
+int ApiLockWithin(uint32_t timeoutMs) {
+    if (g_session.Unloading.load() != 0) return -1;
+    const platform::SemaphoreHandle h = g_session.ApiSemaphore.load();
+    if (h == 0) return -1;
+    if (LockSemaphore(timeoutMs) == 0) {
+        if (g_session.Unloading.load() == 0) return 0;
+        ApiUnlock();
+        return -1;
+    }
+    return g_session.ApiSemaphore.load() == h ? -2 : -1;
 }
 
 void ApiUnlock() { platform::SemaphoreRelease(g_session.ApiSemaphore.load(), 1); }
@@ -284,7 +300,20 @@ void ProcessDetach() {
     const Transition transition(limitMs);
     if (s.PortIndex >= 0) {
         const platform::SemaphoreHandle sem = s.ApiSemaphore.load();
-        if (transition.entered()) LockSemaphore(limitMs);
+        const bool locked = transition.entered() && LockSemaphore(limitMs) == 0;
+        // A command still inside the capture gives up its printer exchanges at
+        // once, but a day's fiscal file being made takes what it takes: the
+        // session is not closed under it, nor its state emptied.
+        if (!locked && !platform::SoleThread()) {
+            for (uint32_t waited = 0; capture::CaptureBusy() && waited < kUnloadCaptureWaitMs; waited += kUnloadStepMs)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kUnloadStepMs));
+            if (capture::CaptureBusy()) {
+                LogSerial(CP1252("ERRO - DESCARGA DA DLL COM COMANDO EM ANDAMENTO: SESSÃO NÃO FECHADA"));
+                return;
+            }
+            // Out of the capture, the call lets go of the lock within moments.
+            LockSemaphore(limitMs);
+        }
         CloseLocked(sem);
     }
 }

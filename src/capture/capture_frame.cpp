@@ -4,12 +4,14 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "session/session_state.h"
 #include "capture/capture.h"
 #include "store/capture_state.h"
 #include "capture/interception.h"
 #include "capture/status_refresh.h"
+#include "link/block_protocol.h"
 #include "log/text.h"
 #include "platform/clock.h"
 #include "platform/sync.h"
@@ -41,12 +43,51 @@ struct CaptureRun {
     platform::ThreadHandle worker = 0;
     std::atomic<int32_t> running{0};
     std::atomic<bool> stop{false};
+    // Calls made without the API lock (the fast writer) that are using this
+    // run; counted under RunUsers(), so the stop frees no run still in use.
+    int users = 0;
 };
 
 // The current run. Only the application's calls change it, and the API lock
 // admits one of them at a time; an atomic pointer, so no exit handler ever
 // destroys it under a session closed at unload.
 std::atomic<CaptureRun*> g_run{nullptr};
+
+// Guards the hand-over of g_run to a call outside the API lock. Never destroyed.
+std::mutex& RunUsers() {
+    static auto& m = *new std::mutex;
+    return m;
+}
+
+// The current run, counted as used; null when no capture runs.
+CaptureRun* UseRun() {
+    std::lock_guard lock(RunUsers());
+    CaptureRun* run = g_run.load();
+    if (run) ++run->users;
+    return run;
+}
+
+void LeaveRun(CaptureRun* run) {
+    std::lock_guard lock(RunUsers());
+    --run->users;
+}
+
+// How long a stop waits for the fast writer to leave the run it ends: a byte
+// may take the read time-out, and the writer gives up once the semaphore closes.
+constexpr int kUsersWaitSteps = 3000;
+constexpr uint32_t kUsersWaitStepMs = 10;
+
+// True once no call outside the API lock uses the run any more.
+bool RunUnused(CaptureRun& run) {
+    for (int i = 0; i < kUsersWaitSteps; ++i) {
+        {
+            std::lock_guard lock(RunUsers());
+            if (run.users == 0) return true;
+        }
+        platform::SleepMs(kUsersWaitStepMs);
+    }
+    return false;
+}
 
 // Once the process has begun to exit, the objects a pass uses (the port table
 // among them) may already be gone: no pass starts, and the one under way is
@@ -137,7 +178,12 @@ void CaptureWorker(void* arg) {
             platform::SemaphoreRelease(run.semaphore);
             break;
         }
-        RefreshPass(run);
+        {
+            // Its boxes wait for the application's next call: one left open
+            // here would hold the capture, and every call with it.
+            ui::KeepErrorBoxes keep;
+            RefreshPass(run);
+        }
         --g_passesRunning;
         platform::SemaphoreRelease(run.semaphore);
         if (Pause(run)) break;
@@ -184,6 +230,9 @@ int CaptureStart(int enabled) {
     g_capture.fiscalDate[0] = 0;
     g_capture.fileDay = CalendarDay{};
     g_capture.closedDate[0] = 0;
+    // A status request of an earlier session was answered, if at all, on a
+    // port since closed: its reply will never come to this one.
+    g_capture.pendingStatus1 = false;
     g_session.CaptureStopRequest = 0;
     g_session.ApplicationWaiting = 0;
 
@@ -207,6 +256,7 @@ int CaptureStop(int enabled) {
     CaptureRun* run = g_run.load();
     if (!run) {
         ResetCaptureState();
+        g_capture.pendingStatus1 = false;
         return 1;
     }
     g_session.CaptureStopRequest = 1;
@@ -218,20 +268,30 @@ int CaptureStop(int enabled) {
     const bool ended = EndWorker(*run);
     // A worker that could not be waited for may still be inside a pass: the
     // state is left to it, and the next start empties it.
-    if (ended) ResetCaptureState();
-    if (locked) platform::SemaphoreRelease(run->semaphore);
-    platform::SemaphoreClose(run->semaphore);
-    g_run = nullptr;
     if (ended) {
+        ResetCaptureState();
+        // The port closes after the stop: a reply still owed is never read.
+        g_capture.pendingStatus1 = false;
+    }
+    if (locked) platform::SemaphoreRelease(run->semaphore);
+    {
+        std::lock_guard lock(RunUsers());
+        g_run = nullptr;
+    }
+    platform::SemaphoreClose(run->semaphore);
+    const bool unused = RunUnused(*run);
+    if (ended && unused) {
         platform::SemaphoreClose(run->wake);
         delete run;
-    } else {
+    } else if (!ended) {
         // It keeps its run, which is never freed: with its semaphore closed
         // it ends at its next wait without touching anything else.
         platform::ThreadDetach(run->worker);
     }
     g_session.CaptureStopRequest = 0;
     g_session.ApplicationWaiting = 0;
+    // What the worker had to say; not while unloading, with nobody to answer.
+    if (g_session.Unloading.load() == 0) ui::ShowKeptErrorBoxes();
     return 1;
 }
 
@@ -244,8 +304,45 @@ void CaptureUnlock() {
     if (CaptureRun* run = g_run.load()) platform::SemaphoreRelease(run->semaphore);
 }
 
+int CaptureFastSend(const char* bytes, uint32_t count, uint32_t holdMs) {
+    CaptureRun* run = UseRun();
+    if (!run) {
+        const int sent = link::TxFast(bytes, count);
+        if (holdMs) platform::SleepMs(holdMs);
+        return sent;
+    }
+    int sent = 0;
+    if (LockRun(*run) == 0) {
+        // The reply to the status request sent after the last command is
+        // read first: the bytes may be followed by clearing what came in.
+        if (g_capture.pendingStatus1) {
+            ui::KeepErrorBoxes keep;
+            RefreshStatus1();
+            g_capture.pendingStatus1 = false;
+        }
+        sent = link::TxFast(bytes, count);
+        if (holdMs) platform::SleepMs(holdMs);
+        platform::SemaphoreRelease(run->semaphore);
+    }
+    LeaveRun(run);
+    return sent;
+}
+
+namespace {
+// Commands inside the capture; the unload closes no session under one.
+std::atomic<int32_t> g_feeding{0};
+
+struct Feeding {
+    Feeding() { ++g_feeding; }
+    ~Feeding() { --g_feeding; }
+};
+}  // namespace
+
+bool CaptureBusy() { return g_feeding.load() != 0; }
+
 int CaptureFeed(char* command, int enabled) {
     if (enabled != 1) return 2;
+    const Feeding feeding;
     if (CaptureLock() != 0) {
         ui::ErrorBox(CP1252("Erro Semáforo"));
         SetText(g_session.ReplyBuffer, ".-P666}");
@@ -253,6 +350,7 @@ int CaptureFeed(char* command, int enabled) {
     }
     const int r = InterceptCommand(command);
     CaptureUnlock();
+    ui::ShowKeptErrorBoxes();
     return r <= 0 ? r : 1;
 }
 

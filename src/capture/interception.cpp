@@ -20,6 +20,7 @@
 #include "link/exchange.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
+#include "log/traffic_log.h"
 #include "platform/clock.h"
 #include "serial/checked.h"
 #include "ui/boxes.h"
@@ -195,7 +196,18 @@ void ProcessClosedDay() {
     fiscalDate[9] = 0;
     ProcessLatestRfd();
     ProcessPendingDays(fiscalDate);
+    NoteClosingDone();
     g_capture.CaptureState = 0;
+}
+
+// The closing is noted before anything of it is processed: if the
+// application ends now, the next session makes the day's fiscal file.
+void NoteClosing() {
+    char rfd[64];
+    const CalendarDay d = g_capture.fileDay;
+    const bool named = d.day != 0 ? RfdFileName(rfd, sizeof rfd, d.day, d.month, d.year)
+                                  : RfdCurrentFileName(rfd, sizeof rfd, platform::Now());
+    NoteClosingBegun(named ? rfd : "", g_capture.fiscalDate.data());
 }
 
 // After a refused daily closing: the printer is busy printing it. 1 when the
@@ -277,6 +289,10 @@ int InterceptCommand(char* command) {
         if (!RefreshStatus1()) return 0;
         g_capture.pendingStatus1 = false;
     }
+
+    // A daily closing cut short in an earlier session is finished first, when
+    // a session begins and after each closing, before the printer is asked anything.
+    if (g_capture.CaptureState == 0) FinishInterruptedClosing();
 
     // 3. A drive letter and a colon: the path of a capture file to process.
     if (c[1] == ':') {
@@ -370,7 +386,19 @@ int InterceptCommand(char* command) {
     // opens the next fiscal day: it and its reply start that day's file.
     const bool opening = record && OpensDocument(code) && FiscalDayClosed();
     g_capture.openingDay = opening;
-    if (record) RfdWriteLine(code == 12 ? "\x1B.12}" : command);
+    // A fiscal command the record of which is not on disk is not sent: the
+    // printer would carry out what the day's file never shows.
+    if (record && RfdWriteCommand(code == 12 ? "\x1B.12}" : command) < 1) {
+        g_capture.openingDay = false;
+        log::LogSerial(CP1252("ERRO - COMANDO NÃO ENVIADO AO ECF: FALHA NA GRAVAÇÃO DO ARQUIVO RFD"));
+        Reply(link::kReplyNotDelivered);
+        // Some of it may have reached the file all the same (a flush that
+        // failed): the reply of a command never delivered says it had no effect.
+        char text[kRecord + 16];
+        std::snprintf(text, sizeof text, "\x1B.00%s", link::kReplyNotDelivered);
+        RfdWriteLine(text);
+        return 0;
+    }
 
     // 18. Status G is read again right before these.
     if ((code == 17 || code == 19) && cache.gState == 2 && !RefreshStatusG()) {
@@ -382,10 +410,17 @@ int InterceptCommand(char* command) {
 
     // 19. The command itself.
     const int exchanged = link::ExchangeCommand(command);
+    if (code == 14 && std::strlen(ReplyText()) != kRecord) {
+        const char* r = ReplyText();
+        if ((r[0] && r[1] == '+') || NegativeShort(r)) NoteClosing();
+    }
     if (record) {
         char text[kRecord + 16];
         std::snprintf(text, sizeof text, "\x1B.00%.128s", ReplyText());
-        RfdWriteLine(text);
+        // The command was carried out: its reply is tried once more before
+        // the loss is told.
+        if (RfdWriteLine(text) < 1 && RfdWriteLine(text) < 1)
+            log::LogSerial(CP1252("ERRO - RESPOSTA DO ECF NÃO GRAVADA NO ARQUIVO RFD"));
     }
     g_capture.openingDay = false;
     // The new day's date is read at once, so that its file holds the status

@@ -15,6 +15,7 @@
 #include "fiscalfile/processing.h"
 #include "fiscalfile/record_format.h"
 #include "log/file_helpers.h"
+#include "platform/files.h"
 #include "platform/clock.h"
 #include "ui/boxes.h"
 
@@ -123,6 +124,51 @@ int ProcessPendingDays(const char* fiscalDate) {
                              2000 + log::ParseNumber(fiscalDate + 4, 2)};
     if (fiscal.day < 1 || fiscal.day > 31 || fiscal.month < 1 || fiscal.month > 12) return 1;
     return CatchUpFrom(fiscal) < 0 ? -1 : 1;
+}
+
+int NoteClosingBegun(const char* rfdFile, const char* fiscalDate) {
+    char text[kNameSize + 32];
+    std::snprintf(text, sizeof text, "%.6s\r\n%s\r\n", fiscalDate ? fiscalDate : "", rfdFile ? rfdFile : "");
+    const log::FileHandle h = log::FileCreate(kClosingNote);
+    if (h == log::kInvalidFile) return 0;
+    const bool written = log::FileWriteText(h, text) > 0 && platform::Files().Flush(h);
+    return log::FileClose(h) == 0 && written ? 1 : 0;
+}
+
+void NoteClosingDone() { platform::Files().Delete(kClosingNote); }
+
+int FinishInterruptedClosing() {
+    if (!platform::Files().Exists(kClosingNote)) return 0;
+    // A note cut short by the kill itself names nothing: the latest capture
+    // file is then the closing's, as right after a closing.
+    char note[kNameSize + 32] = {};
+    const log::FileHandle h = log::FileOpenRead(kClosingNote);
+    if (h != log::kInvalidFile) {
+        const int32_t n = log::FileReadBlock(h, note, sizeof note - 1);
+        note[n > 0 ? n : 0] = 0;
+        log::FileClose(h);
+    }
+    char fiscalDate[8] = {};
+    char rfd[kNameSize] = {};
+    const char* end = std::strstr(note, "\r\n");
+    if (end && end - note == 6) {
+        std::memcpy(fiscalDate, note, 6);
+        const char* name = end + 2;
+        const char* nameEnd = std::strstr(name, "\r\n");
+        const std::size_t length = nameEnd ? static_cast<std::size_t>(nameEnd - name) : 0;
+        if (length > 0 && length < sizeof rfd) std::memcpy(rfd, name, length);
+    }
+    const log::FileHandle capture = rfd[0] ? log::FileOpenRead(rfd) : log::kInvalidFile;
+    if (capture != log::kInvalidFile) {
+        log::FileClose(capture);
+        fiscalfile::ProcessRfdFile(rfd);
+    } else {
+        ProcessLatestRfd();
+    }
+    ProcessPendingDays(fiscalDate[0] ? fiscalDate : nullptr);
+    NoteClosingDone();
+    g_capture.CaptureState = 0;
+    return 1;
 }
 
 }  // namespace moldrin::capture

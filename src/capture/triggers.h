@@ -14,6 +14,19 @@ int ProcessLatestRfd();
 // or -1 on a close failure.
 int ProcessPendingDays(const char* fiscalDate);
 
+// A daily closing whose processing has begun leaves a note on disk until it
+// is done, so that a closing cut short (the application killed while the
+// fiscal file was being made) is finished by the next session. The note
+// names the capture file that holds the closing and the fiscal date closed.
+inline constexpr const char kClosingNote[] = "c:\\TALMA\\RFD\\FECHAMENTO.PEN";
+// 1 when the note is on disk.
+int NoteClosingBegun(const char* rfdFile, const char* fiscalDate);
+void NoteClosingDone();
+// Processes the day of a closing cut short, and the earlier days still
+// without a fiscal file, then forgets the note. 1 when a closing was
+// finished, 0 when none was pending.
+int FinishInterruptedClosing();
+
 // The day before: the last day of the previous month from the 1st, February
 // having 29 days in every year divisible by 4.
 CalendarDay DayBefore(CalendarDay d);

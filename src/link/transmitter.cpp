@@ -8,6 +8,7 @@
 #include "link/line_wait.h"
 #include "log/text.h"
 #include "log/traffic_log.h"
+#include "platform/operator.h"
 #include "serial/checked.h"
 #include "serial/port_table.h"
 #include "ui/boxes.h"
@@ -16,10 +17,15 @@ namespace moldrin::link {
 
 namespace detail {
 void HardwareErrorBox(const char* text) {
-    const TransferSettings* own = ThreadTransferSettings();
-    g_session.DialogsEnabled = own ? own->showDialogs : g_session.ShowDialogs;
+    if (const TransferSettings* own = ThreadTransferSettings()) {
+        // A transfer on the capture's account: its own choice decides the box,
+        // and the session's switch, the application's, is left as it was.
+        if (own->showDialogs != 0) platform::GetOperator().InfoBox(text);
+        return;
+    }
+    g_session.DialogsEnabled = g_session.ShowDialogs;
     ui::InfoBox(text);
-    g_session.DialogsEnabled = own ? own->dialogsRestore : g_session.DialogsRestore;
+    g_session.DialogsEnabled = g_session.DialogsRestore;
 }
 }  // namespace detail
 

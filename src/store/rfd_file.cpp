@@ -5,6 +5,10 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "store/capture_state.h"
 #include "store/rfd_codec.h"
@@ -162,15 +166,55 @@ std::size_t CheckedLength(const char* text) {
     return n;
 }
 
-// Writes the record of the recorded text `first` followed by `second`.
-int WriteRecord(const char* first, const char* second) {
-    const platform::LocalTime now = platform::Now();
+// The recorded text of one record: `first` followed by `second`.
+struct RecordText {
+    const char* first;
+    const char* second;
+};
+
+// The stored form of the record of `text` stamped at `now`, appended to `out`.
+// False when the line cannot be stored whole, or would not read back as it is.
+bool EncodeRecord(std::string& out, const RecordText& text, const platform::LocalTime& now) {
+    // The check value covers the recorded text, seeded from the stamp it carries.
+    const uint32_t seed = static_cast<uint32_t>(now.millisecond) * static_cast<uint32_t>(now.minute) *
+                          static_cast<uint32_t>(now.second) * static_cast<uint32_t>(now.day);
+    uint16_t check = RfdLineChecksum(text.first, seed);
+    if (CheckedLength(text.first) == std::strlen(text.first))
+        check = static_cast<uint16_t>(check + RfdLineChecksum(text.second, seed));
+    std::array<char, kTextMax + 64> line{};
+    const int length = std::snprintf(line.data(), line.size(), "%02d/%02d/%04d %02d:%02d:%02d.%03d <%04X> = %s%s\r\n",
+                                     now.day, now.month, now.year, now.hour, now.minute, now.second,
+                                     now.millisecond, check, text.first, text.second);
+    if (length <= 0 || static_cast<std::size_t>(length) >= line.size()) return false;
+    std::array<char, kRfdRecordBuffer> record{};
+    // An over-long text is refused by the encoder, never stored cut.
+    const int stored = RfdEncodeRecord(record, line.data());
+    if (stored <= 0) return false;
+    std::array<char, kRfdLineBuffer> back{};
+    if (RfdDecodeRecord(back, {record.data(), static_cast<std::size_t>(stored)}) != length ||
+        std::memcmp(back.data(), line.data(), static_cast<std::size_t>(length)) != 0)
+        return false;
+    out.append(record.data(), static_cast<std::size_t>(stored));
+    return true;
+}
+
+// Writes the records of `texts`, in order, with one write. 1 when they are on
+// disk; -1 when any could not be, and then none was stored.
+int WriteRecords(std::span<const RecordText> texts, const platform::LocalTime& now) {
     ClockCheck(now);
 
     const CalendarDay day = RecordDay(now);
     char fileName[kNameSize];
     if (!RfdFileName(fileName, sizeof fileName, day.day, day.month, day.year)) return -1;
     g_capture.fileDay = day;
+
+    std::string records;
+    for (const RecordText& t : texts) {
+        if (!EncodeRecord(records, t, now)) {
+            ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
+            return -1;
+        }
+    }
 
     log::FileHandle h = log::FileOpenAppend(fileName);
     if (h == log::kInvalidFile) {
@@ -190,23 +234,8 @@ int WriteRecord(const char* first, const char* second) {
         }
     }
 
-    // The check value covers the recorded text, seeded from the stamp it carries.
-    const uint32_t seed = static_cast<uint32_t>(now.millisecond) * static_cast<uint32_t>(now.minute) *
-                          static_cast<uint32_t>(now.second) * static_cast<uint32_t>(now.day);
-    uint16_t check = RfdLineChecksum(first, seed);
-    if (CheckedLength(first) == std::strlen(first))
-        check = static_cast<uint16_t>(check + RfdLineChecksum(second, seed));
-    std::array<char, kTextMax + 64> line{};
-    const int length = std::snprintf(line.data(), line.size(), "%02d/%02d/%04d %02d:%02d:%02d.%03d <%04X> = %s%s\r\n",
-                                     now.day, now.month, now.year, now.hour, now.minute, now.second,
-                                     now.millisecond, check, first, second);
-    std::array<char, kRfdRecordBuffer> record{};
-    // An over-long text is refused by the encoder, never stored cut.
-    const int stored = length > 0 && static_cast<std::size_t>(length) < line.size()
-                           ? RfdEncodeRecord(record, line.data())
-                           : 0;
-    if (stored <= 0 || log::FileWrite(h, record.data(), static_cast<uint32_t>(stored)) !=
-                           static_cast<uint32_t>(stored)) {
+    const auto size = static_cast<uint32_t>(records.size());
+    if (log::FileWrite(h, records.data(), size) != size) {
         ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
         log::FileClose(h);
         return -1;
@@ -224,11 +253,40 @@ int WriteRecord(const char* first, const char* second) {
     return 1;
 }
 
+int WriteRecord(const char* first, const char* second) {
+    const RecordText text{first, second};
+    return WriteRecords({&text, 1}, platform::Now());
+}
+
+// How much of a long command each of its records carries: with every
+// character a control byte the record still packs well within its room.
+constexpr std::size_t kPieceMax = 200;
+
 }  // namespace
 
 int RfdWriteLine(const char* text) {
     if (!text) return -1;
     return WriteRecord(text, "");
+}
+
+int RfdWriteCommand(const char* command) {
+    if (!command) return -1;
+    const std::string_view c(command, strnlen(command, kTextMax));
+    const platform::LocalTime now = platform::Now();
+    // Most commands make one record; a text that would not fit one, or not
+    // read back from it, is carried in pieces.
+    const RecordText whole{command, ""};
+    std::string probe;
+    if (c.size() < kTextMax && EncodeRecord(probe, whole, now)) return WriteRecords({&whole, 1}, now);
+    if (c.empty() || c.back() != '}') return WriteRecords({&whole, 1}, now);
+    const std::string_view body = c.substr(0, c.size() - 1);
+    std::vector<std::string> pieces;
+    pieces.emplace_back(std::string(body.substr(0, kPieceMax)) + "}");
+    for (std::size_t at = kPieceMax; at < body.size(); at += kPieceMax)
+        pieces.emplace_back(kRfdContinuation + std::string(body.substr(at, kPieceMax)) + "}");
+    std::vector<RecordText> texts;
+    for (const std::string& p : pieces) texts.push_back({p.c_str(), ""});
+    return WriteRecords(texts, now);
 }
 
 int RfdRecordQuery(char* query, char* reply) {

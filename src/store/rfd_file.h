@@ -26,6 +26,18 @@ bool RfdCurrentFileName(char* out, std::size_t size, const platform::LocalTime& 
 // failure (the operator has been told).
 int RfdWriteLine(const char* text);
 
+// Records an application's command (NUL-terminated, ending with its "}"),
+// whatever its length: a command too long for one record goes as its head,
+// closed by "}", followed by records that carry the rest after
+// kRfdContinuation, the last one ending with the command's own "}". All of it
+// is written at once. 1 when it is on disk, -1 on failure (the operator has
+// been told, and nothing of it was written).
+int RfdWriteCommand(const char* command);
+
+// What opens a record that carries the rest of the command recorded before
+// it; not a command code, so a reader that knows nothing of it passes it by.
+inline constexpr const char kRfdContinuation[] = "\x1B.&&";
+
 // Records a status query with its reply as one line. The query's closing "}"
 // becomes "|" in the caller's buffer, and the reply (at least 129 bytes) is
 // cut at 128 characters. 0 for an empty query, else RfdWriteLine's result.

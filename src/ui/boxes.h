@@ -14,4 +14,21 @@ void ErrorBox(const char* text, const char* caption = "ERRO");
 // The same with a file's name (or another detail) after the text.
 void FileErrorBox(const char* what, const char* fileName, const char* caption = "ERRO");
 
+// While one lives, the error boxes of the thread that made it are kept for
+// another thread to show (ShowKeptErrorBoxes): a thread that holds a lock the
+// application waits for must not wait for the operator as well.
+class KeepErrorBoxes {
+public:
+    KeepErrorBoxes();
+    ~KeepErrorBoxes();
+    KeepErrorBoxes(const KeepErrorBoxes&) = delete;
+    KeepErrorBoxes& operator=(const KeepErrorBoxes&) = delete;
+
+private:
+    bool previous_;
+};
+
+// Shows, on the calling thread, the boxes kept so far, oldest first.
+void ShowKeptErrorBoxes();
+
 }  // namespace moldrin::ui

@@ -92,5 +92,62 @@ TEST_F(CaptureStress, ThreadsWriteAndReadWhileTheWorkerRefreshes) {
     EXPECT_EQ(commands, static_cast<std::size_t>(kWriters * kCommands));
 }
 
+// The fast writer beside the writers and the worker, and beside the close:
+// its bytes take the capture's turn, so no reply goes to the wrong command,
+// and a close while it writes neither hangs nor frees what it uses.
+TEST_F(CaptureStress, FastWritesBesideCommandsTheWorkerAndTheClose) {
+    printer->SetResponder([](std::string_view frame) -> std::optional<std::string> {
+        // The line feeds go unanswered here: an answer nobody reads would be
+        // taken by whichever command came next, whatever the locks.
+        if (frame == "\x1B.0893}") return std::string();
+        if (frame.substr(0, 4) != "\x1B.15") return std::nullopt;
+        return ".+0015" + std::string(frame.substr(4, frame.size() - 5)) + "}";
+    });
+    Open();
+    constexpr int kWriters = 2, kCommands = 15;
+    std::mutex pair;
+    std::atomic<int> failures{0}, fast{0};
+    std::atomic<bool> writing{true};
+
+    auto writer = [&](int t) {
+        for (int n = 0; n < kCommands; ++n) {
+            std::lock_guard lock(pair);
+            const std::string command = Tagged(t, n);
+            char reply[kBufferSize];
+            if (ECFWrite(command.c_str()) != 0 || ECFRead(reply, sizeof reply) != 0 ||
+                std::string(reply) != ".+0015" + command.substr(4, command.size() - 5) + "}") {
+                ++failures;
+                ADD_FAILURE() << command.substr(1) << " -> " << reply;
+            }
+        }
+    };
+    auto fastWriter = [&] {
+        for (int n = 0; writing; ++n) {
+            const int sent = n % 3 == 0 ? ECFTxFast("\x1B.0893}", 7) : n % 3 == 1 ? ECFTxFast("\x1B.0893}", 0) : ECFswLFs();
+            if (sent > 0) ++fast;
+            std::this_thread::yield();
+        }
+    };
+
+    std::thread fastThread(fastWriter);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kWriters; ++t) threads.emplace_back(writer, t);
+    for (auto& th : threads) th.join();
+    // Closed while the fast writer goes on, then opened again beside it.
+    EXPECT_EQ(ECFClose(), 0);
+    Open();
+    std::lock_guard lock(pair);
+    char reply[kBufferSize];
+    EXPECT_EQ(ECFWrite(SaleItem(10).c_str()), 0);
+    EXPECT_EQ(ECFRead(reply, sizeof reply), 0);
+    EXPECT_STREQ(reply, ".+0001}");
+    writing = false;
+    fastThread.join();
+    EXPECT_EQ(ECFClose(), 0);
+
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GT(fast.load(), 0);
+}
+
 }  // namespace
 }  // namespace moldrin::capture

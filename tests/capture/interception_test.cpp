@@ -11,6 +11,8 @@
 #include "capture/capture_day.h"
 #include "store/status_cache.h"
 #include "log/text.h"
+#include "support/fault_files.h"
+#include "support/log_reader.h"
 
 namespace moldrin::capture {
 namespace {
@@ -424,6 +426,113 @@ TEST_F(Interception, ConfigurationFileSwitchesTheCaptureOff) {
     ASSERT_EQ(Write("\x1B.291}"), 0);
     EXPECT_EQ(Frames(), (Strings{SaleItem(10), "\x1B.291}"}));
     EXPECT_TRUE(Recorded().empty());
+}
+
+}  // namespace
+}  // namespace moldrin::capture
+
+namespace moldrin::capture {
+namespace {
+
+// The command a long command's records carry, put back together: the head
+// closed by "}", then the pieces after the continuation mark.
+Strings Reassembled(const Strings& recorded) {
+    Strings out;
+    for (const std::string& t : recorded) {
+        if (t.compare(0, 4, kRfdContinuation) == 0 && !out.empty() && out.back().back() == '}') {
+            out.back().pop_back();
+            out.back() += t.substr(4);
+        } else {
+            out.push_back(t);
+        }
+    }
+    return out;
+}
+
+// Every command the printer can take is recorded whole before it is sent,
+// however long: a coupon's close with a long message, a command of the
+// greatest length, one of digits, one of control bytes.
+TEST_F(Interception, LongCommandsAreRecordedWholeBeforeTheyAreSent) {
+    struct Case {
+        const char* name;
+        std::string command;
+    };
+    const std::vector<Case> cases = {
+        {"close with a 480-character message", "\x1B.06" + std::string(480, 'M') + "}"},
+        {"message of words", "\x1B.06" + std::string(30, ' ') + [] {
+             std::string m;
+             while (m.size() < 700) m += "OBRIGADO PELA PREFERENCIA, VOLTE SEMPRE! ";
+             return m;
+         }() + "}"},
+        {"1500 characters", "\x1B.13S" + std::string(1494, 'x') + "}"},
+        {"digits", "\x1B.13S" + std::string(1000, '7') + "}"},
+        {"control bytes", "\x1B.13S" + [] {
+             std::string m;
+             while (m.size() < 600) m += "LINHA\r\n";
+             return m;
+         }() + "}"},
+    };
+    Open();
+    for (const Case& c : cases) {
+        ASSERT_LE(c.command.size(), kMaxCommand) << c.name;
+        printer->ClearFrames();
+        op.clear();
+        ASSERT_EQ(Write(c.command), 0) << c.name;
+        EXPECT_EQ(CommandFrames().front(), c.command) << c.name;
+        EXPECT_TRUE(op.shown().empty()) << c.name << ": " << op.shown().front().text;
+        const Strings commands = Reassembled(RecordedCommands());
+        ASSERT_GE(commands.size(), 2u) << c.name;
+        EXPECT_EQ(commands[commands.size() - 2], c.command) << c.name;
+        EXPECT_EQ(commands.back().substr(0, 4), "\x1B.00") << c.name;
+    }
+}
+
+// A record that cannot be written keeps its command from the printer: the
+// application is told the command was not delivered, and the log says why.
+TEST_F(Interception, ACommandWhoseRecordCannotBeWrittenIsNotSent) {
+    struct Case {
+        const char* name;
+        void (*fault)(testing::FaultFiles&);
+    };
+    const std::vector<Case> cases = {
+        {"refused write", [](testing::FaultFiles& f) { f.failWrite = true; }},
+        {"full disk", [](testing::FaultFiles& f) { f.spaceLeft = 0; }},
+        {"failed flush", [](testing::FaultFiles& f) { f.failFlush = true; }},
+        {"refused open", [](testing::FaultFiles& f) { f.refuseWriteOpens = true; }},
+    };
+    Open();
+    ASSERT_EQ(Write(SaleItem(10)), 0);
+    for (const Case& c : cases) {
+        const std::string sale = SaleItem(20, c.name);
+        {
+            testing::FaultFiles files;
+            char rfd[64];
+            RfdFileName(rfd, sizeof rfd, 9, 12, 2026);
+            files.OnlyFor(rfd);
+            c.fault(files);
+            printer->ClearFrames();
+            EXPECT_EQ(Write(sale), -1) << c.name;
+            EXPECT_EQ(Read(), ".-P002}") << c.name;
+            for (const std::string& f : Frames()) EXPECT_NE(f, sale) << c.name;
+        }
+        const auto lines = testing::AllLogLines(root);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             CP1252("ERRO - COMANDO NÃO ENVIADO AO ECF: FALHA NA GRAVAÇÃO DO ARQUIVO RFD")),
+                  &c - cases.data() + 1)
+            << c.name;
+        // A record that reached the file all the same is followed by the reply
+        // of a command never delivered.
+        const Strings recorded = RecordedCommands();
+        for (std::size_t i = 0; i < recorded.size(); ++i) {
+            if (recorded[i] != sale) continue;
+            ASSERT_LT(i + 1, recorded.size()) << c.name;
+            EXPECT_EQ(recorded[i + 1], "\x1B.00.-P002}") << c.name;
+        }
+        // With the disk back, the same sale goes through and is recorded.
+        ASSERT_EQ(Write(sale), 0) << c.name;
+        EXPECT_EQ(Read(), ".+0001}") << c.name;
+        EXPECT_EQ(RecordedCommands().end()[-2], sale) << c.name;
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/capture_day.h"
+#include "capture/triggers.h"
 #include "fiscalfile/fiscal_fixture.h"
 #include "fiscalfile/final_assembly.h"
 #include "sign/ead.h"
@@ -576,6 +577,52 @@ TEST_F(SmallDay, ASessionReopenedAnywhereInADayOfReceiptsAndCancellations) {
     const auto undisturbed = MovementRecordsOfDay(steps, 0);
     ASSERT_EQ(OfType(undisturbed, "E21").size(), 8u);
     ExpectReopeningAnywhereChangesNothing(steps, undisturbed);
+}
+
+}  // namespace
+}  // namespace moldrin
+
+namespace moldrin {
+namespace {
+
+// A closing cut short (as when the program is killed while the day's file is
+// made) leaves its note and no fiscal file; the next session's first command
+// makes the file, the same movement lines, signed. A note cut short itself
+// names nothing: the latest capture file is then the closing's.
+TEST_F(ScenarioDay, AClosingCutShortIsFinishedByTheNextSession) {
+    RunDay("short_day.txt");
+    const std::string final = std::string(fiscalfile::kFinishedDirectory) + "\\TA230001.9CQ";
+    ASSERT_TRUE(root.Exists(final.c_str()));
+    EXPECT_FALSE(root.Exists(capture::kClosingNote)) << "the note outlived a finished closing";
+    auto movement = [](const std::string& bytes) {
+        std::vector<std::string> out;
+        for (const auto& l : SplitLines(bytes))
+            if (l.compare(0, 3, "E14") == 0 || l.compare(0, 3, "E15") == 0 || l.compare(0, 3, "E16") == 0 ||
+                l.compare(0, 3, "E21") == 0)
+                out.push_back(l);
+        return out;
+    };
+    const auto expected = movement(root.Read(final.c_str()));
+    ASSERT_FALSE(expected.empty());
+    const auto files = CaptureFiles();
+    ASSERT_EQ(files.size(), 1u);
+
+    for (const std::string& note : {"091226\r\n" + files[0].second + "\r\n", std::string()}) {
+        SCOPED_TRACE(note.empty() ? "an empty note" : "a note naming the day");
+        std::filesystem::remove(root.Host(final.c_str()));
+        root.Write(capture::kClosingNote, note);
+        Open();
+        ASSERT_EQ(Write("\x1B.28}"), 0);
+        ASSERT_TRUE(root.Exists(final.c_str()));
+        EXPECT_EQ(sign::VerifyFileSignature(final.c_str()), sign::kSignOk);
+        EXPECT_EQ(movement(root.Read(final.c_str())), expected);
+        EXPECT_FALSE(root.Exists(capture::kClosingNote));
+        // Only once: the next command finds nothing left to finish.
+        const std::size_t assemblies = g_workFiles.size();
+        ASSERT_EQ(Write("\x1B.28}"), 0);
+        EXPECT_EQ(g_workFiles.size(), assemblies);
+        ASSERT_EQ(ECFClose(), 0);
+    }
 }
 
 }  // namespace

@@ -17,6 +17,25 @@ static volatile int writing;
 
 static void CloseAtExit(void) { closeSession(); }
 
+static void* CloseTheDay(void* unused) {
+    (void)unused;
+    writing = 1;
+    writeCommand("\x1B.14}");
+    return NULL;
+}
+
+/* Whether a file under $MOLDRIN_ROOT exists. */
+static int RootHas(const char* relative) {
+    char path[1024];
+    const char* root = getenv("MOLDRIN_ROOT");
+    if (!root) return 0;
+    snprintf(path, sizeof path, "%s/%s", root, relative);
+    FILE* f = fopen(path, "rb");
+    if (!f) return 0;
+    fclose(f);
+    return 1;
+}
+
 static void* KeepWriting(void* unused) {
     (void)unused;
     for (;;) {
@@ -31,7 +50,8 @@ static void Pause(long ms) {
     nanosleep(&t, NULL);
 }
 
-/* argv[1]: the library; argv[2]: return, atexit, dlclose or thread. */
+/* argv[1]: the library; argv[2]: return, atexit, dlclose, thread, worker or
+ * generation. */
 int main(int argc, char** argv) {
     if (argc < 3) return 90;
     const char* mode = argv[2];
@@ -61,6 +81,25 @@ int main(int argc, char** argv) {
         /* Well inside the write: the printer answers nothing. */
         Pause(200);
         return 6;
+    }
+    if (strcmp(mode, "worker") == 0) {
+        /* The command leaves status 28 stale; the printer holds the worker's
+         * query for it, and the program ends meanwhile. */
+        if (writeCommand("\x1B.13STEXTO}") != 0) return 97;
+        Pause(300);
+        return 7;
+    }
+    if (strcmp(mode, "generation") == 0) {
+        pthread_t t;
+        long waited = 0;
+        if (pthread_create(&t, NULL, CloseTheDay, NULL) != 0) return 95;
+        /* The day's fiscal file is being made once its work file exists. */
+        while (!RootHas("c/TALMA/RFD/TALMA.TMP") && waited < 20000) {
+            Pause(1);
+            ++waited;
+        }
+        if (waited >= 20000) return 98;
+        return 8;
     }
     return 96;
 }

@@ -8,14 +8,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <optional>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "store/capture_state.h"
+#include "store/registration.h"
+#include "store/rfd_file.h"
+#include "capture/triggers.h"
 #include "log/text.h"
+#include "platform/clock.h"
+#include "support/demo_identification.h"
 #include "support/log_reader.h"
 #include "support/simulator_on_com1.h"
 
@@ -105,6 +114,78 @@ INSTANTIATE_TEST_SUITE_P(Endings, ExitingChild,
                                            std::make_pair("dlclose", 5),  // the library unloaded, then exit
                                            std::make_pair("thread", 6)),  // another thread inside ECFWrite
                          [](const auto& info) { return std::string(info.param.first); });
+
+}  // namespace
+}  // namespace moldrin::testing
+
+namespace moldrin::testing {
+namespace {
+
+// The program ends while the capture is at work on another thread: the
+// worker in a long pass (the printer holds its query), or the day's fiscal
+// file being made after a Z reduction. The unload waits for what touches the
+// session it closes: the process ends in time, without a signal, with its own
+// status, having closed the session once; and a day whose file was being made
+// has it, or has it made by the next session.
+class CaptureAtWork : public SimulatorOnCom1 {
+protected:
+    CaptureAtWork() : SimulatorOnCom1(Capture::On) {}
+    void SetUp() override {
+        capture::ResetCaptureState();
+        capture::g_registration = capture::RegistrationRecord{};
+        capture::TakeIdentification(DemoIdentification());
+        ASSERT_EQ(capture::WriteRegistrationFile('B', 0), 1);
+        capture::g_registration = capture::RegistrationRecord{};
+    }
+    void TearDown() override { capture::ResetCaptureState(); }
+
+    void ExpectAnOrderlyEnd(const Ending& e, int status) {
+        EXPECT_EQ(e.signal, 0);
+        ASSERT_TRUE(e.exited);
+        EXPECT_EQ(e.status, status);
+        auto lines = AllLogLines(root_);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string(CP1252("Executando a função ECFClose()"))), 1);
+    }
+};
+
+TEST_F(CaptureAtWork, TheProgramEndsWhileTheWorkerIsInALongPass) {
+    std::atomic<bool> commandSeen{false}, held{false};
+    printer_.SetResponder([&](std::string_view frame) -> std::optional<std::string> {
+        if (frame == "\x1B.13STEXTO}") commandSeen = true;
+        if (frame == "\x1B.28}" && commandSeen) {
+            held = true;
+            return std::string();  // the worker waits out its attempts
+        }
+        return std::nullopt;
+    });
+    Serve();
+    const Ending e = RunChild("worker", 60000);
+    EXPECT_TRUE(held) << "the worker never asked";
+    ExpectAnOrderlyEnd(e, 7);
+    EXPECT_LT(e.elapsedMs, 6000);
+}
+
+TEST_F(CaptureAtWork, TheProgramEndsWhileTheDaysFileIsBeingMade) {
+    // An earlier day's capture file without its fiscal file, large enough
+    // that its processing is still under way when the program ends.
+    const platform::LocalTime now = platform::Now();
+    const capture::CalendarDay yesterday = capture::DayBefore({now.day, now.month, now.year});
+    char name[64];
+    ASSERT_TRUE(capture::RfdFileName(name, sizeof name, yesterday.day, yesterday.month, yesterday.year));
+    std::string junk(40u << 20, '\0');
+    uint32_t x = 12345;
+    for (char& c : junk) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    root_.Write(name, junk);
+    Serve();
+    const Ending e = RunChild("generation", 120000);
+    ExpectAnOrderlyEnd(e, 8);
+    // The closing's own day is done, or left noted for the next session.
+    bool made = false;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             root_.Host("c:\\TALMA\\RFD\\S E F A Z - ArqDigital = [CD] & [Transmitir]"), std::filesystem::directory_options{}))
+        made = made || entry.is_regular_file();
+    EXPECT_TRUE(made || root_.Exists("c:\\TALMA\\RFD\\FECHAMENTO.PEN"));
+}
 
 }  // namespace
 }  // namespace moldrin::testing
