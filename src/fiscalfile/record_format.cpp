@@ -138,6 +138,18 @@ std::size_t BlankControlBytes(char* line, std::size_t cap) {
     return n;
 }
 
+std::size_t RecordWidth(std::string_view type) {
+    struct Entry {
+        const char* type;
+        std::size_t width;
+    };
+    static constexpr Entry kWidths[] = {{"E00", 297}, {"E01", 166}, {"E02", 272}, {"E12", 101}, {"E13", 72},
+                                        {"E14", 191}, {"E15", 267}, {"E16", 90},  {"E21", 106}, {"EAD", 259}};
+    for (const Entry& e : kWidths)
+        if (type == e.type) return e.width;
+    return 0;
+}
+
 std::string_view TextOf(const char* text, std::size_t cap) {
     if (!text) return {};
     return {text, strnlen(text, cap)};
