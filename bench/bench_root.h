@@ -51,6 +51,7 @@ public:
     }
     BenchRoot(const BenchRoot&) = delete;
     BenchRoot& operator=(const BenchRoot&) = delete;
+    const std::string& path() const { return path_; }
 
     [[noreturn]] static void Fail(const char* what) {
         std::fprintf(stderr, "FAIL: %s\n", what);

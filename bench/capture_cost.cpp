@@ -15,6 +15,7 @@
 
 #include "bench_root.h"
 #include "bench_support.h"
+#include "capture/rfd_file.h"
 #include "moldrin.h"
 #include "session/session_state.h"
 #include "sim/printer_model.h"
@@ -41,7 +42,34 @@ struct PerCommand {
     double frames[kCommands] = {};   // frames the printer saw, per command
     std::size_t replyBytes[kCommands] = {};
     std::vector<std::string> extra;  // the frames of one coupon other than its commands
+    double recordsPerCoupon = 0;     // lines recorded in the capture file
 };
+
+// Stored records in the capture files of a root (each ends in 0x04).
+std::size_t CaptureRecords(const std::string& root) {
+    std::size_t n = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(root + "/c/TALMA/RFD", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("RFD-", 0) != 0) continue;
+        std::FILE* f = std::fopen(entry.path().c_str(), "rb");
+        if (!f) continue;
+        for (int c; (c = std::fgetc(f)) != EOF;) n += c == 0x04;
+        std::fclose(f);
+    }
+    return n;
+}
+
+// CPU per line the capture records (encoding, appending, reaching the disk).
+double RecordCpuUs() {
+    bench::BenchRoot root(bench::Capture::Registered);
+    constexpr int kLines = 200;
+    const char* line = kCoupon[0];
+    const double c0 = bench::CpuSeconds(RUSAGE_SELF);
+    for (int i = 0; i < kLines; ++i)
+        if (capture::RfdWriteLine(line) != 1) return -1;
+    return (bench::CpuSeconds(RUSAGE_SELF) - c0) * 1e6 / kLines;
+}
 
 // Runs `coupons` coupons; the CPU of the whole process (the capture's worker
 // included) is taken around each command.
@@ -76,8 +104,10 @@ PerCommand Run(sim::PrinterModel& printer, bench::Capture capture, int coupons) 
     // A first coupon leaves the session's start (the capture's full refresh) out.
     for (std::size_t k = 0; k < kCommands; ++k) one(k, false);
     r.extra.clear();
+    const std::size_t records = CaptureRecords(root.path());
     for (int c = 0; c < coupons; ++c)
         for (std::size_t k = 0; k < kCommands; ++k) one(k, true);
+    r.recordsPerCoupon = static_cast<double>(CaptureRecords(root.path()) - records) / coupons;
     if (ECFClose() != 0) bench::BenchRoot::Fail("ECFClose failed");
     bench::Disarm();
     for (std::size_t k = 0; k < kCommands; ++k) {
@@ -142,6 +172,10 @@ bool Report(const char* where, sim::PrinterModel& printer, int coupons) {
     std::printf("  the capture's own queries: %.1f frames a coupon, %.1f ms of wire time at 115200 bit/s"
                 " (the protocol's, not CPU); the simulator's answers to them take %.1f us of the CPU above\n",
                 extraFrames, extra.wireUs / 1000.0, extra.printerCpuUs);
+    const double record = RecordCpuUs();
+    std::printf("  where the added CPU goes: %.1f recorded lines a coupon at %.1f us each (its flush to the disk"
+                " included) = %.0f us, and the link's share of those queries\n",
+                on.recordsPerCoupon, record, on.recordsPerCoupon * record);
     return held;
 }
 
