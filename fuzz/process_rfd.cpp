@@ -1,7 +1,8 @@
 // Fuzzes the replay of capture files: the input is a recipe of well-formed
 // capture lines (commands, replies and status lines with random texts and good
 // or bad check values) and of random bytes. The replay must end, release its
-// item table, and leave only whole records of fixed width in the work file.
+// item table, and leave only whole records of their type's width, in the work
+// file and in every fiscal file it makes, whatever control bytes the texts hold.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -116,8 +117,9 @@ using fuzz::Recipe;
 
 constexpr int kNumbers[] = {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 27, 28, 29, 30};
 constexpr char kTypes[] = "123456789ABCDEFGHIJKL|C";
-// Mostly digits, with the letters and signs the replies carry.
-constexpr char kAlphabet[] = "0123456789012345678901234567890123456789 +-PCEVS}NT|.VENDAS ~>!]@)";
+// Mostly digits, with the letters and signs the replies carry, and the control
+// bytes a product database or a printer may put into a text.
+constexpr char kAlphabet[] = "0123456789012345678901234567890123456789 +-PCEVS}NT|.VENDAS ~>!]@)\r\n\t\x01\x7F";
 
 // A recorded text: a command, a reply or a status line with random contents.
 std::string TextFrom(Recipe& r) {
@@ -133,6 +135,12 @@ std::string TextFrom(Recipe& r) {
     for (char c : r.take(length)) text += kAlphabet[static_cast<uint8_t>(c) % (sizeof kAlphabet - 1)];
     // A sale-day status now and then, so that coupons begin.
     if (n == 28 && r.byte() % 4 == 0 && text.size() > 24) text.replace(5 + 2, 16, "0001   P VENDAS ");
+    // And a status 1 with a fiscal date and a model letter, without which no fiscal file is named.
+    if (n == 27 && text.compare(4, 2, "1|") == 0 && r.byte() % 4 == 0) {
+        if (text.size() < 6 + 125) text.resize(6 + 125, '0');
+        text.replace(6 + 7, 6, "091226");
+        text[6 + 124] = 'B';
+    }
     return text + "}";
 }
 
@@ -155,11 +163,46 @@ std::string Encode(const std::string& line) {
 }
 
 size_t RecordWidth(const std::string& type) {
+    if (type == "E00") return 297;
+    if (type == "E01") return 166;
+    if (type == "E02") return 272;
+    if (type == "E12") return 101;
+    if (type == "E13") return 72;
     if (type == "E14") return 191;
     if (type == "E15") return 267;
     if (type == "E16") return 90;
     if (type == "E21") return 106;
+    if (type == "EAD") return 259;
     return 0;
+}
+
+// Aborts unless `bytes` are whole lines, each a record of its type's width
+// (`movement`: the work file's types only).
+void CheckRecords(const std::string& what, const std::string& bytes, bool movement) {
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const size_t end = bytes.find("\r\n", at);
+        if (end == std::string::npos) {
+            std::fprintf(stderr, "%s: a line without its CR LF at %zu\n", what.c_str(), at);
+            std::abort();
+        }
+        const std::string line = bytes.substr(at, end - at);
+        const std::string type = line.substr(0, 3);
+        const bool allowed = !movement || type == "E14" || type == "E15" || type == "E16" || type == "E21";
+        const size_t width = allowed ? RecordWidth(type) : 0;
+        bool clean = true;
+        for (unsigned char c : line) clean = clean && c >= 0x20 && c != 0x7F;
+        if (width == 0 || line.size() != width || !clean) {
+            std::fprintf(stderr, "%s: bad record (%zu): %s\n", what.c_str(), line.size(), line.c_str());
+            std::abort();
+        }
+        at = end + 2;
+    }
+}
+
+bool IsFinishedFile(const std::string& path) {
+    const std::string dir = std::string(fiscalfile::kFinishedDirectory) + "\\";
+    return path.compare(0, dir.size(), dir) == 0;
 }
 
 const char kCapture[] = "c:\\TALMA\\RFD\\RFD-09-Dezembro-2026.bin";
@@ -198,22 +241,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     files.files[kCapture] = bytes;
     g_work.clear();
+    // Each input makes its own fiscal file, not a merge with the last input's.
+    std::erase_if(files.files, [](const auto& f) { return IsFinishedFile(f.first); });
     if (fiscalfile::ProcessRfdFile(kCapture) != 1) std::abort();
     if (fiscalfile::g_fiscal.ItemTable != nullptr) std::abort();
 
     // Only whole records of their own width.
-    const std::string& work = g_work;
-    size_t at = 0;
-    while (at < work.size()) {
-        const size_t end = work.find("\r\n", at);
-        if (end == std::string::npos) std::abort();
-        const std::string line = work.substr(at, end - at);
-        const size_t width = RecordWidth(line.substr(0, 3));
-        if (width == 0 || line.size() != width || line.find('\0') != std::string::npos) {
-            std::fprintf(stderr, "bad record (%zu): %s\n", line.size(), line.c_str());
-            std::abort();
-        }
-        at = end + 2;
-    }
+    CheckRecords("work file", g_work, true);
+    for (const auto& [path, content] : files.files)
+        if (IsFinishedFile(path)) CheckRecords(path, content, false);
     return 0;
 }

@@ -105,11 +105,37 @@ std::string FiscalSummary(const std::string& bytes) {
     return out.str();
 }
 
-bool SummarizeFiscalFile(const std::string& path, const std::string& indent, std::string* summary) {
+std::string FiscalFileFault(const std::string& bytes) {
+    if (bytes.empty()) return "the file is empty";
+    std::size_t number = 1;
+    for (std::size_t at = 0, end = 0; at < bytes.size(); at = end + 1, ++number) {
+        end = bytes.find('\n', at);
+        const std::string where = "line " + std::to_string(number);
+        if (end == std::string::npos || end == at || bytes[end - 1] != '\r') return where + " does not end in CR LF";
+        std::string_view line(bytes.data() + at, end - at);
+        line.remove_suffix(1);
+        const std::size_t width = fiscalfile::RecordWidth(line.substr(0, 3));
+        if (width == 0) return where + " is not a record: " + Printable(line.substr(0, 20));
+        if (line.size() != width)
+            return where + ", " + std::string(line.substr(0, 3)) + ", has " + std::to_string(line.size()) +
+                   " characters instead of " + std::to_string(width);
+    }
+    return {};
+}
+
+bool SummarizeFiscalFile(const std::string& path, const std::string& indent, std::string* summary, std::string* why) {
     std::ifstream in(platform::HostPath(path.c_str()), std::ios::binary);
-    if (!in) return false;
+    if (!in) {
+        if (why) *why = "cannot read it";
+        return false;
+    }
     std::ostringstream bytes;
     bytes << in.rdbuf();
+    // Counting the lines of some other file would pass it off as a day's records.
+    if (const std::string fault = FiscalFileFault(bytes.str()); !fault.empty()) {
+        if (why) *why = "not a fiscal file: " + fault;
+        return false;
+    }
     std::istringstream lines(FiscalSummary(bytes.str()));
     summary->clear();
     for (std::string line; std::getline(lines, line);) *summary += indent + line + "\n";

@@ -15,7 +15,10 @@ namespace {
 int Run(int argc, char** argv) {
     Options options("moldrin summary", "FILE...",
                     "FILE is a host path or a drive path such as c:\\TALMA\\RFD\\...\n"
-                    "Prints the records per type, the coupons, documents and payments of each file.\n");
+                    "Prints the records per type, the coupons, documents and payments of each file.\n"
+                    "A file whose lines are not all whole records of the fiscal file's types is refused.\n"
+                    "Exit status: 0 every file summed up, 1 a file unreadable or not a fiscal file,\n"
+                    "2 a usage error.\n");
     options.Arguments("FILE", 1, -1);
     std::vector<std::string> files;
     if (int status = options.Parse(argc, argv, files); status >= 0) return status;
@@ -27,9 +30,9 @@ int Run(int argc, char** argv) {
             continue;
         }
         const bool several = files.size() > 1;
-        std::string summary;
-        if (!SummarizeFiscalFile(path, several ? "  " : "", &summary)) {
-            status = options.Failure("cannot read " + file);
+        std::string summary, why;
+        if (!SummarizeFiscalFile(path, several ? "  " : "", &summary, &why)) {
+            status = options.Failure(file + ": " + why);
             continue;
         }
         if (several) std::printf("%s\n", file.c_str());

@@ -187,7 +187,12 @@ void WriteErrorBox() {
 }
 
 bool WriteLine(intptr_t handle, const char* line) {
-    if (log::FileWriteText(handle, line) == 0) return true;
+    // Every record passes here, so no field of any record can break the file's lines.
+    std::array<char, 1024> clean{};
+    const std::size_t n = line ? strnlen(line, clean.size() - 1) : 0;
+    if (n) std::memcpy(clean.data(), line, n);
+    BlankControlBytes(clean.data(), clean.size());
+    if (log::FileWriteText(handle, clean.data()) == 0) return true;
     WriteErrorBox();
     return false;
 }

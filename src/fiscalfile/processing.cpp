@@ -615,8 +615,8 @@ RecordOutcome OneRecord(Driver& d, const char* record, std::size_t length) {
     std::array<char, capture::kRfdLineBuffer> line{};
     char* text = nullptr;
     switch (AcceptLine(record, length, line.data(), line.size(), &text)) {
-        case LineVerdict::Skipped: return RecordOutcome::Next;
-        case LineVerdict::Inconsistent: MarkInconsistent(); return RecordOutcome::Next;
+        case LineVerdict::Skipped: ++g_skippedLines; return RecordOutcome::Next;
+        case LineVerdict::Inconsistent: ++g_skippedLines; MarkInconsistent(); return RecordOutcome::Next;
         case LineVerdict::Accepted: break;
     }
     const std::string_view t = View(text, line.size());
@@ -704,6 +704,7 @@ int ProcessRfdFile(const char* path) {
     d.path = path;
     ForgetLastFinalFile();
     ResetGenerationFields();
+    g_skippedLines = 0;
 
     if (capture::EnsureRegistration(0) == 0) return 0;
     const auto& reg = capture::g_registration;
@@ -748,8 +749,8 @@ int ProcessRfdFile(const char* path) {
 
     capture::RfdReadState reading;
     std::array<char, capture::kRfdRecordBuffer> record{};
-    for (int n = capture::RfdReadRecord(reading, 0, capture, record.data(), record.size()); n > 0;
-         n = capture::RfdReadRecord(reading, 1, capture, record.data(), record.size())) {
+    int n = capture::RfdReadRecord(reading, 0, capture, record.data(), record.size());
+    for (; n > 0; n = capture::RfdReadRecord(reading, 1, capture, record.data(), record.size())) {
         if (OneRecord(d, record.data(), static_cast<std::size_t>(n)) == RecordOutcome::Stop)
             return CloseCapture(capture, path);
         // A disk that filled up: the lines after the lost one are of no use.
@@ -758,6 +759,7 @@ int ProcessRfdFile(const char* path) {
             return CloseCapture(capture, path);
         }
     }
+    if (n == 0) ++g_skippedLines;  // the last record, cut short by the file's end
 
     if (d.changePending && !PrinterChange(d, {})) return CloseCapture(capture, path);
     d.TakePrevious28();

@@ -3,6 +3,7 @@
 // What each record holds is header_/movement_records'; the coupon, coupon_tracking's.
 #pragma once
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 namespace moldrin::fiscalfile {
@@ -16,6 +17,12 @@ int ProcessRfdFile(const char* path);
 void SnapshotStatus();
 // Sum of the non-fiscal totalizers of replies 27-7 to 27-E.
 uint64_t NonFiscalSum();
+
+// Lines of the capture file last replayed that were passed over as damaged: a
+// record that does not decode or carries no date, one whose check value is wrong,
+// and one cut short by the file's end. The day's file is made without them;
+// whoever made it by hand is told how many there were.
+inline std::atomic<int> g_skippedLines{0};
 
 // The Z-reduction counter (reply 27-1, 40-43) when the last coupon or document
 // finished; empty at the start.

@@ -127,6 +127,29 @@ std::size_t FormatRecord(std::span<char> out, const char* format, std::initializ
     return w.Finish();
 }
 
+std::size_t BlankControlBytes(char* line, std::size_t cap) {
+    if (!line) return 0;
+    const std::size_t n = strnlen(line, cap);
+    const std::size_t body = n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n' ? n - 2 : n;
+    for (std::size_t i = 0; i < body; ++i) {
+        const auto b = static_cast<unsigned char>(line[i]);
+        if (b < 0x20 || b == 0x7F) line[i] = ' ';
+    }
+    return n;
+}
+
+std::size_t RecordWidth(std::string_view type) {
+    struct Entry {
+        const char* type;
+        std::size_t width;
+    };
+    static constexpr Entry kWidths[] = {{"E00", 297}, {"E01", 166}, {"E02", 272}, {"E12", 101}, {"E13", 72},
+                                        {"E14", 191}, {"E15", 267}, {"E16", 90},  {"E21", 106}, {"EAD", 259}};
+    for (const Entry& e : kWidths)
+        if (type == e.type) return e.width;
+    return 0;
+}
+
 std::string_view TextOf(const char* text, std::size_t cap) {
     if (!text) return {};
     return {text, strnlen(text, cap)};

@@ -28,6 +28,16 @@ inline FormatArg Chr(char c) { return {FormatArg::Kind::Char, {}, 0, c}; }
 // a blank, so that no record is cut by it. A missing argument is an empty text or 0.
 std::size_t FormatRecord(std::span<char> out, const char* format, std::initializer_list<FormatArg> args);
 
+// Writes every byte below 0x20, and 0x7F, of a NUL-terminated record line as a
+// space, except the CR LF that closes it. Texts reach the records from commands
+// and replies as the application and the printer sent them, and one line break
+// inside a field would split its record in the file. Returns the line's length.
+std::size_t BlankControlBytes(char* line, std::size_t cap);
+
+// The width of a fiscal file's line of the given type without its CR LF, the
+// signature's EAD line included; 0 for a type the file does not have.
+std::size_t RecordWidth(std::string_view type);
+
 // A NUL-terminated text of at most cap characters, as a view.
 std::string_view TextOf(const char* text, std::size_t cap);
 // The characters at [pos, pos + width) of a text; what lies beyond its end reads as

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -408,6 +409,76 @@ TEST_F(ScenarioDay, EachFiscalDaysFileHoldsItsOwnSales) {
         std::snprintf(date, sizeof date, "%02d1226", files[d].first);
         EXPECT_STREQ(fiscalfile::g_fiscal.FirstMovementDate.data(), date);
     }
+}
+
+// A product database's texts may hold line breaks, tabs and other control
+// bytes: the printer and the capture get them as sent, and the day's fiscal
+// file still holds one whole record per line, the items' amounts intact, signed.
+TEST_F(ScenarioDay, ControlBytesInItemTextsKeepTheFiscalFileWhole) {
+    // Code at 4-16, quantity, unit price, total, description at 45-68, tax code, then the extension.
+    // No ESC among them: to the printer that starts a new frame.
+    const std::string items[] = {
+        std::string("\x1B.0178912\r\n456001") + "0002000" + "0" + "00002190" + "000000004380" +
+            "ARROZ\r\nTIPO 1\t5KG\x7F      " + "T01" + "}",
+        std::string("\x1B.01123456789012\r") + "0001000" + "0" + "00000350" + "000000000350" +
+            "JORNAL\x01\x03\x02" "DO DIA\r        " + "I  " + "EDICAO\x7F" "EXTRA\tDE DOMINGO}",
+        std::string("\x1B.01\t000000000100") + "0001000" + "0" + "00003000" + "000000003000" +
+            "CORTE\x1F" "DE CABELO\r\n       " + "S04" + "\r\nEXTENSAO}",
+    };
+    const std::string payment = "\x1B.1001000000009999}";
+    Open();
+    for (const auto& item : items) {
+        ASSERT_EQ(item.find('}'), item.size() - 1);
+        EXPECT_EQ(Write(item), 0) << sim::Printable(item);
+        EXPECT_EQ(Read().substr(0, 2), ".+") << sim::Printable(item);
+    }
+    for (const std::string& command : {payment, std::string("\x1B.06}"), std::string("\x1B.14}")}) {
+        EXPECT_EQ(Write(command), 0) << sim::Printable(command);
+        EXPECT_EQ(Read().substr(0, 2), ".+") << sim::Printable(command);
+    }
+    ASSERT_EQ(ECFClose(), 0);
+
+    // The printer got the items as sent, and the capture recorded them so.
+    auto sent = CommandFrames();
+    auto recorded = RecordedApplicationTexts();
+    for (const auto& item : items) {
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), item), 1) << sim::Printable(item);
+        EXPECT_EQ(std::count(recorded.begin(), recorded.end(), item), 1) << sim::Printable(item);
+    }
+
+    const std::string final = std::string(fiscalfile::kFinishedDirectory) + "\\TA230001.9CQ";
+    ASSERT_TRUE(root.Exists(final.c_str()));
+    EXPECT_EQ(sign::VerifyFileSignature(final.c_str()), sign::kSignOk);
+    const std::string bytes = root.Read(final.c_str());
+    ASSERT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+    const auto lines = SplitLines(bytes);
+    const std::map<std::string, std::size_t> widths = {{"E00", 297}, {"E01", 166}, {"E02", 272},
+                                                       {"E12", 101}, {"E13", 72},  {"E14", 191},
+                                                       {"E15", 267}, {"E16", 90},  {"E21", 106},
+                                                       {"EAD", 259}};
+    for (const auto& l : lines) {
+        const auto width = widths.find(l.substr(0, 3));
+        ASSERT_NE(width, widths.end()) << "not a record: " << sim::Printable(l);
+        EXPECT_EQ(l.size(), width->second) << sim::Printable(l);
+        EXPECT_EQ(l.find_first_of(std::string("\r\n\t\x01\x02\x1B\x1F\x7F", 8)), std::string::npos)
+            << sim::Printable(l);
+    }
+    EXPECT_EQ(Map(OfType(lines, "E15"), ItemOf),
+              (std::vector<std::string>{
+                  "001|78912  456001 |0002000|un |00002190|00000000|00000000004380|01T1800|N",
+                  "002|123456789012  |0001000|un |00000350|00000000|00000000000350|I1     |N",
+                  "003| 000000000100 |0001000|un |00003000|00000000|00000000003000|04S2500|N",
+              }));
+    const auto e15 = OfType(lines, "E15");
+    ASSERT_EQ(e15.size(), 3u);
+    EXPECT_EQ(Col(e15[0], 76, 175), "ARROZ  TIPO 1 5KG " + std::string(82, ' '));
+    EXPECT_EQ(Col(e15[1], 76, 175), "JORNAL   DO DIA         EDICAO EXTRA" + std::string(64, ' '));
+    EXPECT_EQ(Col(e15[2], 76, 175), "CORTE DE CABELO         " + std::string(76, ' '));
+    ASSERT_EQ(OfType(lines, "E14").size(), 1u);
+    EXPECT_EQ(Col(OfType(lines, "E14")[0], 67, 80), "00000000007730");
+    const auto documents = OfType(lines, "E16");
+    ASSERT_FALSE(documents.empty());
+    EXPECT_EQ(Col(documents.back(), 75, 76), "RZ");
 }
 
 // A till that restarts, closing its session and opening a new one, may do so

@@ -131,6 +131,44 @@ TEST_F(HeaderRecords, E02WithLineBreaksInTheUserTexts) {
                      {271, 272, "02"}});
 }
 
+// The registration's texts are the operator's, the user's texts the printer's:
+// a control byte in any of them is written as a space, at its field's width.
+TEST_F(HeaderRecords, ControlBytesInTheTextsAreWrittenAsSpaces) {
+    auto& reg = capture::g_registration.fields;
+    std::strcpy(reg.softwareHouse, "Software\r\nHouse");
+    std::strcpy(reg.appName, "Caixa\tRapido");
+    std::strcpy(reg.appVersion, "2.1\n");
+    std::strcpy(reg.programData, "programa\x7F\x1B de loja");
+    printer.fiscal.userAddress = "RUA\tDAS FLORES";
+    printer.fiscal.userCity = "SAO\x01PAULO\x7F";
+    Store(29, '2', sim::Status29Record(printer, '2'));
+    Store(29, '3', sim::Status29Record(printer, '3'));
+
+    const auto lines = Lines([](intptr_t h) {
+        WriteE00(h);
+        WriteE01(h);
+        WriteE02(h);
+        WriteE12(h);
+        WriteE13(h);
+    });
+    ASSERT_GE(lines.size(), 5u) << raw;
+    ExpectFields(lines[0], {{124, 163, Pad("Software  House", 40)},
+                            {164, 203, Pad("Caixa Rapido", 40)},
+                            {204, 213, Pad("2.1 ", 10)},
+                            {214, 297, Pad("programa   de loja", 84)}});
+    ExpectFields(lines[2], {{113, 152, Pad("RUA DAS FLORES", 40)}, {193, 232, Pad("SAO PAULO ", 40)}});
+    for (const auto& l : lines) {
+        const std::string type = l.substr(0, 3);
+        const std::size_t width = type == "E00"   ? 297
+                                  : type == "E01" ? 166
+                                  : type == "E02" ? 272
+                                  : type == "E12" ? 101
+                                                  : 72;
+        EXPECT_EQ(l.size(), width) << l;
+        for (unsigned char c : l) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << "byte " << int(c) << " in " << l;
+    }
+}
+
 TEST_F(HeaderRecords, UserFieldsAreCleanedUp) {
     printer.fiscal.userName = "  ..SUPER--MERCADO   DO  JOÃO, LTDA.";
     printer.fiscal.userEntries[0] = {"12.345.678/0001-99 X", "IE: 110.042.490-114", "010126", "0930"};

@@ -154,6 +154,43 @@ TEST_F(MovementRecords, ItemLineEdges) {
     }
 }
 
+// Texts reach the records as the application and the printer sent them: a
+// control byte in any of them is written as a space, and every record keeps
+// its layout's width and its amounts.
+TEST_F(MovementRecords, ControlBytesInTextsAreWrittenAsSpaces) {
+    PutItem(0, "789\r\n1234\t001", "0002000", "00002190", "00000004380", "ARROZ\r5KG\nTIPO\t1\x7F\x01\x1B", "F \r",
+            "00000000", kItemConfirmed);
+    SetField(g_fiscal.BuyerId, "123\n45");
+    printer.fiscal.paymentNames[0] = "Dinh\r\neiro";
+    LoadReplies();
+    g_fiscal.PaymentStart[0] = 0;
+    g_fiscal.PaymentEnd[0] = 4380;
+
+    auto lines = Lines([](intptr_t h) {
+        WriteDocument(h, true);
+        WriteE21(h);
+    });
+    ASSERT_EQ(lines.size(), 3u) << raw;
+    ExpectFields(lines[0], {{1, 44, Head("E15")},
+                            {62, 75, "789  1234 001 "},
+                            {76, 175, "ARROZ 5KG TIPO 1" + std::string(84, ' ')},
+                            {176, 182, "0002000"},
+                            {186, 193, "00002190"},
+                            {210, 223, "00000000004380"},
+                            {224, 230, "F1     "},
+                            {231, 231, "N"}});
+    ExpectFields(lines[1], {{1, 3, "E14"}, {67, 80, "00000000004380"}, {178, 191, "00000000123 45"}});
+    ExpectFields(lines[2], {{1, 3, "E21"}, {65, 79, "Dinh  eiro     "}, {80, 92, "0000000004380"}});
+    const std::size_t widths[] = {267, 191, 106};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].size(), widths[i]) << lines[i];
+        for (unsigned char c : lines[i]) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << "byte " << int(c) << " in " << lines[i];
+    }
+    // What the coupon holds is left as it came.
+    EXPECT_EQ(std::string(table[0].code, 3), "789");
+    EXPECT_EQ(table[0].code[3], '\r');
+}
+
 TEST_F(MovementRecords, CouponsWithoutLiveItems) {
     // The only item cancelled: subtotal 0 and the coupon flagged cancelled.
     PutItem(0, "1", "0001000", "00000350", "00000000350", "X", "I  ", "00000000", kItemCancelled);

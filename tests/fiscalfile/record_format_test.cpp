@@ -65,6 +65,31 @@ TEST(FormatRecord, LiteralsMissingArgumentsAndACutBuffer) {
     EXPECT_EQ(std::string(small.data()), "abcd");
 }
 
+TEST(BlankControlBytes, KeepsOnlyTheClosingLineBreak) {
+    struct Case {
+        std::string line, expected;
+    } cases[] = {
+        {"E15AB\r\nCD\r\n", "E15AB  CD\r\n"},
+        {"E15\tA\x01\x1B\x7F\x1F.\r\n", "E15 A    .\r\n"},
+        {"E15 acentua\xE7\xE3o\r\n", "E15 acentua\xE7\xE3o\r\n"},  // Windows-1252 letters stay
+        {"E15ABC\r", "E15ABC "},                                        // a CR alone does not close a record
+        {"E15ABC\n", "E15ABC "},
+        {"E15ABC", "E15ABC"},
+        {"\r\n", "\r\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        std::array<char, 64> line{};
+        std::copy(c.line.begin(), c.line.end(), line.begin());
+        EXPECT_EQ(BlankControlBytes(line.data(), line.size()), c.expected.size());
+        EXPECT_EQ(std::string(line.data()), c.expected) << c.line;
+    }
+    // Never past the cap, even without a NUL.
+    std::array<char, 4> unterminated = {'\n', '\n', '\n', '\n'};
+    EXPECT_EQ(BlankControlBytes(unterminated.data(), 2), 2u);
+    EXPECT_EQ(std::string(unterminated.data(), 4), "  \n\n");
+}
+
 TEST(DigitsValue, CountsOnlyWholeDigitFields) {
     struct Case {
         std::string_view text;

@@ -198,6 +198,40 @@ TEST_F(ProcessTool, RefusesWhatItCannotProcess) {
     EXPECT_TRUE(Files(fs::path(runRoot) / kFinished).empty());
 }
 
+// A damaged capture file still gives its fiscal file, made from what could be
+// read as the library makes it; the tool says how many lines it left out and
+// ends with a status of its own, which a failure elsewhere still outranks.
+TEST_F(ProcessTool, SaysHowManyDamagedLinesItSkipped) {
+    const std::string runRoot = NewRoot("run");
+    const fs::path first = fs::path(runRoot) / "c/TALMA/RFD" / captures[0].substr(captures[0].rfind('\\') + 1);
+    std::string bytes = ReadHost(first);
+    // The middle of the tenth record scrambled, and the last record cut short.
+    std::size_t at = 0;
+    for (int record = 0; record < 9; ++record) at = bytes.find('\x04', at) + 1;
+    ASSERT_LT(at + 16, bytes.find('\x04', at));
+    for (std::size_t i = at + 12; i < at + 16; ++i) bytes[i] = bytes[i] == 'Z' ? 'Y' : 'Z';
+    bytes.resize(bytes.size() - 2);
+    std::ofstream(first, std::ios::binary | std::ios::trunc) << bytes;
+
+    const ToolResult r = RunToolAt(tool, {"process", captures[0], captures[1]}, {"MOLDRIN_ROOT=" + runRoot});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_NE(r.out.find("  damaged lines skipped: 2\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(captures[0] + ": 2 damaged lines of the capture file skipped"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(captures[1]), std::string::npos) << "the whole file is not reported: " << r.err;
+    const auto finished = Files(fs::path(runRoot) / kFinished);
+    ASSERT_EQ(finished.size(), 2u) << r.out;
+    for (const auto& [name, content] : finished)
+        EXPECT_EQ(sign::VerifyFileWithKey((fs::path(runRoot) / kFinished / name).string().c_str(), keyFile.c_str()),
+                  sign::kSignOk)
+            << name;
+
+    // A file that cannot be processed at all is the worse news.
+    const ToolResult worse =
+        RunToolAt(tool, {"process", captures[0], "c:\\TALMA\\RFD\\RFD-01-Janeiro-2026.bin"}, {"MOLDRIN_ROOT=" + runRoot});
+    EXPECT_EQ(worse.status, 1) << worse.out << worse.err;
+    EXPECT_NE(worse.out.find("  damaged lines skipped: 2\n"), std::string::npos) << worse.out;
+}
+
 // A run killed anywhere loses nothing: the capture files stay as they were, and
 // running it again gives the very files an undisturbed run gives.
 TEST_F(ProcessTool, AKilledRunIsMadeGoodByRunningItAgain) {

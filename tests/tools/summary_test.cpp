@@ -32,8 +32,7 @@ TEST(SummaryTool, AddsUpWhatTheRecordsSayAndNothingElse) {
         Record("E16", 90, {{69, "000007"}, {75, "LX"}}) + Record("E16", 90, {{69, "000008"}, {75, "RZ"}}) +
         Record("E21", 106, {{65, "Dinheiro       "}, {80, "0000000100000"}, {93, "N"}}) +
         Record("E21", 106, {{65, "Cheque         "}, {80, "0000000000050"}, {93, "N"}}) +
-        Record("E21", 106, {{65, "Dinheiro       "}, {80, "0000000000000"}, {93, "S"}, {94, "0000000000200"}}) +
-        "E1\r\n";
+        Record("E21", 106, {{65, "Dinheiro       "}, {80, "0000000000000"}, {93, "S"}, {94, "0000000000200"}});
     root.Write("c:\\DIA.TXT", file);
     const ToolResult r = testing::RunTool({"summary", "c:\\DIA.TXT"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -48,6 +47,34 @@ TEST(SummaryTool, AddsUpWhatTheRecordsSayAndNothingElse) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot read c:\\NADA.TXT"), std::string::npos) << missing.err;
     EXPECT_NE(missing.out.find("  records: E14 3,"), std::string::npos) << "the readable file is still summed up";
+}
+
+// Counting the lines of some other file would pass it off as a day's records.
+TEST(SummaryTool, RefusesAFileThatIsNotAFiscalFile) {
+    testing::ScratchRoot root;
+    const std::string e14 = Record("E14", 191, {{109, "00000000012345"}, {123, "N"}});
+    std::string split = Record("E15", 267, {{231, "N"}});
+    split.replace(100, 1, "\r\n");  // an item line broken by a line break in its description
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string why;
+    } cases[] = {
+        {"a capture file", std::string("\x01\x02\x03\x7F\x80\xFE\x04\x04", 8), "line 1 does not end in CR LF"},
+        {"a text", "Relatorio do dia\r\nTotal 123,45\r\n", "line 1 is not a record: Relatorio do dia"},
+        {"an empty file", "", "the file is empty"},
+        {"a record split in two", e14 + split, "line 2, E15, has 100 characters instead of 267"},
+        {"a record too long", e14 + Record("E16", 91, {}), "line 2, E16, has 91 characters instead of 90"},
+        {"lines ended by LF alone", e14.substr(0, 191) + "\n", "line 1 does not end in CR LF"},
+        {"a last line without its end", e14 + e14.substr(0, 191), "line 2 does not end in CR LF"},
+    };
+    for (const auto& c : cases) {
+        root.Write("c:\\OUTRO.TXT", c.bytes);
+        const ToolResult r = testing::RunTool({"summary", "c:\\OUTRO.TXT"});
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_EQ(r.out, "") << c.what;
+        EXPECT_NE(r.err.find("c:\\OUTRO.TXT: not a fiscal file: " + c.why), std::string::npos) << c.what << ": " << r.err;
+    }
 }
 
 }  // namespace
