@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "capture/registration.h"
+#include "store/registration.h"
 #include "support/demo_identification.h"
 
 namespace moldrin::bench {

@@ -15,7 +15,7 @@
 
 #include "bench_root.h"
 #include "bench_support.h"
-#include "capture/rfd_file.h"
+#include "store/rfd_file.h"
 #include "moldrin.h"
 #include "session/session_state.h"
 #include "sim/printer_model.h"
