@@ -82,7 +82,7 @@ typedef struct MoldrinOpsResult {
 MOLDRIN_OPS_API int MOLDRIN_STDCALL MoldrinOpenCoupon(const char *buyer, MoldrinOpsResult *result);
 /* The buyer of the open coupon, given after its opening. */
 MOLDRIN_OPS_API int MOLDRIN_STDCALL MoldrinSetBuyer(const char *buyer, MoldrinOpsResult *result);
-/* Sells an item; opens a coupon when none is open.
+/* Sells an item; when no coupon is open, opens one first (without a buyer).
  *   code           1 to 13 characters
  *   description    1 to 63 characters (24 are printed on the item's line, the rest after)
  *   quantity       thousandths, 1 to 9 999 999

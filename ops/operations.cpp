@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "ops/command_layout.h"
+#include "ops/operations.h"
 
 namespace moldrin::ops {
 
@@ -314,6 +315,19 @@ int Run(Outcome& out, const Command& c) {
     }
 }
 
+// Settles a command left undecided before an operation of several commands
+// begins: OK, or UNDECIDED when the printer still cannot say.
+int SettleFirst(Outcome& out) {
+    if (!g_pending.active) return MOLDRIN_OPS_OK;
+    bool executed = false;
+    Snapshot after;
+    if (Settle(out, &executed, &after) != MOLDRIN_OPS_OK)
+        return Undecided(out, g_pending.command, g_pending.before, ".-P006}");
+    g_pending.active = false;
+    out->recovered = 0;
+    return MOLDRIN_OPS_OK;
+}
+
 // Checks of the arguments.
 bool Printable(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char ch) {
@@ -378,6 +392,11 @@ std::optional<std::string> Marker(std::string_view unit, int decimals) {
 
 }  // namespace
 
+void ForgetUndecided() {
+    std::lock_guard lock(g_mutex);
+    g_pending = Pending{};
+}
+
 }  // namespace moldrin::ops
 
 using namespace moldrin::ops;
@@ -426,7 +445,18 @@ MOLDRIN_OPS_API int MOLDRIN_STDCALL MoldrinSellItem(const char* code, const char
     if (total < 1) return out.BadArgument("price", "quantity x price comes to less than a cent");
     if (total >= L::kItemTotalLimit) return out.BadArgument("price", "quantity x price is more than the printer counts");
     std::lock_guard lock(g_mutex);
-    return Run(out, {L::SellItem(c, q, p, *marker + std::string(d), t), L::kSellItem, total, 0});
+    const Command item{L::SellItem(c, q, p, *marker + std::string(d), t), L::kSellItem, total, 0};
+    // The fiscal file knows a coupon begun by its first item only from that
+    // item's reply: were it lost, the coupon would be missing from the file.
+    // A coupon opened on its own is known from the printer's status as well.
+    if (!g_pending.active || g_pending.command.frame != item.frame) {
+        if (SettleFirst(out) != MOLDRIN_OPS_OK) return out->status;
+        const auto s = ReadStatus(L::Status28(), '8', 0);
+        if (s && Snapshot{"", "", "", "", *s}.Document() == MOLDRIN_DOCUMENT_NONE) {
+            if (Run(out, {L::OpenCoupon(""), L::kOpenCoupon, 0, 0}) != MOLDRIN_OPS_OK) return out->status;
+        }
+    }
+    return Run(out, item);
 }
 
 MOLDRIN_OPS_API int MOLDRIN_STDCALL MoldrinItemDiscount(long long amount, MoldrinOpsResult* result) {
@@ -490,7 +520,8 @@ MOLDRIN_OPS_API int MOLDRIN_STDCALL MoldrinNonFiscalReceipt(int totalizer, int m
     // A receipt already open (its opening settled earlier) is not opened again.
     const Command open{L::OpenNonFiscal(), L::kOpenNonFiscal, 0, 0};
     bool opened = false;
-    if (!g_pending.active) {
+    if (!g_pending.active || g_pending.command.frame != open.frame) {
+        if (SettleFirst(out) != MOLDRIN_OPS_OK) return out->status;
         const auto s = ReadStatus(L::Status28(), '8', 0);
         opened = s && Snapshot{"", "", "", "", *s}.Document() == MOLDRIN_DOCUMENT_NON_FISCAL;
     }
@@ -525,6 +556,7 @@ MOLDRIN_OPS_API int MOLDRIN_STDCALL MoldrinOpsSettle(MoldrinOpsResult* result) {
         return Undecided(out, g_pending.command, g_pending.before, ".-P006}");
     g_pending.active = false;
     Fill(out, after);
+    out->recovered = executed;
     return out.Done(MOLDRIN_OPS_OK);
 }
 
