@@ -100,11 +100,15 @@ struct Snapshot {
     bool Executed(int code) const { return LastCommand() == code && ReplyCode() == static_cast<unsigned>(code) && State() != 'E'; }
 };
 
+// The reply to the last status query that failed, for the reason of an error.
+std::string g_lastStatusReply;
+
 // A status record, asked again when it does not come whole.
 std::optional<std::string> ReadStatus(const std::string& query, char family, char type) {
     for (int i = 0; i < kStatusTries; ++i) {
         auto r = Send(query);
         if (!r) return std::nullopt;
+        g_lastStatusReply = *r;
         if (!FullRecord(*r) || (*r)[1] != '+') continue;
         if (family == '7' && ((*r)[2] != 'C' || (*r)[6] != type)) continue;
         if (family == '8' && std::string_view("CPE").find((*r)[L::kS28State]) == std::string_view::npos) continue;
@@ -204,6 +208,7 @@ const char* RefusalText(unsigned code) {
 }
 
 std::string ReasonOfReply(const std::string& reply) {
+    if (reply.empty()) return "no reply; the traffic log (ECFPathLog) says why";
     if (reply == ".-P002}") return "the command did not reach the printer (" + reply + "); the traffic log (ECFPathLog) says why";
     if (reply == ".-P006}")
         return "no valid reply came (" + reply +
@@ -276,8 +281,9 @@ int Run(Outcome& out, const Command& c) {
     if (!before) before = Take(c.code, c.method);
     if (!before) {
         if (!Send(L::Status28())) return out.Done(MOLDRIN_OPS_NO_SESSION, "no session: ECFOpen first");
-        return out.Done(MOLDRIN_OPS_NOT_DELIVERED,
-                        "the printer's status cannot be read, so nothing was sent; the traffic log (ECFPathLog) says why");
+        Copy(out->reply, sizeof out->reply, g_lastStatusReply);
+        return out.Done(MOLDRIN_OPS_NOT_DELIVERED, "nothing was sent: the printer's status cannot be read, " +
+                                                       ReasonOfReply(g_lastStatusReply));
     }
     for (int attempt = 0;; ++attempt) {
         const auto reply = Send(c.frame);

@@ -3,6 +3,7 @@
 // sold with them giving the fiscal file the same day sent as frames gives.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -157,6 +158,19 @@ TEST_F(TypedOperations, RefusalsCarryTheirReason) {
     EXPECT_EQ(MoldrinXReading(&r), MOLDRIN_OPS_NO_SESSION);
     EXPECT_NE(std::string(r.reason).find("ECFOpen"), std::string::npos);
     EXPECT_TRUE(Frames().empty());
+}
+
+// An application not registered: the capture answers nothing, and the
+// operation says so, sending no sale.
+TEST_F(TypedOperations, AnUnregisteredApplicationIsToldWhyNothingWasSent) {
+    ASSERT_TRUE(std::filesystem::remove(root.Host(capture::kRegistrationFile)));
+    Open();
+    MoldrinOpsResult r{};
+    EXPECT_EQ(MoldrinSellItem("1", "PAO", 1000, "un", 100, 2, "T01", &r), MOLDRIN_OPS_NOT_DELIVERED);
+    EXPECT_STREQ(r.reply, ".-P006}");
+    EXPECT_NE(std::string(r.reason).find("E00.BIN"), std::string::npos) << r.reason;
+    EXPECT_TRUE(CommandFrames().empty());
+    EXPECT_EQ(printer->State().fiscal.ccf, 0u);
 }
 
 // The status a point of sale reads: counters, totals, the open document.
