@@ -104,7 +104,9 @@ protected:
     // Starts from the same printer, files and clock each time. With lostAt,
     // the reply of the printer's lostAt-th ordinary command of the day (from 1)
     // is lost after the command was carried out.
-    Day RunDay(const std::vector<Step>& steps, std::size_t lostAt = 0) {
+    Day RunDay(const std::vector<Step>& steps, std::size_t lostAt = 0) { return RunDayRegistered(steps, 'B', 0, lostAt); }
+    // The same, registered for a model letter and class.
+    Day RunDayRegistered(const std::vector<Step>& steps, char modelLetter, int8_t gate, std::size_t lostAt = 0) {
         if (g_session.PortIndex >= 0) ECFClose();
         capture::ResetCaptureState();
         capture::g_capture.pendingStatus1 = false;
@@ -115,13 +117,16 @@ protected:
         printer->SetFaults({});
         clock.SetDate(2026, 12, 9, 10, 20, 30);
         std::filesystem::remove_all(root.Host(capture::kRfdDirectory));
-        Register();
+        Register(testing::DemoIdentification(), modelLetter, gate);
         workFiles().clear();
 
         Day day;
         std::size_t* count = &day.commands;
         auto model = printer.get();
-        printer->SetResponder([count, lostAt, model](std::string_view frame) -> std::optional<std::string> {
+        // A responder of the test's own still sees every frame.
+        sim::Responder own = responder_;
+        printer->SetResponder([count, lostAt, model, own](std::string_view frame) -> std::optional<std::string> {
+            if (own) own(frame);
             if (OrdinaryCommand(frame) && ++*count == lostAt) {
                 sim::Faults f;
                 f.lostReplies = 1;
@@ -153,6 +158,8 @@ protected:
 
     testing::KeyBesideExecutable key{root};
     std::optional<sim::PrinterState> fresh_;
+    // Sees each frame of a day (its answer is the printer's own).
+    sim::Responder responder_;
 };
 
 }  // namespace moldrin::ops

@@ -21,7 +21,10 @@ using fiscalfile::Map;
 using fiscalfile::OfType;
 using fiscalfile::PaymentOf;
 
-class TypedOperations : public TypedDay {};
+class TypedOperations : public TypedDay {
+protected:
+    std::vector<std::string> discounts_;
+};
 
 // The short day sold with typed operations gives, in the Z reduction's fiscal
 // file, the items, coupons and payments of the same day sent as frames.
@@ -54,6 +57,22 @@ TEST_F(TypedOperations, AShortDayGivesTheFiscalRecordsOfTheFramesDay) {
         EXPECT_EQ(r.recovered, 0);
         EXPECT_EQ(r.resent, 0);
     }
+}
+
+// On a model with the extended status the discounts are laid out otherwise;
+// the operations find the model out and the day's records are the same.
+TEST_F(TypedOperations, AnExtendedModelGetsItsOwnDiscountLayout) {
+    fresh_->typedStatus28 = true;
+    fresh_->statusGFlag = '1';
+    responder_ = [this](std::string_view frame) -> std::optional<std::string> {
+        if (frame.substr(0, 4) == "\x1B.02" || frame.substr(0, 4) == "\x1B.03") discounts_.emplace_back(frame);
+        return std::nullopt;
+    };
+    const Day day = RunDayRegistered(ShortDay(), 'B', 1);
+    EXPECT_EQ(Map(OfType(day.records, "E15"), ItemOf), fiscalfile::kShortDayItems);
+    EXPECT_EQ(Map(OfType(day.records, "E14"), CouponOf), fiscalfile::kShortDayCoupons);
+    EXPECT_EQ(Map(OfType(day.records, "E21"), PaymentOf), fiscalfile::kShortDayPayments);
+    EXPECT_EQ(discounts_, (std::vector<std::string>{layout::ItemDiscount(50, true), layout::SubtotalDiscount(100, true)}));
 }
 
 // Each operation sends exactly the frame of the shared layouts.
