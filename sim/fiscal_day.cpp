@@ -6,11 +6,15 @@
 #include <cctype>
 #include <cstdio>
 
+#include "ops/command_layout.h"
 #include "sim/printer_state.h"
 
 namespace moldrin::sim {
 
 namespace {
+
+namespace layout = ops::layout;
+using layout::Number;
 
 // Refusal codes of the printer (".-00nn}").
 enum Refusal : unsigned {
@@ -30,9 +34,9 @@ enum Refusal : unsigned {
     kNoTotalizer = 23,
 };
 
-constexpr std::size_t kMaxItems = 999;
-constexpr uint64_t kItemTotalLimit = 100000000000ull;  // 11 digits
-constexpr uint64_t kItemDiscountLimit = 100000000ull;  // 8 digits
+using layout::kItemDiscountLimit;
+using layout::kItemTotalLimit;
+using layout::kMaxItems;
 
 std::string Reply(char sign, unsigned code) {
     char b[16];
@@ -207,15 +211,15 @@ using Outcome = long;
 Outcome Refuse(unsigned code) { return -static_cast<long>(code); }
 
 Outcome Item(PrinterState& s, std::string_view f) {
-    if (f.size() < 73) return Refuse(kMalformed);
-    const auto quantity = Number(f, 17, 7), price = Number(f, 25, 8), total = Number(f, 33, 12);
+    if (f.size() < layout::kItemMinSize) return Refuse(kMalformed);
+    const auto quantity = Number(f, layout::kItemQuantity), price = Number(f, layout::kItemPrice),
+               total = Number(f, layout::kItemTotal);
     if (!quantity || !price || !total || *quantity == 0) return Refuse(kMalformed);
     // The unit marker says how many decimals the unit price has; the printer truncates.
-    const char marker = f[45];
-    const bool threeDecimals = marker == '>' || marker == '|' || marker == ']' || marker == '~';
-    if (*total != *quantity * *price / (threeDecimals ? 10000 : 1000)) return Refuse(kWrongTotal);
+    const bool threeDecimals = layout::ThreeDecimalMarker(f[layout::kItemDescription.at]);
+    if (*total != layout::ItemTotal(*quantity, *price, threeDecimals)) return Refuse(kWrongTotal);
     if (*total >= kItemTotalLimit) return Refuse(kTooLarge);
-    auto item = TaxOf(s, f.substr(69, 3));
+    auto item = TaxOf(s, f.substr(layout::kItemTax.at, layout::kItemTax.width));
     if (!item) return Refuse(kUnknownTax);
     OpenDocument& d = s.day.doc;
     if (d.kind == Document::None) {
@@ -236,7 +240,7 @@ Outcome Item(PrinterState& s, std::string_view f) {
 
 // Discount amounts sit 4 places further on the basic models.
 std::optional<uint64_t> DiscountAmount(const PrinterState& s, std::string_view f) {
-    return Number(f, ExtendedModel(s) ? 8 : 14, 12);
+    return Number(f, layout::DiscountAmount(ExtendedModel(s)));
 }
 
 bool Selling(const OpenDocument& d) { return d.kind == Document::Sale && d.phase == SalePhase::Items; }
@@ -258,7 +262,7 @@ Outcome ItemDiscount(PrinterState& s, std::string_view f) {
 
 // Subtotal discounts and the increase end the registration of items.
 Outcome SubtotalAdjustment(PrinterState& s, std::string_view f, bool increase) {
-    const auto amount = increase ? Number(f, 10, 11) : DiscountAmount(s, f);
+    const auto amount = increase ? Number(f, layout::kIncreaseAmount) : DiscountAmount(s, f);
     if (!amount || *amount == 0) return Refuse(kMalformed);
     OpenDocument& d = s.day.doc;
     if (d.kind != Document::Sale || d.phase == SalePhase::Paid || d.tendered != 0) return Refuse(kWrongState);
@@ -282,7 +286,7 @@ Outcome ItemCancel(PrinterState& s, std::string_view f) {
     OpenDocument& d = s.day.doc;
     if (!Selling(d) || d.items.empty()) return Refuse(kWrongState);
     std::size_t index = d.items.size() - 1;
-    if (const auto number = Number(f, 4, 3)) {
+    if (const auto number = Number(f, layout::kCancelItemNumber)) {
         if (*number == 0 || *number > d.items.size()) return Refuse(kNoSuchItem);
         index = static_cast<std::size_t>(*number - 1);
     }
@@ -331,7 +335,7 @@ Outcome OpenNonFiscal(PrinterState& s) {
 
 Outcome BuyerInCoupon(PrinterState& s, std::string_view f) {
     if (s.day.doc.kind != Document::Sale) return Refuse(kWrongState);
-    s.day.doc.buyer = DigitsOf(f, 6, 20);
+    s.day.doc.buyer = DigitsOf(f, layout::kBuyerDigits.at, layout::kBuyerDigits.width);
     return 9;
 }
 
@@ -353,9 +357,9 @@ std::optional<std::size_t> PaymentMethod(const PrinterState& s, std::string_view
 // overpaid, so that the payment totalizers hold what the till keeps.
 Outcome Payment(PrinterState& s, std::string_view f) {
     unsigned refusal = 0;
-    const auto method = PaymentMethod(s, f, 4, &refusal);
+    const auto method = PaymentMethod(s, f, layout::kPaymentMethod.at, &refusal);
     if (!method) return Refuse(refusal);
-    const auto amount = Number(f, 6, 12);
+    const auto amount = Number(f, layout::kPaymentAmount);
     if (!amount || *amount == 0) return Refuse(kMalformed);
     OpenDocument& d = s.day.doc;
     if (d.kind != Document::Sale || d.phase == SalePhase::Paid) return Refuse(kWrongState);
@@ -380,12 +384,12 @@ uint64_t* NonFiscalTotalizer(FiscalFigures& f, uint64_t number) {
 }
 
 Outcome NonFiscalOperation(PrinterState& s, std::string_view f) {
-    const auto number = Number(f, 4, 2);
+    const auto number = Number(f, layout::kNonFiscalTotalizer);
     if (!number) return Refuse(kMalformed);
     unsigned refusal = 0;
-    const auto method = PaymentMethod(s, f, 6, &refusal);
+    const auto method = PaymentMethod(s, f, layout::kNonFiscalMethod.at, &refusal);
     if (!method) return Refuse(refusal);
-    const auto amount = Number(f, 8, 12);
+    const auto amount = Number(f, layout::kNonFiscalAmount);
     if (!amount || *amount == 0) return Refuse(kMalformed);
     uint64_t* totalizer = NonFiscalTotalizer(s.fiscal, *number);
     if (!totalizer) return Refuse(kNoTotalizer);
@@ -425,7 +429,7 @@ Outcome OpenCoupon(PrinterState& s, std::string_view f) {
     if (d.kind != Document::None && !replaceEmpty) return Refuse(kWrongState);
     if (unsigned r = DayRefusal(s)) return Refuse(r);
     if (replaceEmpty) CancelSale(s, d);
-    OpenSale(s, DigitsOf(f, 4, 20));
+    OpenSale(s, DigitsOf(f, layout::kOpenCouponBuyer.at, layout::kOpenCouponBuyer.width));
     return 1;
 }
 

@@ -12,6 +12,8 @@ namespace moldrin::sim {
 
 namespace {
 
+namespace L = ops::layout;
+
 // A tax total as the printer lists it: the entry's 3-character key, 12 digits.
 std::string TaxTotal(const PrinterState& s, std::size_t i) {
     return s.taxEntries[i].substr(0, 3) + std::string(3 - std::min<std::size_t>(3, s.taxEntries[i].size()), ' ') +
@@ -45,18 +47,18 @@ void AddFiscalFields(std::string& r, const PrinterState& s, int family, char typ
     if (family == 27) {
         switch (type) {
             case '1':
-                Put(r, 13, Digits(f.coo, 4), 4);
-                Put(r, 44, Digits(f.grossDailySale, 12), 12);
-                Put(r, 60, Digits(f.cancelledT, 12), 12);
-                Put(r, 76, Digits(f.cancelledT2, 12), 12);
-                Put(r, 92, Digits(f.discountT, 12), 12);
-                Put(r, 116, Digits(f.gnf, 4), 4);
-                Put(r, 120, Digits(f.ccf, 4), 4);
+                Put(r, L::kS1Coo, f.coo);
+                Put(r, L::kS1GrossDailySale, f.grossDailySale);
+                Put(r, L::kS1CancelledT, f.cancelledT);
+                Put(r, L::kS1CancelledT2, f.cancelledT2);
+                Put(r, L::kS1DiscountT, f.discountT);
+                Put(r, L::kS1Gnf, f.gnf);
+                Put(r, L::kS1Ccf, f.ccf);
                 break;
             case '2':
-                Put(r, 11, Digits(f.cancelledS, 12), 12);
-                Put(r, 27, Digits(f.cancelledS2, 12), 12);
-                Put(r, 43, Digits(f.discountS, 12), 12);
+                Put(r, L::kS2CancelledS, f.cancelledS);
+                Put(r, L::kS2CancelledS2, f.cancelledS2);
+                Put(r, L::kS2DiscountS, f.discountS);
                 break;
             case '3':
                 Put(r, 21, Digits(f.taxExempt, 12), 12);
@@ -77,8 +79,8 @@ void AddFiscalFields(std::string& r, const PrinterState& s, int family, char typ
                 PutValues(r, f.moreTotals[static_cast<std::size_t>(type - 'A' + 2)].data(), 7);
                 break;
             case 'F':
-                Put(r, 11, Digits(f.increaseT, 12), 12);
-                Put(r, 43, Digits(f.increaseS, 12), 12);
+                Put(r, L::kSFIncreaseT, f.increaseT);
+                Put(r, L::kSFIncreaseS, f.increaseS);
                 break;
             case 'G':
                 Put(r, 15, Digits(f.restartCounter, 4), 4);
@@ -87,9 +89,9 @@ void AddFiscalFields(std::string& r, const PrinterState& s, int family, char typ
             default: break;
         }
     } else if (family == 28) {
-        Put(r, 18, Digits(f.lastExecuted, 2), 2);
-        Put(r, 21, Digits(f.subtotal, 12), 12);
-        Put(r, 109, Digits(f.lastNonFiscal, 12), 12);
+        Put(r, L::kS28LastCommand, f.lastExecuted);
+        Put(r, L::kS28Subtotal, f.subtotal);
+        Put(r, L::kS28LastNonFiscal, f.lastNonFiscal);
     } else if (family == 29) {
         switch (type) {
             case '1':

@@ -92,7 +92,7 @@ private:
 const char* FaultsALineCannotShow(const Faults& faults) {
     // The host counts only what has reached it, and nothing on a line takes a
     // byte back after it was counted.
-    if (faults.loseByte) return "--fault lost: a line delivers every byte it counts, so a lost byte exists only in the "
+    if (faults.loseByte) return "--fault lost-byte: a line delivers every byte it counts, so a lost byte exists only in the "
                "in-process simulator";
     return nullptr;
 }

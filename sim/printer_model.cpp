@@ -31,6 +31,13 @@ bool NeverContinued(const std::string& frame, int code) {
            code == 49 || code == 59;
 }
 
+// The commands whose answer the lost-reply fault takes: those that change the
+// printer, not the status queries that find out what it did.
+bool LosesReply(const std::string& frame) {
+    const int code = Code(frame);
+    return code >= 0 && code != 23 && code != 27 && code != 28 && code != 29;
+}
+
 // What a byte looks like when read at the wrong speed: never "." nor "}".
 uint8_t Garble(uint8_t b) { return static_cast<uint8_t>((b ^ 0x5A) | 0x80); }
 
@@ -197,7 +204,14 @@ void PrinterModel::HostBytes(const uint8_t* bytes, std::size_t n, uint32_t nowTi
         if (responder) own = responder(frame);
         {
             std::lock_guard lock(m_);
-            if (!faults_.silent) Queue(own ? *own : AnswerFor(frame), nowTick);
+            if (!faults_.silent) {
+                std::string answer = own ? *own : AnswerFor(frame);
+                if (faults_.lostReplies != 0 && LosesReply(frame)) {
+                    if (faults_.lostReplies > 0) --faults_.lostReplies;
+                } else {
+                    Queue(answer, nowTick);
+                }
+            }
             if (faults_.frames > 0 && --faults_.frames == 0) {
                 Faults cleared;
                 cleared.dsrLow = faults_.dsrLow;

@@ -31,6 +31,10 @@ struct Faults {
     uint32_t pauseAfterBytes = 0;    // with pauseMs: a pause inside the answer after so many bytes
     uint32_t pauseMs = 0;
     uint32_t byteGapMs = 0;          // each answer byte this long after the one before
+    int lostReplies = 0;             // ordinary commands (not status queries nor the simulator's own
+                                     // frames) that are carried out but whose answer is lost, as when
+                                     // the line drops right after the printer took the command:
+                                     // the next n, or every one with -1
     int frames = -1;                 // answer faults hold for the next n frames only (silent ones
                                      // count); -1 = for all. DSR and CTS stay as set.
 };

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "ops/command_layout.h"
+
 namespace moldrin::sim {
 
 constexpr std::size_t kRecord = 128;
@@ -20,5 +22,11 @@ inline std::string Digits(uint64_t v, int width) {
     std::string s = b;
     return s.size() > static_cast<std::size_t>(width) ? s.substr(s.size() - static_cast<std::size_t>(width)) : s;
 }
+
+// A number at a field of the shared layouts, as many digits as the field is wide.
+inline void Put(std::string& r, ops::layout::Field f, uint64_t v) {
+    Put(r, f.at, Digits(v, static_cast<int>(f.width)), f.width);
+}
+inline void Put(std::string& r, ops::layout::Field f, const std::string& text) { Put(r, f.at, text, f.width); }
 
 }  // namespace moldrin::sim

@@ -10,6 +10,8 @@ namespace moldrin::sim {
 
 namespace {
 
+namespace L = ops::layout;
+
 std::string Blank(char sign, char letter, char type) {
     std::string r(kRecord, ' ');
     r[0] = '.';
@@ -36,17 +38,17 @@ std::string Status27Record(const PrinterState& s, char type) {
     std::string r = Blank('+', 'C', type);
     switch (type) {
         case '1':
-            Put(r, 7, s.fiscalDate, 6);
+            Put(r, L::kS1FiscalDate, s.fiscalDate);
             Put(r, 13, s.fiscalTime, 6);
-            Put(r, 19, Digits(s.grandTotal, 17), 17);
-            Put(r, 40, Digits(s.zCounter, 4), 4);
-            r[124] = s.modelLetter;
+            Put(r, L::kS1GrandTotal, s.grandTotal);
+            Put(r, L::kS1Crz, s.zCounter);
+            r[L::kS1ModelLetter] = s.modelLetter;
             break;
         case '3':
-            Put(r, 12, s.factoryNumber, 9);
+            Put(r, L::kS3Factory, s.factoryNumber);
             break;
         case 'G':
-            r[30] = s.statusGFlag;
+            r[L::kSGExtendedDigit] = s.statusGFlag;
             break;
         default:
             break;
@@ -57,11 +59,11 @@ std::string Status27Record(const PrinterState& s, char type) {
 
 std::string Status28Record(const PrinterState& s) {
     std::string r = Blank('+', '0', '0');
-    Put(r, 2, Digits(s.lastCommand, 4), 4);
-    Put(r, 6, Digits(s.itemCount, 3), 3);
-    r[9] = s.documentState;
-    Put(r, 10, s.documentField, 8);
-    Put(r, 46, s.clock, 10);
+    Put(r, L::kS28ReplyCode, s.lastCommand);
+    Put(r, L::kS28Items, s.itemCount);
+    r[L::kS28State] = s.documentState;
+    Put(r, L::kS28Document, s.documentField);
+    Put(r, L::kS28Clock, s.clock);
     AddFiscalFields(r, s, 28, '0');
     return r;
 }

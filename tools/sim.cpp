@@ -46,7 +46,8 @@ bool SetFault(sim::Faults& f, const char* name) {
     else if (!std::strcmp(name, "stray")) f.strayBefore = "#!?";
     else if (!std::strcmp(name, "overlong")) f.overlongRecord = true;
     else if (!std::strcmp(name, "overrun")) f.overrun = true;
-    else if (!std::strcmp(name, "lost")) f.loseByte = true;
+    else if (!std::strcmp(name, "lost")) f.lostReplies = -1;
+    else if (!std::strcmp(name, "lost-byte")) f.loseByte = true;
     else return false;
     return true;
 }
@@ -98,11 +99,12 @@ int Run(int argc, char** argv) {
                   return "'" + v + "' is not one capital letter A to Z";
               });
     cli.Flag("extended", "a model with the extended status (typed status 28, status G digit)", &extended);
-    cli.Value("fault", "NAME", "silent, dsr-low, cts-low, stray, overlong, overrun (may be repeated)",
+    cli.Value("fault", "NAME", "silent, dsr-low, cts-low, stray, overlong, overrun, lost (every command is carried out but\n"
+              "its reply is lost; status queries are answered) (may be repeated)",
               [&](const std::string& v) -> std::string {
                   return SetFault(faults, v.c_str())
                              ? ""
-                             : "'" + v + "' is not a fault (silent, dsr-low, cts-low, stray, overlong, overrun)";
+                             : "'" + v + "' is not a fault (silent, dsr-low, cts-low, stray, overlong, overrun, lost)";
               });
     cli.Number("delay", "MS", "every answer starts this many milliseconds late, 0 to 60000", 0, 60000, &delay);
     cli.Flag("trace", "print each frame and answer on standard error", &trace);

@@ -9,8 +9,11 @@ for tool in mcs mono; do
 done
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-for program in TestMoldrin Example; do
-  mcs -warnaserror -out:"$out/$program.exe" "$here/Moldrin.cs" "$here/$program.cs" >"$out/$program.log" 2>&1 ||
-    { cat "$out/$program.log"; exit 1; }
+for program in TestMoldrin Example SellCoupon TestOps; do
+  mcs -warnaserror -out:"$out/$program.exe" "$here/Moldrin.cs" "$here/MoldrinOps.cs" "$here/$program.cs" \
+    >"$out/$program.log" 2>&1 || { cat "$out/$program.log"; exit 1; }
 done
 bash "$here/../run_with_simulator.sh" "$1" "$2" sh -c "mono '$out/TestMoldrin.exe' && mono '$out/Example.exe'"
+# The typed operations with the fiscal capture on, on a printer of their own.
+bash "$here/../run_with_simulator.sh" "$1" "$2" sh -c \
+  "bash '$here/../capture_on.sh' '$1' && mono '$out/SellCoupon.exe' && mono '$out/TestOps.exe'"

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "ops/command_layout.h"
 #include "sim/printer_model.h"
 #include "sim/scenario.h"
 #include "sim/sim_device.h"
@@ -27,27 +28,20 @@ std::string Digits(uint64_t v, int width) {
     return b;
 }
 
-// An item frame: the total given, or quantity × price as the unit marker says.
+namespace layout = ops::layout;
+
+// Frames come from the layouts the typed operations build them with; an item
+// may carry a total of its own, to see it refused.
 std::string Item(uint64_t quantity, uint64_t price, const std::string& description, const std::string& tax,
                  int64_t total = -1) {
-    const char marker = description.empty() ? ' ' : description[0];
-    const bool three = marker == '>' || marker == '|' || marker == ']' || marker == '~';
-    if (total < 0) total = static_cast<int64_t>(quantity * price / (three ? 10000 : 1000));
-    std::string desc = description;
-    desc.resize(24, ' ');
-    std::string code = tax;
-    code.resize(3, ' ');
-    return "\x1B.017890000000001" + Digits(quantity, 7) + "0" + Digits(price, 8) +
-           Digits(static_cast<uint64_t>(total), 12) + desc + code + "}";
+    std::string frame = layout::SellItem("7890000000001", quantity, price, description, tax);
+    if (total >= 0) frame.replace(layout::kItemTotal.at, layout::kItemTotal.width,
+                                  layout::Digits(static_cast<uint64_t>(total), layout::kItemTotal.width));
+    return frame;
 }
-
-// A discount frame laid out for the model class: its text is 4 characters on
-// extended models and 10 on basic ones.
-std::string Discount(int code, uint64_t amount, bool extended) {
-    return "\x1B.0" + std::to_string(code) + (extended ? "DESC" : "DESCONTO  ") + Digits(amount, 12) + "}";
-}
-std::string Increase(uint64_t amount) { return "\x1B.11ACRESC" + Digits(amount, 11) + "}"; }
-std::string Pay(int method, uint64_t amount) { return "\x1B.10" + Digits(method, 2) + Digits(amount, 12) + "}"; }
+std::string Discount(int code, uint64_t amount, bool extended) { return layout::Discount(code, amount, extended); }
+std::string Increase(uint64_t amount) { return layout::SubtotalIncrease(amount); }
+std::string Pay(int method, uint64_t amount) { return layout::Payment(method, amount); }
 
 class Day : public ::testing::Test {
 public:

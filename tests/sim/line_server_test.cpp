@@ -108,7 +108,7 @@ TEST(LineFaults, ALostByteIsRefusedOnALine) {
     others.strayBefore = "#!?";
     others.answerDelayMs = 100;
     ASSERT_NE(FaultsALineCannotShow(lost), nullptr);
-    EXPECT_NE(std::string(FaultsALineCannotShow(lost)).find("--fault lost"), std::string::npos);
+    EXPECT_NE(std::string(FaultsALineCannotShow(lost)).find("--fault lost-byte"), std::string::npos);
     EXPECT_EQ(FaultsALineCannotShow(others), nullptr);
     EXPECT_EQ(FaultsALineCannotShow({}), nullptr);
 }

@@ -144,6 +144,33 @@ TEST_F(Model, LostByteIsCountedButNeverDelivered) {
     EXPECT_EQ(ReadAll(), ".+0030}");
 }
 
+// The reply-lost fault: the printer carries the command out and says nothing;
+// its status queries still answer and show what it did, and the fault ends
+// after the number of commands it was set for.
+TEST_F(Model, LostRepliesAreOfCommandsCarriedOut) {
+    Faults f;
+    f.lostReplies = 1;
+    printer->SetFaults(f);
+    Send("\x1B.17}");
+    EXPECT_EQ(ReadAll(), "");
+    EXPECT_EQ(printer->State().fiscal.ccf, 1u);
+    Send("\x1B.28}");
+    const std::string status = ReadAll();
+    ASSERT_EQ(status.size(), 128u);
+    EXPECT_EQ(status.substr(9, 9), "P VENDAS ");
+    EXPECT_EQ(status.substr(18, 2), "17");
+    Send("\x1B.05}");
+    EXPECT_EQ(ReadAll(), ".+0005}");
+    // Every command's, until the fault is taken away.
+    f.lostReplies = -1;
+    printer->SetFaults(f);
+    Send("\x1B.17}\x1B.271}\x1B.05}");
+    EXPECT_EQ(ReadAll().size(), 128u);
+    EXPECT_EQ(printer->State().fiscal.ccf, 2u);
+    EXPECT_EQ(printer->State().day.doc.kind, Document::None);
+    EXPECT_EQ(printer->GetFaults().lostReplies, -1);
+}
+
 TEST_F(Model, FaultsForSomeFramesThenTheLineHeals) {
     Faults f;
     f.silent = true;

@@ -95,3 +95,36 @@ TEST_F(WithSimulator, FollowShowsWhatIsAddedLater) {
 
 }  // namespace
 }  // namespace moldrin
+
+namespace moldrin {
+namespace {
+
+// `moldrin sim --fault lost`: the printer carries each command out and its reply
+// is lost; the status queries still answer and show what it did.
+class WithLostReplies : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(testing::WaitForPath(root.path() + "/line")) << "the simulator did not start";
+        // The line's behaviour is under test, not the fiscal capture's.
+        root.Write("c:\\TALMA\\talma.ini", "");
+    }
+    std::string Line() const { return "MOLDRIN_COM1=unix:" + root.path() + "/line"; }
+
+    testing::ScratchRoot root;
+    testing::BackgroundTool sim{{"sim", "--listen", "unix:" + root.path() + "/line", "--fault", "lost"},
+                                root.path() + "/sim.err"};
+};
+
+TEST_F(WithLostReplies, TheCommandIsCarriedOutAndOnlyItsReplyIsLost) {
+    auto r = testing::RunTool({"send", "--port", "1", "--timeout=1", "\\e.17}"}, {Line()});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.out, ".-P006}\n") << r.err;
+    r = testing::RunTool({"send", "--port", "1", "--timeout=2", "\\e.28}"}, {Line()});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_GE(r.out.size(), 20u) << r.out;
+    EXPECT_EQ(r.out.substr(9, 11), "P VENDAS 17") << "the coupon is open: " << r.out;
+}
+
+}  // namespace
+}  // namespace moldrin

@@ -68,6 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"sim", "--listen", "unix:/x", "--model", "ZZ"}, "'ZZ'"},
         UsageCase{{"sim", "--listen", "unix:/x", "--model=b"}, "'b'"},
         UsageCase{{"sim", "--listen", "unix:/x", "--fault", "smoke"}, "'smoke'"},
+        UsageCase{{"sim", "--listen", "unix:/x", "--fault", "lost-byte"}, "--fault lost-byte"},
         UsageCase{{"sim", "--listen", "unix:/x", "--device", "/dev/null"}, "either"},
         UsageCase{{"sim", "--device", "unix:/x"}, "unix:/x"}, UsageCase{{"sim", "--listen", "unix:/x", "extra"}, "'extra'"},
         // log

@@ -5,6 +5,9 @@ for ``with``, errors as :class:`MoldrinError`, and the operator as Python functi
     with moldrin.Session(port=1) as ecf:
         print(ecf.send("\\x1B.271}"))
 
+The typed fiscal operations (sell an item, pay, close a coupon, the Z reduction...)
+are in :mod:`moldrin.ops`, over the library of moldrin_ops.h.
+
 Texts go to the library as Windows-1252 and come back decoded from it.
 The library is ``$MOLDRIN_LIBRARY`` when set, else the one the system's loader finds
 (``libmoldrin.so.3`` on Linux: an install under /usr/local or /usr, or ``LD_LIBRARY_PATH``;

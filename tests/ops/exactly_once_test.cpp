@@ -1,0 +1,117 @@
+// Exactly once: a command whose reply is lost is neither lost nor carried out
+// twice. The printer's day and the day's fiscal records come out as if
+// nothing had happened, whichever command of the day lost its reply.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ops/typed_day.h"
+
+namespace moldrin::ops {
+namespace {
+
+class ExactlyOnce : public TypedDay {};
+
+TEST_F(ExactlyOnce, ALostReplyAtAnyCommandLeavesTheDayAsIfNothingHappened) {
+    const auto steps = ShortDay();
+    const Day undisturbed = RunDay(steps);
+    ASSERT_GT(undisturbed.commands, steps.size());  // the receipt takes two
+    ASSERT_FALSE(undisturbed.records.empty());
+    for (std::size_t lost = 1; lost <= undisturbed.commands; ++lost) {
+        SCOPED_TRACE("reply of command " + std::to_string(lost) + " lost");
+        const Day day = RunDay(steps, lost);
+        EXPECT_EQ(day.status, undisturbed.status);
+        EXPECT_EQ(day.records, undisturbed.records);
+        int recovered = 0;
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            recovered += day.results[i].recovered;
+            EXPECT_EQ(day.results[i].resent, 0) << steps[i].name;
+            // What the operation read back does not depend on the reply.
+            EXPECT_EQ(day.results[i].itemNumber, undisturbed.results[i].itemNumber) << steps[i].name;
+            EXPECT_EQ(day.results[i].change, undisturbed.results[i].change) << steps[i].name;
+            EXPECT_EQ(day.results[i].coo, undisturbed.results[i].coo) << steps[i].name;
+        }
+        EXPECT_EQ(recovered, 1);
+    }
+}
+
+// A command the printer never took (the line dropped it) is sent again, once.
+TEST_F(ExactlyOnce, ACommandThePrinterNeverTookIsSentAgain) {
+    Open();
+    ASSERT_EQ(SetTimeoutRead(1), 0);
+    bool dropped = false;
+    printer->SetResponder([&dropped](std::string_view frame) -> std::optional<std::string> {
+        if (!dropped && frame.substr(0, 4) == "\x1B.01") {
+            dropped = true;
+            return std::string();  // neither carried out nor answered
+        }
+        return std::nullopt;
+    });
+    MoldrinOpsResult r{};
+    ASSERT_EQ(MoldrinSellItem("1", "PAO", 2000, "un", 150, 2, "T01", &r), MOLDRIN_OPS_OK) << r.reason;
+    EXPECT_EQ(r.resent, 1);
+    EXPECT_EQ(r.recovered, 0);
+    EXPECT_EQ(r.itemNumber, 1u);
+    EXPECT_EQ(printer->State().day.doc.items.size(), 1u);
+    EXPECT_EQ(printer->State().grandTotal, static_cast<uint64_t>(capture::kGrandTotal + 300));
+    printer->SetResponder(nullptr);
+}
+
+// A reply lost while the printer cannot be asked either (unplugged): the
+// operation is left undecided, and calling it again once the printer is back
+// settles it without carrying the command out a second time; a refused
+// command whose reply was lost is reported refused.
+TEST_F(ExactlyOnce, AnUndecidedCommandIsSettledByTheNextCall) {
+    Open();
+    ASSERT_EQ(SetTimeoutRead(1), 0);
+    MoldrinOpsResult r{};
+    ASSERT_EQ(MoldrinOpenCoupon("", &r), MOLDRIN_OPS_OK);
+    sim::Faults unplugged;
+    unplugged.lostReplies = 1;
+    printer->SetResponder([this, unplugged](std::string_view frame) -> std::optional<std::string> {
+        // The item is carried out, then the printer falls silent.
+        if (frame.substr(0, 4) == "\x1B.01") {
+            sim::Faults f = unplugged;
+            f.silent = false;
+            printer->SetFaults(f);
+        } else if (printer->State().day.doc.items.size() == 1) {
+            sim::Faults f;
+            f.silent = true;
+            printer->SetFaults(f);
+        }
+        return std::nullopt;
+    });
+    EXPECT_EQ(MoldrinSellItem("1", "PAO", 2000, "un", 150, 2, "T01", &r), MOLDRIN_OPS_UNDECIDED);
+    EXPECT_NE(std::string(r.reason).find("call again"), std::string::npos) << r.reason;
+    EXPECT_EQ(printer->State().day.doc.items.size(), 1u);
+
+    // Still unplugged: still undecided, and nothing else is sent meanwhile.
+    EXPECT_EQ(MoldrinPay(1, 300, &r), MOLDRIN_OPS_UNDECIDED);
+    EXPECT_EQ(printer->State().fiscal.paymentTotals[0], 0u);
+
+    // Back: the same call settles it.
+    printer->SetResponder(nullptr);
+    printer->SetFaults({});
+    ASSERT_EQ(MoldrinSellItem("1", "PAO", 2000, "un", 150, 2, "T01", &r), MOLDRIN_OPS_OK) << r.reason;
+    EXPECT_EQ(r.recovered, 1);
+    EXPECT_EQ(r.itemNumber, 1u);
+    EXPECT_EQ(printer->State().day.doc.items.size(), 1u);
+    EXPECT_EQ(printer->State().grandTotal, static_cast<uint64_t>(capture::kGrandTotal + 300));
+
+    // A refusal whose reply was lost.
+    sim::Faults lost;
+    lost.lostReplies = 1;
+    printer->SetFaults(lost);
+    EXPECT_EQ(MoldrinCloseCoupon("", &r), MOLDRIN_OPS_REFUSED);
+    EXPECT_EQ(r.printerCode, 18);
+    EXPECT_NE(std::string(r.reason).find("not paid"), std::string::npos) << r.reason;
+
+    // Nothing pending: settling sends nothing.
+    printer->ClearFrames();
+    EXPECT_EQ(MoldrinOpsSettle(&r), MOLDRIN_OPS_OK);
+    EXPECT_TRUE(Frames().empty());
+}
+
+}  // namespace
+}  // namespace moldrin::ops
