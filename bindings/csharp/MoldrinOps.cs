@@ -12,15 +12,13 @@ namespace Moldrin
     {
         public int Status { get; }
         public string Field { get; }
-        public string Reason { get; }
         public int PrinterCode { get; }
 
         internal OpsException(string call, int status, string field, string reason, string reply, int printerCode)
-            : base(call, status, reply)
+            : base(call, status, reply, reason)
         {
             Status = status;
             Field = field;
-            Reason = reason;
             PrinterCode = printerCode;
         }
 

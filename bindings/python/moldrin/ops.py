@@ -88,9 +88,9 @@ class OpsError(MoldrinError):
     what the printer (or the library) answered."""
 
     def __init__(self, call, r):
-        self.status, self.field, self.reason = r.status, _text(r.field), _text(r.reason)
+        super().__init__(call, r.status, _text(r.reply), _text(r.reason))
+        self.status, self.field = r.status, _text(r.field)
         self.printer_code = r.printerCode
-        super().__init__(call, r.status, _text(r.reply))
         self.args = (f"{call}: {self.reason or _text(library.MoldrinOpsResultText(r.status))}",)
 
     def __str__(self):
