@@ -4,9 +4,16 @@
 // 2,000 coupons of 8 items with 31 earlier days of capture and fiscal files in
 // the folder. Goal: under 0.1 s, time linear in the day's records (the
 // quarter-day point on the line through the empty and the busy day), and memory
-// that does not grow with the day. Any failed step ends the run non-zero.
+// that does not grow with the day. Any failed step ends the run non-zero; a
+// missed goal is a figure, printed as such.
+//
+// The time is that of the capture's triggers (ProcessLatestRfd, then
+// ProcessPendingDays), which is what the capture runs after the printer has
+// answered the Z reduction and before ECFWrite returns; the command's own
+// exchange with the printer is not in it.
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -141,44 +148,70 @@ bool ResetPeak() {
 
 int g_assemblies = 0;
 
+constexpr int kRounds = 7;
+
 struct Figure {
-    std::size_t records = 0;
-    double seconds = 0;
-    long peakRiseKb = -1;
+    std::size_t records = 0, bytes = 0;
+    double best = 0, median = 0;        // wall-clock seconds
+    double cpuBest = 0, cpuMedian = 0;  // this process's CPU seconds
+    long peakRiseKb = 0;                // the greatest of the rounds
 };
 
 using Clock = std::chrono::steady_clock;
+
+double CpuNow() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+void BestAndMedian(std::vector<double> v, double* best, double* median) {
+    std::sort(v.begin(), v.end());
+    *best = v.front();
+    *median = v[v.size() / 2];
+}
 
 // What the capture runs once the printer has answered the Z reduction.
 Figure Closing(const testing::ScratchRoot& root, const std::string& prepared, std::size_t records,
                const capture::CalendarDay& today, CountingOperator& op) {
     Figure f;
     f.records = records;
-    f.seconds = 1e9;
+    f.bytes = std::filesystem::file_size(prepared);
     const std::string rfd = RfdName(today);
     const std::string fiscalDate = DateText(today);
-    for (int run = 0; run < 3; ++run) {
+    std::vector<double> wall, cpu;
+    for (int run = 0; run < kRounds; ++run) {
         std::filesystem::copy_file(prepared, root.Host(rfd.c_str()), std::filesystem::copy_options::overwrite_existing);
         g_assemblies = 0;
         const bool peakKnown = ResetPeak();
         const long before = ResidentKb();
+        const double c0 = CpuNow();
         const auto t0 = Clock::now();
         const int latest = capture::ProcessLatestRfd();
         const int pending = capture::ProcessPendingDays(fiscalDate.c_str());
         const auto t1 = Clock::now();
-        if (peakKnown && before >= 0) {
-            const long rise = PeakKb() - before;
-            f.peakRiseKb = std::max(f.peakRiseKb, rise);
-        }
+        const double c1 = CpuNow();
+        if (!peakKnown || before < 0) Fail("the peak of the resident set cannot be read");
+        f.peakRiseKb = std::max(f.peakRiseKb, PeakKb() - before);
         if (latest != 1 || pending != 1) Fail("the closing's processing failed");
         if (g_assemblies != 1) Fail("an earlier day was made again: its fiscal file was not found");
         if (op.boxes != 0) Fail("the closing showed a box");
         const std::string made = fiscalfile::LastFinalFilePath();
         if (made.empty()) Fail("no fiscal file made");
         if (sign::VerifyFileSignature(made.c_str()) != sign::kSignOk) Fail("the fiscal file's signature does not hold");
-        f.seconds = std::min(f.seconds, std::chrono::duration<double>(t1 - t0).count());
+        wall.push_back(std::chrono::duration<double>(t1 - t0).count());
+        cpu.push_back(c1 - c0);
     }
+    BestAndMedian(wall, &f.best, &f.median);
+    BestAndMedian(cpu, &f.cpuBest, &f.cpuMedian);
     return f;
+}
+
+std::string Load() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
 }
 
 }  // namespace
@@ -228,19 +261,33 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 3; ++i) figures[i] = Closing(root, days[i].file, days[i].records, today, op);
     const Figure &empty = figures[0], &quarter = figures[1], &busy = figures[2];
 
+    std::printf("load average while measured: %s (2 cores); %d rounds each, best and median\n", Load().c_str(), kRounds);
     for (int i = 0; i < 3; ++i)
-        std::printf("%-12s %5d coupons, %7zu records: closing in %.4f s, peak memory rise %ld kB\n", days[i].name,
-                    days[i].coupons, figures[i].records, figures[i].seconds, figures[i].peakRiseKb);
+        std::printf("%-12s %5d coupons, %6zu records, %8zu bytes: closing %.4f s (median %.4f), "
+                    "CPU %.4f s (median %.4f), peak memory rise %ld kB\n",
+                    days[i].name, days[i].coupons, figures[i].records, figures[i].bytes, figures[i].best,
+                    figures[i].median, figures[i].cpuBest, figures[i].cpuMedian, figures[i].peakRiseKb);
     // The quarter day against the line through the empty and the busy day.
-    const double onLine = empty.seconds + (busy.seconds - empty.seconds) * static_cast<double>(quarter.records - empty.records) /
-                                              static_cast<double>(busy.records - empty.records);
-    const double linearity = quarter.seconds / onLine;
-    const double time = busy.seconds / kGoalSeconds;
-    const double memory = quarter.peakRiseKb > 0 ? static_cast<double>(busy.peakRiseKb) / quarter.peakRiseKb : 0;
-    std::printf("busy day's closing / goal of %.1f s:              %.2f (goal below 1.00)\n", kGoalSeconds, time);
-    std::printf("quarter day / its point on the line:            %.2f (goal 1.00; linear in the records)\n", linearity);
-    std::printf("busy day's peak memory rise / quarter day's:    %.2f (goal about 1.00; bounded, not by the day)\n",
-                memory);
+    auto onLine = [&](double e, double b) {
+        return e + (b - e) * static_cast<double>(quarter.records - empty.records) /
+                       static_cast<double>(busy.records - empty.records);
+    };
+    const double time = busy.best / kGoalSeconds, timeMedian = busy.median / kGoalSeconds;
+    const double cpu = busy.cpuBest / kGoalSeconds;
+    const double linearity = quarter.best / onLine(empty.best, busy.best);
+    const double cpuLinearity = quarter.cpuBest / onLine(empty.cpuBest, busy.cpuBest);
+    const double memory = static_cast<double>(busy.peakRiseKb) * 1024.0 / static_cast<double>(busy.bytes);
+    auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    std::printf("busy day's closing / goal of %.1f s:             %.2f best, %.2f median (goal below 1.00): %s\n",
+                kGoalSeconds, time, timeMedian, verdict(time < 1.0));
+    std::printf("busy day's CPU time / goal of %.1f s:            %.2f (the same, without the machine's load)\n",
+                kGoalSeconds, cpu);
+    std::printf("quarter day / its point on the line:            %.2f wall, %.2f CPU (goal 1.00, linear): %s\n",
+                linearity, cpuLinearity, verdict(cpuLinearity > 0.8 && cpuLinearity < 1.2));
+    std::printf("busy day's peak memory rise / its capture file: %.3f (%ld kB against %ld kB for the quarter day;\n"
+                "                                                goal far below 1, the day is not held): %s\n",
+                memory, busy.peakRiseKb, quarter.peakRiseKb,
+                verdict(memory < 0.1 && busy.peakRiseKb <= quarter.peakRiseKb + 256));
     std::printf("with %d earlier days of capture and fiscal files in the folder, signed: yes\n", kEarlierDays);
     fiscalfile::SetAssemblyObserver(nullptr);
     platform::SetOperator(nullptr);
