@@ -153,6 +153,12 @@ int RfdDecodeRecord(std::span<char> out, std::span<const char> record) {
     const auto* stored = reinterpret_cast<const uint8_t*>(record.data());
     for (std::size_t j = 0; j < end; ++j) {
         uint8_t b = stored[j];
+        // Nearly every stored byte is above the three that mean something here.
+        if (b > kCr && n < kRfdPositionsMax) {
+            pos[n] = Unscramble(b, n);
+            ++n;
+            continue;
+        }
         if (b == kCr || b == kLf) continue;
         if (b == kEscape) {
             if (++j >= end) return 0;
@@ -174,7 +180,8 @@ int RfdDecodeRecord(std::span<char> out, std::span<const char> record) {
             if (k + 2 >= n) return 0;
             const std::size_t count = pos[k + 1] & 0x7F;
             if (m + count > kRfdPositionsMax) return 0;
-            for (std::size_t r = 0; r < count; ++r) last[-static_cast<std::ptrdiff_t>(m++)] = static_cast<char>(pos[k + 2]);
+            m += count;
+            std::memset(last + 1 - m, pos[k + 2], count);
             k += 2;
         } else if (v == kDigitsOpen) {
             for (++k; k < n && pos[k] != kDigitsClose; ++k) {
@@ -205,20 +212,25 @@ int RfdDecodeRecord(std::span<char> out, std::span<const char> record) {
 bool RfdRecordShapeValid(std::span<const char> record) {
     const std::size_t end = RecordEnd(record);
     if (end == kNoEnd || end + 1 != record.size()) return false;
-    std::size_t before = 0, after = 0, pairs = 0;
+    // n counts the positions, before those ahead of the first line break.
+    std::size_t n = 0, before = 0, pairs = 0;
     for (std::size_t j = 0; j < end; ++j) {
         const auto b = static_cast<uint8_t>(record[j]);
+        if (b > kCr) {  // the common case: none of the three bytes below
+            ++n;
+            continue;
+        }
         if (b == kCr) {
             if (j + 1 >= end || static_cast<uint8_t>(record[j + 1]) != kLf) return false;
-            ++pairs;
+            if (pairs++ == 0) before = n;
             ++j;
             continue;
         }
         if (b == kLf) return false;
         if (b == kEscape && ++j >= end) return false;
-        (pairs == 0 ? before : after)++;
+        ++n;
     }
-    const std::size_t n = before + after;
+    if (pairs == 0) before = n;
     return pairs == 1 && n <= kRfdPositionsMax && before == n / 2 + 1;
 }
 
