@@ -54,6 +54,7 @@ public:
     void InfoBox(const char*) override {}
     int QuestionBox(const char*) override { return 1; }
     int MessageBox(const char* text, const char*, unsigned) override {
+        if (!counting) return MOLDRIN_ID_OK;
         std::fprintf(stderr, "box: %s\n", platform::Cp1252ToUtf8(text).c_str());
         ++boxes;
         return MOLDRIN_ID_OK;
@@ -63,6 +64,9 @@ public:
         return 1;
     }
     int boxes = 0;
+    // Off while the first registration is written: a fresh folder has none,
+    // and says so before the identification dialog.
+    bool counting = false;
 };
 
 [[noreturn]] void Fail(const char* what) {
@@ -227,7 +231,7 @@ int main(int argc, char** argv) {
     capture::g_capture.ModelLetter = 'B';
     g_session.ModelGate = 0;
     if (capture::EnsureRegistration(0) == 0) Fail("no registration");
-    op.boxes = 0;  // the identification dialog's own remarks
+    op.counting = true;
     platform::Files().CreateDirectory(capture::kRfdDirectory);
 
     const platform::LocalTime now = platform::Now();
