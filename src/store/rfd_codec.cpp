@@ -64,10 +64,15 @@ private:
 }  // namespace
 
 uint16_t RfdLineChecksum(const char* text, uint32_t seed) {
-    uint32_t sum = 0;
     if (!text) return 0;
-    for (const auto* p = reinterpret_cast<const uint8_t*>(text); *p >= 0x20 || *p == kEsc; ++p)
-        sum += (static_cast<uint32_t>(*p) - seed) + 3068u;
+    // The line's end first, then its bytes added in a loop without exits, which
+    // the compiler can widen: every line of a replayed day is checked.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+    std::size_t n = 0;
+    while (bytes[n] >= 0x20 || bytes[n] == kEsc) ++n;
+    uint32_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) sum += bytes[i];
+    sum += static_cast<uint32_t>(n) * (3068u - seed);
     return static_cast<uint16_t>(sum & 0xFFFFu);
 }
 
