@@ -20,6 +20,11 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 ItemRecord* Table() { return g_fiscal.ItemTable; }
 
+// One past the highest slot written since the table was last cleared: a busy
+// day resets the table once a document, and clearing all 1,100 slots each time
+// cost more than the rest of the replay. Slots at and beyond it are still zero.
+std::size_t g_slotsTouched = kItemSlots;
+
 // First slot whose status is below `below`, kNone when every slot is at or above it.
 std::size_t FirstBelow(uint8_t below) {
     if (!Table()) return kNone;
@@ -53,9 +58,17 @@ void MarkInconsistent() {
     g_fiscal.DataInconsistent = true;
 }
 
+ItemRecord& ItemSlot(std::size_t i) {
+    g_slotsTouched = std::max(g_slotsTouched, i + 1);
+    return Table()[i];
+}
+
 void ResetDocument() {
     FiscalFileState& f = g_fiscal;
-    if (Table()) std::memset(static_cast<void*>(Table()), 0, sizeof(ItemRecord) * kItemSlots);
+    if (Table()) {
+        std::memset(static_cast<void*>(Table()), 0, sizeof(ItemRecord) * std::min(g_slotsTouched, kItemSlots));
+        g_slotsTouched = 0;
+    }
     f.CouponClosed = true;
     f.DataInconsistent = false;
     f.AdjustmentOrder = 0;
@@ -88,7 +101,7 @@ void AddItem(std::string_view t) {
         MarkInconsistent();
         return;
     }
-    ItemRecord& item = Table()[i];
+    ItemRecord& item = ItemSlot(i);
     Take(item.code, t, 4);
     Take(item.quantity, t, 17);
     Take(item.unitPrice, t, 25);
@@ -135,7 +148,7 @@ int ConfirmItemByTotal() {
         MarkInconsistent();
         return 0;
     }
-    ItemRecord& item = Table()[i];
+    ItemRecord& item = ItemSlot(i);
     if (item.status == kItemRegistered) {
         if (verdict == Confirmed) {
             item.status = kItemConfirmed;
@@ -155,7 +168,7 @@ void TakeItemDiscount(std::string_view t) {
         MarkInconsistent();
         return;
     }
-    ItemRecord& item = Table()[free == 0 ? 0 : free - 1];
+    ItemRecord& item = ItemSlot(free == 0 ? 0 : free - 1);
     if (item.status == kItemCancelled || std::memcmp(item.discount, "00000000", 8) != 0) return;
     const bool extended = g_session.ModelGate == 1;
     const std::size_t at = extended ? 8 : 14;
@@ -173,7 +186,7 @@ void CheckItemDiscount(std::string_view before) {
         MarkInconsistent();
         if (i > 0) --i;
     }
-    ItemRecord& item = Table()[i];
+    ItemRecord& item = ItemSlot(i);
     if (item.status >= kItemCancelRequested) return;
     const std::string_view now = Reply28();
     const int64_t discount = static_cast<int64_t>(DigitsValue(std::string_view(item.discount, 8), 8));
@@ -199,7 +212,7 @@ void RequestItemCancel(std::string_view t) {
         }
         meant = i == 0 ? 0 : i - 1;
     }
-    if (Table()[meant].status == kItemConfirmed) Table()[meant].status = kItemCancelRequested;
+    if (Table()[meant].status == kItemConfirmed) ItemSlot(meant).status = kItemCancelRequested;
 }
 
 void ResolveItemCancel() {
@@ -212,7 +225,7 @@ void ResolveItemCancel() {
         return;
     }
     if (Table()[i].status == kItemFree && i > 0) --i;
-    ItemRecord& item = Table()[i];
+    ItemRecord& item = ItemSlot(i);
     if (item.status != kItemCancelRequested) return;
     const std::string_view now = Reply28();
     item.status = Reply28Letter(now) != 'E' && Reply28LastCommand(now) == 4 ? kItemCancelled : kItemConfirmed;

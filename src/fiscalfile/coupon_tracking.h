@@ -2,15 +2,21 @@
 // replayed: items, discounts, increases, cancellations, each checked against the
 // printer's grand total. When each runs is the processing driver's.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 namespace moldrin::fiscalfile {
 
+struct ItemRecord;
+
 // Marks the coupon's data inconsistent, unless a closed coupon still holds items.
 void MarkInconsistent();
 // Starts a new coupon: empty item table, totals and payments from the replies.
 void ResetDocument();
+// The item table's slot i for writing: ResetDocument clears only the slots
+// taken this way since the last clear, so every write of a slot goes through it.
+ItemRecord& ItemSlot(std::size_t i);
 
 int HasConfirmedItem();
 void AddItem(std::string_view command);

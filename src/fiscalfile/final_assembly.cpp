@@ -123,8 +123,10 @@ public:
         }
         const char* window = block_ + begin_;
         const int32_t n = std::min(end_ - begin_, static_cast<int32_t>(kWindow));
-        int32_t length = 0;
-        while (length < n && window[length] != '\r' && window[length] != '\n') ++length;
+        const auto* lf = static_cast<const char*>(std::memchr(window, '\n', static_cast<std::size_t>(n)));
+        const int32_t toLf = lf ? static_cast<int32_t>(lf - window) : n;
+        const auto* cr = static_cast<const char*>(std::memchr(window, '\r', static_cast<std::size_t>(toLf)));
+        int32_t length = cr ? static_cast<int32_t>(cr - window) : toLf;
         while (length < n && (window[length] == '\r' || window[length] == '\n')) ++length;
         std::memcpy(line, window, static_cast<std::size_t>(length));
         line[length] = 0;
@@ -139,6 +141,29 @@ private:
     bool atEnd_ = false;
 };
 
+// Gathers what is copied into the final file and writes it a block at a time.
+class OutBlock {
+public:
+    explicit OutBlock(log::FileHandle out) : out_(out) {}
+    bool Put(const char* bytes, std::size_t n) {
+        if (used_ + n > sizeof block_ && !Flush()) return false;
+        if (n > sizeof block_) return log::FileWrite(out_, bytes, static_cast<uint32_t>(n)) == n;
+        std::memcpy(block_ + used_, bytes, n);
+        used_ += n;
+        return true;
+    }
+    bool Flush() {
+        const auto n = static_cast<uint32_t>(used_);
+        used_ = 0;
+        return n == 0 || log::FileWrite(out_, block_, n) == n;
+    }
+
+private:
+    log::FileHandle out_;
+    char block_[16 * kWindow];
+    std::size_t used_ = 0;
+};
+
 }  // namespace
 
 int CopyRecordsOfType(const char* source, log::FileHandle out, const char* type) {
@@ -149,6 +174,8 @@ int CopyRecordsOfType(const char* source, log::FileHandle out, const char* type)
     }
     const bool reductions = std::strcmp(type, "E16") == 0;
     LineReader reader(in);
+    // The lines go out in blocks: a busy day has tens of thousands of them.
+    OutBlock copy(out);
     char line[kWindow + 1];
     char held[kWindow + 1] = {};
     const char* failure = nullptr;
@@ -163,12 +190,13 @@ int CopyRecordsOfType(const char* source, log::FileHandle out, const char* type)
             std::memcpy(held, line, static_cast<std::size_t>(length) + 1);
             continue;
         }
-        if (log::FileWriteText(out, line) != 0) {
+        if (!copy.Put(line, std::strlen(line))) {
             failure = kWriteFailure;
             break;
         }
     }
-    if (!failure && held[0] && log::FileWriteText(out, held) != 0) failure = kWriteFailure;
+    if (!failure && held[0] && !copy.Put(held, std::strlen(held))) failure = kWriteFailure;
+    if (!failure && !copy.Flush()) failure = kWriteFailure;
     log::FileClose(in);
     if (failure) {
         ui::ErrorBox(failure);

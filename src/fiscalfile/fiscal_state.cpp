@@ -197,4 +197,29 @@ bool WriteLine(intptr_t handle, const char* line) {
     return false;
 }
 
+bool LineBatch::Add(const char* line) {
+    if (failed_) return false;
+    const std::size_t n = std::strlen(line);
+    if (used_ + n > bytes_.size() && !Flush()) return false;
+    if (n > bytes_.size()) {
+        failed_ = !WriteLine(handle_, line);
+        return !failed_;
+    }
+    std::memcpy(bytes_.data() + used_, line, n);
+    // Batched lines are cleaned as WriteLine cleans a line of its own.
+    BlankControlBytes(bytes_.data() + used_, n);
+    used_ += n;
+    return true;
+}
+
+bool LineBatch::Flush() {
+    if (failed_ || used_ == 0) return !failed_;
+    const auto n = static_cast<uint32_t>(used_);
+    used_ = 0;
+    if (log::FileWrite(handle_, bytes_.data(), n) == n) return true;
+    WriteErrorBox();
+    failed_ = true;
+    return false;
+}
+
 }  // namespace moldrin::fiscalfile

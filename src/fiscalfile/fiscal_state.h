@@ -132,4 +132,25 @@ void WriteErrorBox();
 // Writes one record line; false (after the error box) when the write failed.
 bool WriteLine(intptr_t handle, const char* line);
 
+// A document's record lines, written with one call when it ends (or fills):
+// a busy day's work file has tens of thousands of lines. A failed write shows
+// WriteLine's box once, and every line after it is refused.
+class LineBatch {
+public:
+    explicit LineBatch(intptr_t handle) : handle_(handle) {}
+    ~LineBatch() { Flush(); }
+    LineBatch(const LineBatch&) = delete;
+    LineBatch& operator=(const LineBatch&) = delete;
+
+    // False once a write of the batch failed.
+    bool Add(const char* line);
+    bool Flush();
+
+private:
+    intptr_t handle_;
+    bool failed_ = false;
+    std::size_t used_ = 0;
+    std::array<char, 16 * 1024> bytes_;
+};
+
 }  // namespace moldrin::fiscalfile

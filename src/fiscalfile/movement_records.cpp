@@ -64,6 +64,7 @@ int32_t WriteDocument(intptr_t handle, bool notCancelled) {
     std::array<char, 8> previous{};
     FormatRecord(previous, "%7s", {Txt("")});
     std::array<char, kLine> line{};
+    LineBatch lines(handle);
     for (std::size_t i = 0; g_fiscal.ItemTable && i < kItemSlots; ++i) {
         const ItemRecord& item = g_fiscal.ItemTable[i];
         if (item.status == kItemFree) break;
@@ -89,7 +90,7 @@ int32_t WriteDocument(intptr_t handle, bool notCancelled) {
                       Txt(Field(item.quantity, 7)), Txt(unit.text), Num(u), Txt(Field(item.discount, 8)), Txt("0"),
                       Num(net), Txt(code.data()), Chr(item.status == kItemCancelled ? 'S' : 'N'), Txt("0"), Txt("0"),
                       Chr(static_cast<char>('0' + unit.decimals))});
-        if (!WriteLine(handle, line.data())) break;
+        if (!lines.Add(line.data())) break;
         if (item.status == kItemConfirmed || item.status == kItemCancelRequested) subtotal += net;
     }
 
@@ -110,6 +111,9 @@ int32_t WriteDocument(intptr_t handle, bool notCancelled) {
                   Chr(subtotal != 0 && notCancelled ? 'N' : 'S'), Txt("0"),
                   Chr(g_fiscal.AdjustmentOrder == 2 ? 'A' : 'D'), Txt(""),
                   Txt(TextOf(g_fiscal.BuyerId.data(), g_fiscal.BuyerId.size() - 1))});
+    // The items go out before the E14, whose place in the file is kept: the
+    // printer may still cancel the coupon after its close.
+    lines.Flush();
     const int32_t at = log::FileSeek(handle, 0, kSeekCurrent);
     return WriteLine(handle, line.data()) ? at : -1;
 }

@@ -15,8 +15,14 @@ public:
         if (n_ + 1 < out_.size()) out_[n_] = c;
         ++n_;
     }
+    // Whole runs at once: a day's fiscal file is tens of thousands of records.
     void Repeat(char c, std::size_t k) {
-        for (std::size_t i = 0; i < k; ++i) Put(c);
+        if (const std::size_t r = Room(k)) std::memset(out_.data() + n_, c, r);
+        n_ += k;
+    }
+    void Append(const char* text, std::size_t k) {
+        if (const std::size_t r = Room(k)) std::memcpy(out_.data() + n_, text, r);
+        n_ += k;
     }
     std::size_t Finish() {
         if (out_.empty()) return 0;
@@ -26,6 +32,13 @@ public:
     }
 
 private:
+    // How many of k characters from here still fit before the NUL's place.
+    std::size_t Room(std::size_t k) const {
+        if (n_ + 1 >= out_.size()) return 0;
+        const std::size_t left = out_.size() - 1 - n_;
+        return k < left ? k : left;
+    }
+
     std::span<char> out_;
     std::size_t n_ = 0;
 };
@@ -41,11 +54,12 @@ void PutText(Writer& w, const Conversion& s, std::string_view text) {
     std::size_t k = text.size();
     if (s.hasPrecision && k > s.precision) k = s.precision;
     // The text ends at its NUL even when the view runs on.
-    for (std::size_t i = 0; i < k; ++i)
-        if (text[i] == 0) k = i;
+    if (k > 0)
+        if (const void* nul = std::memchr(text.data(), 0, k))
+            k = static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
     const std::size_t pad = s.width > k ? s.width - k : 0;
     if (!s.left) w.Repeat(s.zero ? '0' : ' ', pad);
-    for (std::size_t i = 0; i < k; ++i) w.Put(text[i]);
+    w.Append(text.data(), k);
     if (s.left) w.Repeat(' ', pad);
 }
 

@@ -15,6 +15,14 @@ namespace moldrin::fiscalfile {
 namespace {
 
 uint32_t NumberAt(std::string_view line, std::size_t pos, std::size_t n) {
+    // The time stamp's fields are digits in every line the capture wrote: read
+    // them at once; anything else is read as ParseNumber reads it.
+    if (pos + n <= line.size()) {
+        uint32_t v = 0;
+        std::size_t i = 0;
+        for (; i < n && line[pos + i] >= '0' && line[pos + i] <= '9'; ++i) v = v * 10 + static_cast<uint32_t>(line[pos + i] - '0');
+        if (i == n) return v;
+    }
     char work[8] = {};
     const std::string_view p = Part(line, pos, n);
     std::copy(p.begin(), p.end(), work);

@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/clock.h"
 
@@ -76,8 +77,9 @@ bool FiscalDayClosed();
 // Copies a NUL-terminated text into a fixed buffer, cut to fit and terminated.
 template <std::size_t N>
 void CopyText(std::array<char, N>& dst, const char* src, std::size_t max = N - 1) {
-    std::size_t i = 0;
-    for (; src && src[i] && i < max && i + 1 < N; ++i) dst[i] = src[i];
+    // Replayed days copy a reply into the cache for every status record.
+    const std::size_t i = src ? strnlen(src, max < N - 1 ? max : N - 1) : 0;
+    if (i) std::memcpy(dst.data(), src, i);
     dst[i] = 0;
 }
 

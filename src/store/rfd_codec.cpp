@@ -41,9 +41,8 @@ constexpr std::size_t kNoEnd = static_cast<std::size_t>(-1);
 // Index of the record's 0x04 among its first kRfdStoredMax bytes.
 std::size_t RecordEnd(std::span<const char> record) {
     const std::size_t limit = record.size() < kRfdStoredMax ? record.size() : kRfdStoredMax;
-    for (std::size_t j = 0; j < limit; ++j)
-        if (static_cast<uint8_t>(record[j]) == kEnd) return j;
-    return kNoEnd;
+    const void* end = limit ? std::memchr(record.data(), kEnd, limit) : nullptr;
+    return end ? static_cast<std::size_t>(static_cast<const char*>(end) - record.data()) : kNoEnd;
 }
 
 class Positions {
@@ -65,10 +64,15 @@ private:
 }  // namespace
 
 uint16_t RfdLineChecksum(const char* text, uint32_t seed) {
-    uint32_t sum = 0;
     if (!text) return 0;
-    for (const auto* p = reinterpret_cast<const uint8_t*>(text); *p >= 0x20 || *p == kEsc; ++p)
-        sum += (static_cast<uint32_t>(*p) - seed) + 3068u;
+    // The line's end first, then its bytes added in a loop without exits, which
+    // the compiler can widen: every line of a replayed day is checked.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+    std::size_t n = 0;
+    while (bytes[n] >= 0x20 || bytes[n] == kEsc) ++n;
+    uint32_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) sum += bytes[i];
+    sum += static_cast<uint32_t>(n) * (3068u - seed);
     return static_cast<uint16_t>(sum & 0xFFFFu);
 }
 
@@ -143,56 +147,69 @@ int RfdDecodeRecord(std::span<char> out, std::span<const char> record) {
     if (out.size() < kRfdLineBuffer) return 0;
     out[0] = 0;
 
+    // A day's replay decodes every record of the file once: the work areas are
+    // left uninitialised (only what was written is read back) and each stage
+    // runs over plain arrays.
     // Stored bytes back to positions; the record ends at its first 0x04.
     const std::size_t end = RecordEnd(record);
     if (end == kNoEnd) return 0;
-    Positions pos;
+    uint8_t pos[kRfdPositionsMax];
+    std::size_t n = 0;
+    const auto* stored = reinterpret_cast<const uint8_t*>(record.data());
     for (std::size_t j = 0; j < end; ++j) {
-        uint8_t b = static_cast<uint8_t>(record[j]);
+        uint8_t b = stored[j];
+        // Nearly every stored byte is above the three that mean something here.
+        if (b > kCr && n < kRfdPositionsMax) {
+            pos[n] = Unscramble(b, n);
+            ++n;
+            continue;
+        }
         if (b == kCr || b == kLf) continue;
         if (b == kEscape) {
             if (++j >= end) return 0;
-            b = static_cast<uint8_t>(record[j]) & 0x7F;
+            b = stored[j] & 0x7F;
         }
-        if (!pos.Put(Unscramble(b, pos.size()))) return 0;
+        if (n >= kRfdPositionsMax) return 0;
+        pos[n] = Unscramble(b, n);
+        ++n;
     }
 
-    // Positions back to the reversed line.
-    std::array<char, kRfdPositionsMax> reversed{};
+    // Positions back to the reversed line, written from the end of a buffer
+    // of the line's greatest length so that it comes out in reading order.
+    char line[kRfdPositionsMax];
     std::size_t m = 0;
-    auto emit = [&](uint8_t c) {
-        if (m >= reversed.size()) return false;
-        reversed[m++] = static_cast<char>(c);
-        return true;
-    };
-    const std::size_t n = pos.size();
+    char* const last = line + kRfdPositionsMax - 1;
     for (std::size_t k = 0; k < n; ++k) {
         const uint8_t v = pos[k];
         if (v == kRun) {
             if (k + 2 >= n) return 0;
-            const int count = pos[k + 1] & 0x7F;
-            for (int r = 0; r < count; ++r)
-                if (!emit(pos[k + 2])) return 0;
+            const std::size_t count = pos[k + 1] & 0x7F;
+            if (m + count > kRfdPositionsMax) return 0;
+            m += count;
+            std::memset(last + 1 - m, pos[k + 2], count);
             k += 2;
         } else if (v == kDigitsOpen) {
             for (++k; k < n && pos[k] != kDigitsClose; ++k) {
                 const uint8_t d = static_cast<uint8_t>(pos[k] - 0x20);
-                if (!emit(static_cast<uint8_t>(d / 16 + 0x30)) || !emit(static_cast<uint8_t>((d & 0x0F) + 0x30)))
-                    return 0;
+                if (m + 2 > kRfdPositionsMax) return 0;
+                last[-static_cast<std::ptrdiff_t>(m++)] = static_cast<char>(d / 16 + 0x30);
+                last[-static_cast<std::ptrdiff_t>(m++)] = static_cast<char>((d & 0x0F) + 0x30);
             }
         } else if (v == kControl) {
             if (k + 1 >= n) return 0;
-            if (!emit(pos[++k] & 0x7F)) return 0;
+            if (m >= kRfdPositionsMax) return 0;
+            last[-static_cast<std::ptrdiff_t>(m++)] = static_cast<char>(pos[++k] & 0x7F);
         } else if (v == kEnd) {
             break;
         } else if (v == kCr || v == kLf) {
             continue;
-        } else if (!emit(v)) {
-            return 0;
+        } else {
+            if (m >= kRfdPositionsMax) return 0;
+            last[-static_cast<std::ptrdiff_t>(m++)] = static_cast<char>(v);
         }
     }
 
-    for (std::size_t k = 0; k < m; ++k) out[k] = reversed[m - 1 - k];
+    std::memcpy(out.data(), last + 1 - m, m);
     out[m] = 0;
     return static_cast<int>(m);
 }
@@ -200,20 +217,25 @@ int RfdDecodeRecord(std::span<char> out, std::span<const char> record) {
 bool RfdRecordShapeValid(std::span<const char> record) {
     const std::size_t end = RecordEnd(record);
     if (end == kNoEnd || end + 1 != record.size()) return false;
-    std::size_t before = 0, after = 0, pairs = 0;
+    // n counts the positions, before those ahead of the first line break.
+    std::size_t n = 0, before = 0, pairs = 0;
     for (std::size_t j = 0; j < end; ++j) {
         const auto b = static_cast<uint8_t>(record[j]);
+        if (b > kCr) {  // the common case: none of the three bytes below
+            ++n;
+            continue;
+        }
         if (b == kCr) {
             if (j + 1 >= end || static_cast<uint8_t>(record[j + 1]) != kLf) return false;
-            ++pairs;
+            if (pairs++ == 0) before = n;
             ++j;
             continue;
         }
         if (b == kLf) return false;
         if (b == kEscape && ++j >= end) return false;
-        (pairs == 0 ? before : after)++;
+        ++n;
     }
-    const std::size_t n = before + after;
+    if (pairs == 0) before = n;
     return pairs == 1 && n <= kRfdPositionsMax && before == n / 2 + 1;
 }
 

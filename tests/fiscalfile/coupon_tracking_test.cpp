@@ -71,6 +71,34 @@ TEST_F(CouponTracking, ResetTakesTotalsPaymentsAndSerialFromTheReplies) {
     EXPECT_STREQ(g_fiscal.DocumentDiscount.data(), "000000000000");
 }
 
+// The reset clears only the slots written since the last one: a long coupon
+// after short ones, and a short one after a long one, must each leave the whole
+// table empty, up to its last slot.
+TEST_F(CouponTracking, EveryResetLeavesTheWholeTableEmpty) {
+    auto tableIsZero = [&] {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(table.get());
+        for (std::size_t i = 0; i < sizeof(ItemRecord) * kItemAllocated; ++i)
+            if (bytes[i] != 0) return false;
+        return true;
+    };
+    uint64_t total = 100000;
+    auto coupon = [&](std::size_t items) {
+        for (std::size_t k = 0; k < items; ++k) {
+            AddItem(Item("A", 100));
+            GrandTotal(total += 100);
+            ConfirmItemByTotal();
+        }
+        EXPECT_EQ(Statuses(items).back(), kItemConfirmed) << items;
+        ResetDocument();
+        EXPECT_TRUE(tableIsZero()) << items;
+    };
+    for (std::size_t items : {std::size_t{3}, std::size_t{40}, std::size_t{1}, kItemSlots, std::size_t{2}}) coupon(items);
+    // The last slot too, written alone.
+    ItemSlot(kItemSlots - 1).status = kItemConfirmed;
+    ResetDocument();
+    EXPECT_TRUE(tableIsZero());
+}
+
 TEST_F(CouponTracking, ItemsConfirmedOrDroppedByTheGrandTotal) {
     // An item the printer refused: the grand total did not move, the slot is freed.
     AddItem(Item("A", 500));

@@ -16,6 +16,7 @@
 #include "store/registration.h"
 #include "store/rfd_file.h"
 #include "store/status_cache.h"
+#include "fiscalfile/coupon_tracking.h"
 #include "fiscalfile/fiscal_state.h"
 #include "fiscalfile/processing.h"
 #include "log/file_helpers.h"
@@ -169,7 +170,7 @@ protected:
     // Puts an item into slot i directly.
     void PutItem(std::size_t i, const char* code, const char* quantity, const char* price, const char* total,
                  const char* description, const char* tax, const char* discount, uint8_t status) {
-        ItemRecord& item = table[i];
+        ItemRecord& item = ItemSlot(i);  // as the coupon operations take it
         std::memset(static_cast<void*>(&item), 0, sizeof item);
         std::memcpy(item.code, code, std::min(std::strlen(code), sizeof item.code));
         std::memcpy(item.quantity, quantity, std::min(std::strlen(quantity), sizeof item.quantity));

@@ -356,5 +356,33 @@ TEST_F(HeaderRecords, AFailedWriteIsShownAndEndsTheGroup) {
     EXPECT_EQ(op.shown()[0].caption, "ERRO");
 }
 
+// A document's lines gathered in a batch reach the file whole and in order,
+// across the batch filling up; a failed write is shown once and refuses the
+// lines after it.
+TEST_F(HeaderRecords, ALineBatchWritesEveryLineInOrderAndTellsAFailureOnce) {
+    std::vector<std::string> expected;
+    for (int i = 0; i < 300; ++i) expected.push_back("E15 line " + std::to_string(i) + std::string(90, 'x'));
+    const auto lines = Lines([&](intptr_t h) {
+        LineBatch batch(h);
+        for (const auto& l : expected) EXPECT_TRUE(batch.Add((l + "\r\n").c_str()));
+    });
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(op.texts("message").empty());
+
+    testing::FaultFiles faults;
+    faults.failWrite = true;
+    Lines([&](intptr_t h) {
+        LineBatch batch(h);
+        bool refused = false;
+        for (const auto& l : expected) refused = !batch.Add((l + "\r\n").c_str()) || refused;
+        EXPECT_TRUE(refused) << "a batch larger than its room writes before the end";
+        EXPECT_FALSE(batch.Flush());
+        EXPECT_FALSE(batch.Add("E14\r\n"));
+    });
+    const auto messages = op.texts("message");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], CP1252("ERRO de gravação RFD: c:\\TALMA\\RFD\\TALMA.TMP"));
+}
+
 }  // namespace
 }  // namespace moldrin::fiscalfile
