@@ -9,6 +9,7 @@
 #include "session/session_state.h"
 #include "capture/capture.h"
 #include "store/capture_state.h"
+#include "store/rfd_file.h"
 #include "capture/interception.h"
 #include "capture/status_refresh.h"
 #include "link/block_protocol.h"
@@ -31,6 +32,9 @@ constexpr uint32_t kWorkerWaitMs = 100;
 constexpr uint32_t kPauseMs = 300;
 constexpr int kPauseSteps = 10;
 constexpr int kPauseStepsGivingWay = 300;
+// Records that are not a command's (replies, status) reach the disk with the
+// next command's record; when none follows this soon, the worker flushes them.
+constexpr uint32_t kIdleFlushMs = 1000;
 // How long a stop waits for the worker to end, in steps that pump messages.
 constexpr uint32_t kStopStepMs = 10;
 constexpr int kStopSteps = 3000;
@@ -183,6 +187,7 @@ void CaptureWorker(void* arg) {
             // here would hold the capture, and every call with it.
             ui::KeepErrorBoxes keep;
             RefreshPass(run);
+            RfdFlushIdle(kIdleFlushMs);
         }
         --g_passesRunning;
         platform::SemaphoreRelease(run.semaphore);
@@ -265,6 +270,8 @@ int CaptureStop(int enabled) {
     // Once the stop holds the semaphore no pass is under way, and the worker
     // ends at its next wait.
     const bool locked = LockRun(*run) == 0;
+    // What the session recorded is on disk when it ends.
+    if (locked) RfdFlush();
     const bool ended = EndWorker(*run);
     // A worker that could not be waited for may still be inside a pass: the
     // state is left to it, and the next start empties it.

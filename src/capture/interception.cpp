@@ -194,6 +194,8 @@ void ProcessClosedDay() {
     char fiscalDate[10];
     std::memcpy(fiscalDate, g_capture.fiscalDate.data(), sizeof fiscalDate);
     fiscalDate[9] = 0;
+    // The day's file goes to the disk whole before a fiscal file is made of it.
+    RfdFlush();
     ProcessLatestRfd();
     ProcessPendingDays(fiscalDate);
     NoteClosingDone();

@@ -14,6 +14,7 @@
 #include "store/rfd_codec.h"
 #include "log/file_helpers.h"
 #include "log/text.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "ui/boxes.h"
 
@@ -198,9 +199,68 @@ bool EncodeRecord(std::string& out, const RecordText& text, const platform::Loca
     return true;
 }
 
-// Writes the records of `texts`, in order, with one write. 1 when they are on
-// disk; -1 when any could not be, and then none was stored.
-int WriteRecords(std::span<const RecordText> texts, const platform::LocalTime& now) {
+// Records written but not yet on disk: the file they are in, and since when.
+// Only the holder of the capture semaphore writes records, so this needs no
+// lock of its own. A name, not a handle: the file is opened per write, so
+// that nothing in the capture holds a file that the processing, another
+// program or a test's fault layer expects to find closed.
+struct Unflushed {
+    std::array<char, kNameSize> fileName{};
+    uint32_t sinceMs = 0;
+};
+Unflushed g_unflushed;
+
+bool AnyUnflushed() { return g_unflushed.fileName[0] != 0; }
+
+void NoteUnflushed(const char* fileName) {
+    if (AnyUnflushed()) return;
+    g_unflushed.sinceMs = platform::TickMs();
+    CopyText(g_unflushed.fileName, fileName);
+}
+
+// Brings what was written to `fileName` to the disk: one flush covers every
+// record of the file, whichever handle wrote it. A file no longer there has
+// nothing left to bring.
+bool FlushFile(const char* fileName) {
+    const log::FileHandle h = log::FileOpenShared(fileName);
+    if (h == log::kInvalidFile) return !platform::Files().Exists(fileName);
+    const bool flushed = platform::Files().Flush(h);
+    return log::FileClose(h) == 0 && flushed;
+}
+
+// The records of another file than `fileName` that are not on disk yet go
+// there before anything is written to this one: a later record never
+// reaches the disk ahead of an earlier one.
+void FlushOtherFile(const char* fileName) {
+    if (!AnyUnflushed() || std::strcmp(g_unflushed.fileName.data(), fileName) == 0) return;
+    if (!FlushFile(g_unflushed.fileName.data())) ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), g_unflushed.fileName.data());
+    g_unflushed.fileName[0] = 0;
+}
+
+// The stored records of `texts`, in order; false (and the operator told)
+// when any of them cannot be stored whole.
+bool EncodeRecords(std::string& records, std::span<const RecordText> texts, const platform::LocalTime& now,
+                   const char* fileName) {
+    for (const RecordText& t : texts) {
+        if (!EncodeRecord(records, t, now)) {
+            ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a write must be on disk before it counts: a fiscal command's record
+// must be, since the command is sent only once it is; any other record need
+// only reach the system, which keeps it through the end of the process, and
+// goes to the disk with the next command's (or at RfdFlush).
+enum class Durable { No, Yes };
+
+// Appends already stored records to the file of `now` with one write. 1 when
+// written (and, when durable, on disk with everything written before them);
+// -1 when they could not be, and then none was stored.
+int AppendRecords(const std::string* encoded, std::span<const RecordText> texts, const platform::LocalTime& now,
+                  Durable durable) {
     ClockCheck(now);
 
     const CalendarDay day = RecordDay(now);
@@ -208,13 +268,12 @@ int WriteRecords(std::span<const RecordText> texts, const platform::LocalTime& n
     if (!RfdFileName(fileName, sizeof fileName, day.day, day.month, day.year)) return -1;
     g_capture.fileDay = day;
 
-    std::string records;
-    for (const RecordText& t : texts) {
-        if (!EncodeRecord(records, t, now)) {
-            ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
-            return -1;
-        }
+    std::string own;
+    if (!encoded) {
+        if (!EncodeRecords(own, texts, now, fileName)) return -1;
+        encoded = &own;
     }
+    FlushOtherFile(fileName);
 
     log::FileHandle h = log::FileOpenAppend(fileName);
     if (h == log::kInvalidFile) {
@@ -234,17 +293,25 @@ int WriteRecords(std::span<const RecordText> texts, const platform::LocalTime& n
         }
     }
 
-    const auto size = static_cast<uint32_t>(records.size());
-    if (log::FileWrite(h, records.data(), size) != size) {
+    const auto size = static_cast<uint32_t>(encoded->size());
+    if (log::FileWrite(h, encoded->data(), size) != size) {
         ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
         log::FileClose(h);
+        // What part of it reached the file is to be flushed like the rest.
+        NoteUnflushed(fileName);
         return -1;
     }
-    // The record counts as written only once it has reached the disk.
-    if (!platform::Files().Flush(h)) {
-        ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
-        log::FileClose(h);
-        return -1;
+    if (durable == Durable::Yes) {
+        // One flush brings this record and every one written before it to the disk.
+        if (!platform::Files().Flush(h)) {
+            ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
+            log::FileClose(h);
+            NoteUnflushed(fileName);
+            return -1;
+        }
+        g_unflushed.fileName[0] = 0;
+    } else {
+        NoteUnflushed(fileName);
     }
     if (log::FileClose(h) != 0) {
         ui::FileErrorBox("ERRO no Fechamento do Arquivo RFD: ", fileName);
@@ -255,7 +322,7 @@ int WriteRecords(std::span<const RecordText> texts, const platform::LocalTime& n
 
 int WriteRecord(const char* first, const char* second) {
     const RecordText text{first, second};
-    return WriteRecords({&text, 1}, platform::Now());
+    return AppendRecords(nullptr, {&text, 1}, platform::Now(), Durable::No);
 }
 
 // How much of a long command each of its records carries: with every
@@ -276,9 +343,10 @@ int RfdWriteCommand(const char* command) {
     // Most commands make one record; a text that would not fit one, or not
     // read back from it, is carried in pieces.
     const RecordText whole{command, ""};
-    std::string probe;
-    if (c.size() < kTextMax && EncodeRecord(probe, whole, now)) return WriteRecords({&whole, 1}, now);
-    if (c.empty() || c.back() != '}') return WriteRecords({&whole, 1}, now);
+    std::string encoded;
+    if (c.size() < kTextMax && EncodeRecord(encoded, whole, now))
+        return AppendRecords(&encoded, {&whole, 1}, now, Durable::Yes);
+    if (c.empty() || c.back() != '}') return AppendRecords(nullptr, {&whole, 1}, now, Durable::Yes);
     const std::string_view body = c.substr(0, c.size() - 1);
     std::vector<std::string> pieces;
     pieces.emplace_back(std::string(body.substr(0, kPieceMax)) + "}");
@@ -286,7 +354,20 @@ int RfdWriteCommand(const char* command) {
         pieces.emplace_back(kRfdContinuation + std::string(body.substr(at, kPieceMax)) + "}");
     std::vector<RecordText> texts;
     for (const std::string& p : pieces) texts.push_back({p.c_str(), ""});
-    return WriteRecords(texts, now);
+    return AppendRecords(nullptr, texts, now, Durable::Yes);
+}
+
+int RfdFlush() {
+    if (!AnyUnflushed()) return 1;
+    const bool flushed = FlushFile(g_unflushed.fileName.data());
+    if (!flushed) ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), g_unflushed.fileName.data());
+    g_unflushed.fileName[0] = 0;
+    return flushed ? 1 : -1;
+}
+
+int RfdFlushIdle(uint32_t idleMs) {
+    if (!AnyUnflushed() || !platform::TickReached(platform::TickMs(), g_unflushed.sinceMs + idleMs)) return 1;
+    return RfdFlush();
 }
 
 int RfdRecordQuery(char* query, char* reply) {

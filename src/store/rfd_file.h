@@ -3,6 +3,7 @@
 // The stored form is rfd_codec's; reading records back is rfd_reader's.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/clock.h"
 
@@ -22,17 +23,28 @@ bool RfdFileName(char* out, std::size_t size, int day, int month, int year);
 // after a closed day, else the file in use or the computer's date.
 bool RfdCurrentFileName(char* out, std::size_t size, const platform::LocalTime& now);
 
-// Appends one record for the NUL-terminated text; 1 when it is on disk, -1 on
-// failure (the operator has been told).
+// Appends one record for the NUL-terminated text; 1 when it is written, -1 on
+// failure (the operator has been told). Written means handed to the system,
+// which keeps it whatever becomes of the process; it reaches the disk, against
+// a power loss, with the next command's record (RfdWriteCommand) or RfdFlush.
 int RfdWriteLine(const char* text);
 
 // Records an application's command (NUL-terminated, ending with its "}"),
 // whatever its length: a command too long for one record goes as its head,
 // closed by "}", followed by records that carry the rest after
 // kRfdContinuation, the last one ending with the command's own "}". All of it
-// is written at once. 1 when it is on disk, -1 on failure (the operator has
-// been told, and nothing of it was written).
+// is written at once. 1 when it is on disk together with every record written
+// before it, -1 on failure (the operator has been told; nothing of it may be
+// on disk, though some may have been written).
 int RfdWriteCommand(const char* command);
+
+// Brings the records written since the last command's to the disk. 1 when
+// they are (or there were none), -1 when the flush failed (the operator has
+// been told); either way they are no longer waiting.
+int RfdFlush();
+
+// RfdFlush once the oldest record not on disk has waited `idleMs`; 1 before.
+int RfdFlushIdle(uint32_t idleMs);
 
 // What opens a record that carries the rest of the command recorded before
 // it; not a command code, so a reader that knows nothing of it passes it by.

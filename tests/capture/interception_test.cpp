@@ -535,5 +535,34 @@ TEST_F(Interception, ACommandWhoseRecordCannotBeWrittenIsNotSent) {
     }
 }
 
+// What reaches the disk and when: each fiscal command goes to the printer
+// only once its record, and everything recorded before it, is on disk; one
+// flush per command does it, and the records after the last command (its
+// reply, the capture's status queries) reach the disk when the session ends.
+TEST_F(Interception, EachFiscalCommandIsOnDiskBeforeItIsSentWithOneFlush) {
+    Open();
+    ASSERT_EQ(Write(SaleItem(10)), 0);  // the session's full refresh
+    testing::FaultFiles files;
+    char rfd[64];
+    RfdFileName(rfd, sizeof rfd, 9, 12, 2026);
+    files.OnlyFor(rfd);
+    const std::vector<std::string> coupon = {SaleItem(20), SaleItem(30), "\x1B.1002000000000050}", "\x1B.06}"};
+    std::vector<int> flushedWhenSent;
+    printer->SetResponder([&](std::string_view frame) -> std::optional<std::string> {
+        if (std::find(coupon.begin(), coupon.end(), frame) != coupon.end()) flushedWhenSent.push_back(files.flushes);
+        return std::nullopt;
+    });
+    for (const std::string& command : coupon) {
+        ASSERT_EQ(Write(command), 0) << command;
+        EXPECT_EQ(Read().substr(0, 2), ".+") << command;
+    }
+    printer->SetResponder(nullptr);
+    EXPECT_EQ(flushedWhenSent, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(files.flushes, 4);
+    ASSERT_EQ(ECFClose(), 0);
+    EXPECT_EQ(files.flushes, 5);
+    EXPECT_TRUE(op.shown().empty());
+}
+
 }  // namespace
 }  // namespace moldrin::capture

@@ -274,20 +274,96 @@ TEST_F(RfdFileTest, AnExistingFileThatCannotBeOpenedAtAllIsKept) {
 
 TEST_F(RfdFileTest, WriteFlushAndCloseFailures) {
     testing::FaultFiles files;
+    // A failed flush matters only where a flush is asked for: a command's record.
     struct Case {
         std::atomic<bool>* flag;
+        int (*write)(const char*);
         int result;
-        std::string message;
-    } cases[] = {{&files.shortWrite, -1, CP1252("ERRO de gravação RFD: ")},
-                 {&files.failFlush, -1, CP1252("ERRO de gravação RFD: ")},
-                 {&files.failClose, -1, "ERRO no Fechamento do Arquivo RFD: "}};
+        std::vector<std::string> messages;
+    } cases[] = {{&files.shortWrite, RfdWriteLine, -1, {CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)}},
+                 {&files.shortWrite, RfdWriteCommand, -1, {CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)}},
+                 {&files.failFlush, RfdWriteCommand, -1, {CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)}},
+                 {&files.failFlush, RfdWriteLine, 1, {}},
+                 {&files.failClose, RfdWriteLine, -1, {"ERRO no Fechamento do Arquivo RFD: " + std::string(kMarch5)}},
+                 {&files.failClose, RfdWriteCommand, -1, {"ERRO no Fechamento do Arquivo RFD: " + std::string(kMarch5)}}};
     for (auto& c : cases) {
         op.clear();
         *c.flag = true;
-        EXPECT_EQ(RfdWriteLine("\x1B.01}"), c.result);
+        EXPECT_EQ(c.write("\x1B.01}"), c.result) << &c - cases;
         *c.flag = false;
-        EXPECT_EQ(op.texts("message"), std::vector<std::string>{c.message + kMarch5});
+        EXPECT_EQ(op.texts("message"), c.messages) << &c - cases;
+        RfdFlush();
     }
+}
+
+// A command's record is on disk before the command goes out, and with it every
+// record written before it; the others (replies, status) reach the system at
+// once and the disk with the next command, at RfdFlush or once idle.
+TEST_F(RfdFileTest, OneFlushPerCommandCoversTheRecordsBeforeIt) {
+    testing::FaultFiles files;
+    ASSERT_EQ(RfdFlush(), 1);
+    ASSERT_EQ(RfdWriteLine("\x1B.00.+0000}"), 1);
+    char query[] = "\x1B.271}";
+    char reply[200] = ".+C0001}";
+    ASSERT_EQ(RfdRecordQuery(query, reply), 1);
+    EXPECT_EQ(files.flushes, 0);
+    EXPECT_EQ(ReadAll(kMarch5).size(), 2u);  // written all the same, for a kill to find
+
+    ASSERT_EQ(RfdWriteCommand("\x1B.06}"), 1);
+    EXPECT_EQ(files.flushes, 1);
+    EXPECT_EQ(RfdFlush(), 1);  // nothing left waiting
+    EXPECT_EQ(files.flushes, 1);
+
+    // Waiting records go to the disk when asked, or after the idle time.
+    ASSERT_EQ(RfdWriteLine("\x1B.00.+0000}"), 1);
+    EXPECT_EQ(RfdFlush(), 1);
+    EXPECT_EQ(files.flushes, 2);
+    ASSERT_EQ(RfdWriteLine("\x1B.00.+0000}"), 1);
+    EXPECT_EQ(RfdFlushIdle(1000), 1);
+    EXPECT_EQ(files.flushes, 2);
+    clock.Advance(999);
+    RfdFlushIdle(1000);
+    EXPECT_EQ(files.flushes, 2);
+    clock.Advance(1);
+    EXPECT_EQ(RfdFlushIdle(1000), 1);
+    EXPECT_EQ(files.flushes, 3);
+
+    // A record of the next day's file: the day before's waiting records reach
+    // the disk first, then the command's own file.
+    ASSERT_EQ(RfdWriteLine("\x1B.00.+0000}"), 1);
+    clock.SetDate(2008, 3, 6, 10, 0, 0);
+    CopyText(g_capture.fiscalDate, "060308");
+    files.OnlyFor(kMarch5);
+    ASSERT_EQ(RfdWriteCommand("\x1B.06}"), 1);
+    EXPECT_EQ(files.flushes, 4);
+    files.OnlyFor("");
+    EXPECT_EQ(RfdFlush(), 1);
+    EXPECT_EQ(files.flushes, 4);
+    EXPECT_EQ(ReadAll(kMarch5).size(), 6u);
+    EXPECT_TRUE(op.shown().empty());
+}
+
+// A flush that fails keeps the command from the printer, and what it was to
+// cover waits for the next flush.
+TEST_F(RfdFileTest, AFailedFlushLeavesTheRecordsWaiting) {
+    testing::FaultFiles files;
+    ASSERT_EQ(RfdFlush(), 1);
+    ASSERT_EQ(RfdWriteLine("\x1B.00.+0000}"), 1);
+    files.failFlush = true;
+    EXPECT_EQ(RfdWriteCommand("\x1B.06}"), -1);
+    files.failFlush = false;
+    const int before = files.flushes;
+    EXPECT_EQ(RfdFlush(), 1);
+    EXPECT_EQ(files.flushes, before + 1);
+    // A flush of waiting records that fails is told, and not asked again.
+    ASSERT_EQ(RfdWriteLine("\x1B.00.+0000}"), 1);
+    op.clear();
+    files.failFlush = true;
+    EXPECT_EQ(RfdFlush(), -1);
+    files.failFlush = false;
+    EXPECT_EQ(op.texts("message"), std::vector<std::string>{CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)});
+    EXPECT_EQ(RfdFlush(), 1);
+    EXPECT_EQ(files.flushes, before + 2);
 }
 
 TEST_F(RfdFileTest, RecordQueryJoinsQueryAndReply) {

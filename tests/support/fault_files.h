@@ -29,6 +29,7 @@ public:
     std::atomic<bool> failFlush{false}, failRename{false};
     std::atomic<bool> refuseWriteOpens{false};  // as for a read-only file
     std::atomic<int> opens{0};
+    std::atomic<int> flushes{0};  // asked for, of the files the faults hit
     // Bytes that may still be written before the disk is full; negative: no limit.
     std::atomic<int64_t> spaceLeft{-1};
 
@@ -75,7 +76,11 @@ public:
         // A write that meets a full disk moves what fits and then fails.
         return Real().Write(h, b, allowed, d) && allowed == n;
     }
-    bool Flush(platform::FileHandle h) override { return !(Hits(h) && failFlush) && Real().Flush(h); }
+    bool Flush(platform::FileHandle h) override {
+        const bool hit = Hits(h);
+        if (hit) ++flushes;
+        return !(hit && failFlush) && Real().Flush(h);
+    }
     int64_t Seek(platform::FileHandle h, int64_t o, int w) override { return Real().Seek(h, o, w); }
     int64_t Size(platform::FileHandle h) override { return Real().Size(h); }
     std::optional<platform::LocalTime> CreationTime(platform::FileHandle h) override {
