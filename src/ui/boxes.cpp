@@ -2,10 +2,12 @@
 // and leave the showing to the operator of the platform.
 #include "ui/boxes.h"
 
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "session/session_state.h"
@@ -27,7 +29,13 @@ void PumpMessages() { platform::PumpMessages(); }
 
 namespace {
 
-thread_local bool t_keeping = false;
+// The thread whose boxes are kept (none by default). The threads that keep
+// them hold the capture's lock, so there is one at a time. Not a thread_local:
+// a library loaded at run time would give every calling thread a dynamic TLS
+// block of its own, which leak checkers stopping the process at exit walk.
+std::atomic<std::thread::id> g_keeper{};
+
+bool Keeping() { return g_keeper.load() == std::this_thread::get_id(); }
 
 // A thread that keeps failing the same way says the same thing each pass; a
 // few distinct boxes tell the operator all there is.
@@ -54,11 +62,13 @@ void Keep(const char* text, const char* caption) {
 
 }  // namespace
 
-KeepErrorBoxes::KeepErrorBoxes() : previous_(t_keeping) { t_keeping = true; }
-KeepErrorBoxes::~KeepErrorBoxes() { t_keeping = previous_; }
+KeepErrorBoxes::KeepErrorBoxes() : previous_(Keeping()) { g_keeper = std::this_thread::get_id(); }
+KeepErrorBoxes::~KeepErrorBoxes() {
+    if (!previous_) g_keeper = std::thread::id{};
+}
 
 void ShowKeptErrorBoxes() {
-    if (t_keeping) return;
+    if (Keeping()) return;
     for (;;) {
         std::pair<std::string, std::string> box;
         {
@@ -73,7 +83,7 @@ void ShowKeptErrorBoxes() {
 }
 
 void ErrorBox(const char* text, const char* caption) {
-    if (t_keeping) {
+    if (Keeping()) {
         Keep(text ? text : "", caption ? caption : "");
         return;
     }
