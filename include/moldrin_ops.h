@@ -28,7 +28,13 @@
  * first too (MoldrinOpsSettle does only that).
  *
  * Texts are NUL-terminated Windows-1252. The calls are __stdcall on 32-bit
- * Windows, like those of moldrin.h, and run one at a time (another thread waits).
+ * Windows, like those of moldrin.h, exported by undecorated name (the import
+ * library MoldrinOps.lib binds the decorated names a C caller asks for), and run
+ * one at a time (another thread waits).
+ *
+ * The two structures have no padding the compiler chooses: every member sits at
+ * a multiple of its size and the reserved members fill the gaps, so their layout
+ * is the same whatever the caller's packing (/Zp, #pragma pack, Delphi's {$A}).
  */
 #ifndef MOLDRIN_OPS_H
 #define MOLDRIN_OPS_H
@@ -139,14 +145,17 @@ typedef struct MoldrinOpsStatus {
     char clock[11];                   /* the printer's clock, DDMMYYhhmm */
     char factoryNumber[10];
     char modelLetter;                 /* below 'G': dot-matrix */
+    char reserved1[3];
     int extended;                     /* 1: a model with the extended status */
     int document;                     /* MOLDRIN_DOCUMENT_ */
     unsigned items;                   /* items of the open coupon */
+    unsigned reserved2;
     long long subtotal;               /* of the open coupon */
     int lastCommand;                  /* code of the last command the printer carried out */
     int lastRefused;                  /* 1: it refused that command */
     unsigned lastReplyCode;           /* nnnn of its reply */
     char paper[16];                   /* the paper-status reply, as the printer gave it */
+    char reserved3[4];
 } MoldrinOpsStatus;
 /* Reads the printer's status records. MOLDRIN_OPS_OK, or an error with result's reason
  * (result may be NULL). */

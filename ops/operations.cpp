@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -16,6 +17,16 @@
 #include "ops/operations.h"
 
 namespace moldrin::ops {
+
+// The structures' layout is part of the interface: the bindings spell it out member by
+// member, and a 32-bit caller may pack by 4, 8 or 1. Every build checks it is the one
+// that has no gap left to the compiler.
+static_assert(offsetof(MoldrinOpsResult, printerCode) == 424 && offsetof(MoldrinOpsResult, subtotal) == 456 &&
+              offsetof(MoldrinOpsResult, change) == 464 && sizeof(MoldrinOpsResult) == 472);
+static_assert(offsetof(MoldrinOpsStatus, grandTotal) == 16 && offsetof(MoldrinOpsStatus, modelLetter) == 164 &&
+              offsetof(MoldrinOpsStatus, extended) == 168 && offsetof(MoldrinOpsStatus, items) == 176 &&
+              offsetof(MoldrinOpsStatus, subtotal) == 184 && offsetof(MoldrinOpsStatus, lastCommand) == 192 &&
+              offsetof(MoldrinOpsStatus, paper) == 204 && sizeof(MoldrinOpsStatus) == 224);
 
 namespace {
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Windows part of CI: installs MinGW-w64, wine and NSIS, cross-builds both Moldrin.dll, checks
-# their exports and imports, links a C program against each import library, runs the tests under
-# wine against both DLLs, photographs the boxes, and builds the developer's kit (a zip and an
-# installer) and installs and runs it under wine. Linux builds are .ci/run's.
+# The Windows part of CI: installs MinGW-w64, wine and NSIS, cross-builds both Moldrin.dll and
+# MoldrinOps.dll (32 and 64-bit), checks their exports and imports, links C programs against each
+# import library (one sells a coupon with the typed operations), runs the tests under wine against
+# both builds, photographs the boxes, and builds the developer's kit (a zip and an installer) and
+# installs and runs it under wine. Linux builds are .ci/run's.
 #
 #   windows/ci.sh            everything; exit 0 only when every step that ran passed
 #
@@ -93,32 +94,33 @@ build() {  # build DIR TOOLCHAIN TARGETS...
     fail "warnings in $dir"
     return 1
   fi
-  say "built $dir/Moldrin.dll"
+  say "built $dir/Moldrin.dll and MoldrinOps.dll"
 }
-build "$ROOT/build-win32" mingw-i686.cmake moldrin wine_api_test wine_platform_test
-build "$ROOT/build-win64" mingw-x86_64.cmake moldrin wine_api_test wine_platform_test wine_box_shot
+build "$ROOT/build-win32" mingw-i686.cmake moldrin moldrin_ops wine_api_test wine_platform_test
+build "$ROOT/build-win64" mingw-x86_64.cmake moldrin moldrin_ops wine_api_test wine_platform_test wine_box_shot
 mkdir -p "$LOGS"
 
 # ---- Exports and imports ------------------------------------------------------------------
 EXPECTED="ECFClose ECFOpen ECFPathLog ECFRead ECFSetOperator ECFTxFast ECFWrite ECFswLFs SetTesteCTS SetTimeoutRead SistemaGetVersion"
+EXPECTED_OPS="MoldrinCancelCoupon MoldrinCancelItem MoldrinCloseCoupon MoldrinItemDiscount MoldrinNonFiscalReceipt MoldrinOpenCoupon MoldrinOpsResultText MoldrinOpsSettle MoldrinPay MoldrinReadStatus MoldrinSellItem MoldrinSetBuyer MoldrinSubtotalDiscount MoldrinSubtotalIncrease MoldrinXReading MoldrinZReduction"
 # DLLs every Windows has; anything else (the compiler's runtime above all) would have to ship beside us.
 SYSTEM_DLLS="KERNEL32.dll msvcrt.dll USER32.dll VERSION.dll WS2_32.dll ADVAPI32.dll GDI32.dll"
-check_dll() {  # check_dll DLL OBJDUMP
-  local dll=$1 objdump=$2
+check_dll() {  # check_dll DLL OBJDUMP [EXPECTED_EXPORTS [WHAT] [OTHER_DLL_IT_MAY_NEED]]
+  local dll=$1 objdump=$2 expected=${3:-$EXPECTED} what=${4:-the eleven plain names} beside=${5:-}
   if [ ! -f "$dll" ]; then fail "missing $dll"; return; fi
   local dump names imports
   dump=$("$objdump" -p "$dll")
   names=$(echo "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p' | csort | tr '\n' ' ' | sed 's/ $//')
-  if [ "$names" != "$EXPECTED" ]; then
+  if [ "$names" != "$expected" ]; then
     say "exports of $dll: $names"
-    say "expected:        $EXPECTED"
+    say "expected:        $expected"
     fail "exports of $dll"
   else
-    say "exports of $dll: the eleven plain names, nothing else"
+    say "exports of $dll: $what, nothing else"
   fi
   imports=$(echo "$dump" | sed -n 's/^\s*DLL Name: //p' | sort -u)
   for imp in $imports; do
-    case " $SYSTEM_DLLS " in
+    case " $SYSTEM_DLLS $beside " in
       *" $imp "*) ;;
       *) fail "$dll needs $imp, which is not a system DLL" ;;
     esac
@@ -126,9 +128,18 @@ check_dll() {  # check_dll DLL OBJDUMP
 }
 check_dll "$ROOT/build-win32/Moldrin.dll" i686-w64-mingw32-objdump
 check_dll "$ROOT/build-win64/Moldrin.dll" x86_64-w64-mingw32-objdump
-if i686-w64-mingw32-objdump -f "$ROOT/build-win32/Moldrin.dll" 2>/dev/null | grep -q 'pei-i386'; then :; else
-  fail "build-win32/Moldrin.dll is not a 32-bit DLL"
-fi
+# MoldrinOps.dll needs Moldrin.dll, which ships beside it, and system DLLs only.
+for bits in 32 64; do
+  objdump=i686-w64-mingw32-objdump
+  [ $bits = 64 ] && objdump=x86_64-w64-mingw32-objdump
+  check_dll "$ROOT/build-win$bits/MoldrinOps.dll" $objdump "$EXPECTED_OPS" "the sixteen typed operations' plain names" \
+    Moldrin.dll
+done
+for dll in Moldrin.dll MoldrinOps.dll; do
+  if i686-w64-mingw32-objdump -f "$ROOT/build-win32/$dll" 2>/dev/null | grep -q 'pei-i386'; then :; else
+    fail "build-win32/$dll is not a 32-bit DLL"
+  fi
+done
 # 32-bit calling conventions, read from the decorated names before the .def plains them:
 # __stdcall carries @<bytes of arguments>, and ECFTxFast alone is __cdecl (no suffix).
 DECORATED="_ECFClose@0 _ECFOpen@16 _ECFPathLog@4 _ECFRead@8 _ECFSetOperator@4 _ECFTxFast _ECFWrite@4 _ECFswLFs@0 _SetTesteCTS@4 _SetTimeoutRead@4 _SistemaGetVersion@4"
@@ -140,6 +151,18 @@ if [ "$found" != "$DECORATED" ]; then
   fail "32-bit calling conventions"
 else
   say "32-bit calling conventions: __stdcall with the right argument sizes, ECFTxFast __cdecl"
+fi
+# The typed operations are all __stdcall; their import library (windows/MoldrinOps-import32.def)
+# must name each with the argument bytes the compiler gave it.
+DECORATED_OPS=$(sed -n 's/^ *\(Moldrin[A-Za-z]*@[0-9]*\)$/_\1/p' "$ROOT/windows/MoldrinOps-import32.def" | csort | tr '\n' ' ' | sed 's/ $//')
+found=$(i686-w64-mingw32-nm "$ROOT/build-win32/lib/libmoldrin_ops_code.a" 2>/dev/null |
+  sed -n 's/^[0-9a-f]* T \(_Moldrin[A-Za-z]*\(@[0-9]*\)\{0,1\}\)$/\1/p' | csort | tr '\n' ' ' | sed 's/ $//')
+if [ -z "$DECORATED_OPS" ] || [ "$found" != "$DECORATED_OPS" ]; then
+  say "32-bit typed operations: $found"
+  say "MoldrinOps-import32.def: $DECORATED_OPS"
+  fail "32-bit typed operations' calling convention"
+else
+  say "32-bit typed operations: __stdcall, the argument sizes of MoldrinOps-import32.def"
 fi
 
 # ---- Linking against the import libraries ---------------------------------------------------
@@ -155,8 +178,22 @@ link_program() {  # link_program DIR GCC
     fail "link against ${dir#$ROOT/}/lib/Moldrin.lib"
   fi
 }
+# The same for the typed operations: a program selling a coupon through moldrin_ops.h, linked
+# against MoldrinOps.lib and Moldrin.lib.
+link_ops_program() {  # link_ops_program DIR GCC
+  local dir=$1 gcc=$2 log="$LOGS/link-ops-$(basename "$1").log"
+  if "$gcc" -std=c99 -Wall -Wextra -Werror -I"$ROOT/include" "$ROOT/windows/tests/ops_link_test.c" \
+       "$dir/lib/MoldrinOps.lib" "$dir/lib/Moldrin.lib" -o "$dir/ops_link_test.exe" >"$log" 2>&1; then
+    say "linked a C program selling with the typed operations against ${dir#$ROOT/}/lib/MoldrinOps.lib"
+  else
+    cat "$log"
+    fail "link against ${dir#$ROOT/}/lib/MoldrinOps.lib"
+  fi
+}
 link_program "$ROOT/build-win32" i686-w64-mingw32-gcc
 link_program "$ROOT/build-win64" x86_64-w64-mingw32-gcc
+link_ops_program "$ROOT/build-win32" i686-w64-mingw32-gcc
+link_ops_program "$ROOT/build-win64" x86_64-w64-mingw32-gcc
 
 # ---- Tests under wine ---------------------------------------------------------------------
 PIDS=()
@@ -204,6 +241,15 @@ start_simulator() {
     kill "$pid" 2>/dev/null
   done
   return 1
+}
+
+# The coupon of the typed operations is sold with the fiscal capture off (c:\TALMA\talma.ini):
+# the simulated printer is a dot-matrix one, whose capture would first want the registration.
+run_ops_test() {  # run_ops_test NAME EXE
+  local ini="$WINEPREFIX/drive_c/TALMA/talma.ini"
+  mkdir -p "$(dirname "$ini")" && : >"$ini"
+  run_wine_test "$@"
+  rm -f "$ini"
 }
 
 run_wine_test() {  # run_wine_test NAME EXE [ARGS...]
@@ -285,6 +331,7 @@ else
   fi
   run_wine_test api "$ROOT/build-win64/tests/wine_api_test.exe"
   run_wine_test link64 "$ROOT/build-win64/link_test.exe"
+  run_ops_test ops64 "$ROOT/build-win64/ops_link_test.exe"
 
   if [ "$WINE32_OK" = 1 ]; then
     say "32-bit: the tests built for i686 against build-win32/Moldrin.dll"
@@ -292,6 +339,7 @@ else
     export MOLDRIN_DLL="Z:${ROOT//\//\\}\\build-win32\\Moldrin.dll"
     run_wine_test api32 "$ROOT/build-win32/tests/wine_api_test.exe"
     run_wine_test link32 "$ROOT/build-win32/link_test.exe"
+    run_ops_test ops32 "$ROOT/build-win32/ops_link_test.exe"
   else
     say "no 32-bit wine ($WINE32_WHY): the 32-bit wine tests did NOT run (the 32-bit C program was linked only)"
   fi
@@ -315,11 +363,17 @@ KIT="$KIT_DIR/Moldrin-$VERSION"
 make_kit() {
   rm -rf "$KIT_DIR"
   mkdir -p "$KIT"/{bin32,lib32,bin64,lib64,include,pascal,csharp,doc/integration} || return 1
-  cp "$ROOT/build-win32/Moldrin.dll" "$KIT/bin32/" && cp "$ROOT/build-win32/lib/Moldrin.lib" "$KIT/lib32/" &&
-    cp "$ROOT/build-win64/Moldrin.dll" "$KIT/bin64/" && cp "$ROOT/build-win64/lib/Moldrin.lib" "$KIT/lib64/" &&
-    cp "$ROOT/include/moldrin.h" "$KIT/include/" &&
-    cp "$ROOT/bindings/pascal/Moldrin.pas" "$ROOT/bindings/pascal/example.pas" "$KIT/pascal/" &&
-    cp "$ROOT/bindings/csharp/Moldrin.cs" "$ROOT/bindings/csharp/Example.cs" "$KIT/csharp/" &&
+  local bits
+  for bits in 32 64; do
+    cp "$ROOT/build-win$bits/Moldrin.dll" "$ROOT/build-win$bits/MoldrinOps.dll" "$KIT/bin$bits/" &&
+      cp "$ROOT/build-win$bits/lib/Moldrin.lib" "$ROOT/build-win$bits/lib/MoldrinOps.lib" "$KIT/lib$bits/" || return 1
+  done
+  cp "$ROOT/include/moldrin.h" "$ROOT/include/moldrin_ops.h" "$KIT/include/" &&
+    cp "$ROOT/bindings/pascal/Moldrin.pas" "$ROOT/bindings/pascal/MoldrinOps.pas" "$ROOT/bindings/pascal/example.pas" \
+      "$ROOT/bindings/pascal/sell_coupon.pas" "$KIT/pascal/" &&
+    cp "$ROOT/bindings/csharp/Moldrin.cs" "$ROOT/bindings/csharp/MoldrinOps.cs" "$ROOT/bindings/csharp/Example.cs" \
+      "$ROOT/bindings/csharp/SellCoupon.cs" "$KIT/csharp/" &&
+    mkdir -p "$KIT/examples" && cp "$ROOT/examples/sell_coupon.c" "$KIT/examples/" &&
     cp "$ROOT"/docs/*.md "$KIT/doc/" && cp "$ROOT"/docs/integration/*.md "$KIT/doc/integration/" &&
     cp "$ROOT/LICENSE" "$KIT/LICENSE.txt" && cp "$ROOT/windows/kit-README.txt" "$KIT/README.txt"
 }
@@ -353,22 +407,23 @@ else
       wineserver -w
       missing=
       for f in bin32/Moldrin.dll lib32/Moldrin.lib bin64/Moldrin.dll lib64/Moldrin.lib include/moldrin.h \
-               pascal/Moldrin.pas csharp/Moldrin.cs doc/README.md doc/fiscal_day.md LICENSE.txt uninstall.exe; do
+               bin32/MoldrinOps.dll lib32/MoldrinOps.lib bin64/MoldrinOps.dll lib64/MoldrinOps.lib \
+               include/moldrin_ops.h pascal/Moldrin.pas pascal/MoldrinOps.pas csharp/Moldrin.cs csharp/MoldrinOps.cs \
+               examples/sell_coupon.c doc/README.md doc/fiscal_day.md LICENSE.txt uninstall.exe; do
         [ -f "$DEST/$f" ] || missing="$missing $f"
       done
       if [ -n "$missing" ]; then
         fail "the silent install left out:$missing"
       else
         say "installed silently under wine into C:\\MoldrinKit: every file of the kit"
-        # The smoke run: the C program linked above, beside the installed DLL.
-        cp "$ROOT/build-win64/link_test.exe" "$DEST/bin64/"
-        run_wine_test installed64 "$DEST/bin64/link_test.exe"
-        rm -f "$DEST/bin64/link_test.exe"
-        if [ "$WINE32_OK" = 1 ]; then
-          cp "$ROOT/build-win32/link_test.exe" "$DEST/bin32/"
-          run_wine_test installed32 "$DEST/bin32/link_test.exe"
-          rm -f "$DEST/bin32/link_test.exe"
-        fi
+        # The smoke run: the C programs linked above, beside the installed DLLs.
+        for bits in 64 32; do
+          [ $bits = 32 ] && [ "$WINE32_OK" != 1 ] && continue
+          cp "$ROOT/build-win$bits/link_test.exe" "$ROOT/build-win$bits/ops_link_test.exe" "$DEST/bin$bits/"
+          run_wine_test installed$bits "$DEST/bin$bits/link_test.exe"
+          run_ops_test installed-ops$bits "$DEST/bin$bits/ops_link_test.exe"
+          rm -f "$DEST/bin$bits/link_test.exe" "$DEST/bin$bits/ops_link_test.exe"
+        done
         timeout 120 "$WINE" "$DEST/uninstall.exe" /S '_?=C:\MoldrinKit' >>"$LOGS/setup.log" 2>&1
         wineserver -w
         rm -f "$DEST/uninstall.exe"

@@ -1,5 +1,6 @@
-; The installer of the developer's kit for Windows: both DLLs with their import libraries, the
-; header, the Pascal unit, the C# source, the manual and the licence, in one folder with an
+; The installer of the developer's kit for Windows: Moldrin.dll and MoldrinOps.dll (32 and 64-bit)
+; with their import libraries, the headers, the Pascal units, the C# sources, the C example, the
+; manual and the licence, in one folder with an
 ; uninstaller. windows/ci.sh lays out the kit and runs:
 ;   makensis -DVERSION=3.0.0.19 -DKIT=<kit folder> -DOUTFILE=<setup.exe> [-DTARGET=amd64-unicode] installer.nsi
 ; Silent install: setup.exe /S [/D=C:\Moldrin]   (the /D= folder last, unquoted)
@@ -46,6 +47,7 @@ Section "Uninstall"
   RMDir /r "$INSTDIR\include"
   RMDir /r "$INSTDIR\pascal"
   RMDir /r "$INSTDIR\csharp"
+  RMDir /r "$INSTDIR\examples"
   RMDir /r "$INSTDIR\doc"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\README.txt"

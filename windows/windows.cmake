@@ -34,6 +34,20 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set_property(TARGET moldrin APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/windows/Moldrin-import32.def)
 endif()
 
+# MoldrinOps.dll: the typed operations (moldrin_ops.h) over Moldrin.dll's exports, exported
+# by plain name like it, with a 32-bit import library of the decorated names made the same way.
+add_library(moldrin_ops SHARED ${CMAKE_SOURCE_DIR}/ops/library_entry.cpp ${CMAKE_SOURCE_DIR}/windows/MoldrinOps.def)
+set_target_properties(moldrin_ops PROPERTIES OUTPUT_NAME MoldrinOps PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
+target_link_libraries(moldrin_ops PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,moldrin_ops_code>" moldrin moldrin_warnings)
+target_link_options(moldrin_ops PRIVATE ${MOLDRIN_WIN_STATIC} -Wl,--kill-at,--enable-stdcall-fixup -Wl,--no-undefined)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_custom_command(TARGET moldrin_ops POST_BUILD
+    COMMAND ${MOLDRIN_DLLTOOL} --kill-at --input-def ${CMAKE_SOURCE_DIR}/windows/MoldrinOps-import32.def
+      --dllname MoldrinOps.dll --output-lib $<TARGET_LINKER_FILE:moldrin_ops>
+    COMMENT "32-bit import library of MoldrinOps.dll with the __stdcall names")
+  set_property(TARGET moldrin_ops APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/windows/MoldrinOps-import32.def)
+endif()
+
 # Programs for the tests under wine (the Linux test suite cannot load a DLL).
 option(MOLDRIN_WINE_TESTS "Build the programs of the tests under wine" ON)
 if(MOLDRIN_WINE_TESTS)

@@ -1,5 +1,5 @@
 // Moldrin typed fiscal operations for C#: the calls of moldrin_ops.h by P/Invoke
-// (libmoldrin_ops / MoldrinOps.dll), money and quantities as decimal, failures as
+// (MoldrinOps.dll on Windows, libmoldrin_ops.so elsewhere), money and quantities as decimal, failures as
 // OpsException with the library's reason and the field at fault.
 using System;
 using System.Runtime.InteropServices;
@@ -84,28 +84,84 @@ namespace Moldrin
             [MarshalAs(UnmanagedType.ByValArray, SizeConst = 16)] public byte[] Paper;
         }
 
+        // The library is MoldrinOps.dll on Windows and libmoldrin_ops.so elsewhere: names no
+        // one DllImport finds on both (Windows would look for moldrin_ops.dll, Linux for
+        // libMoldrinOps.so), so each system has its own declarations and the calls pick one.
         static class Native
         {
-            const string Lib = "moldrin_ops";
+            static readonly bool Windows = Environment.OSVersion.Platform == PlatformID.Win32NT;
             const CallingConvention Std = CallingConvention.StdCall;
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinOpenCoupon(byte[] buyer, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSetBuyer(byte[] buyer, out Result r);
-            [DllImport(Lib, CallingConvention = Std)]
-            public static extern int MoldrinSellItem(byte[] code, byte[] description, long quantity, byte[] unit,
-                                                     long unitPrice, int priceDecimals, byte[] taxCode, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinItemDiscount(long amount, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCancelItem(int item, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSubtotalDiscount(long amount, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSubtotalIncrease(long amount, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinPay(int method, long amount, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCloseCoupon(byte[] message, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCancelCoupon(out Result r);
-            [DllImport(Lib, CallingConvention = Std)]
-            public static extern int MoldrinNonFiscalReceipt(int totalizer, int method, long amount, byte[] text, out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinXReading(out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinZReduction(out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinOpsSettle(out Result r);
-            [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinReadStatus(out Status s, out Result r);
+
+            public static int MoldrinOpenCoupon(byte[] buyer, out Result r) =>
+                Windows ? Win.MoldrinOpenCoupon(buyer, out r) : Unix.MoldrinOpenCoupon(buyer, out r);
+            public static int MoldrinSetBuyer(byte[] buyer, out Result r) =>
+                Windows ? Win.MoldrinSetBuyer(buyer, out r) : Unix.MoldrinSetBuyer(buyer, out r);
+            public static int MoldrinSellItem(byte[] code, byte[] description, long quantity, byte[] unit, long unitPrice, int priceDecimals, byte[] taxCode, out Result r) =>
+                Windows ? Win.MoldrinSellItem(code, description, quantity, unit, unitPrice, priceDecimals, taxCode, out r) : Unix.MoldrinSellItem(code, description, quantity, unit, unitPrice, priceDecimals, taxCode, out r);
+            public static int MoldrinItemDiscount(long amount, out Result r) =>
+                Windows ? Win.MoldrinItemDiscount(amount, out r) : Unix.MoldrinItemDiscount(amount, out r);
+            public static int MoldrinCancelItem(int item, out Result r) =>
+                Windows ? Win.MoldrinCancelItem(item, out r) : Unix.MoldrinCancelItem(item, out r);
+            public static int MoldrinSubtotalDiscount(long amount, out Result r) =>
+                Windows ? Win.MoldrinSubtotalDiscount(amount, out r) : Unix.MoldrinSubtotalDiscount(amount, out r);
+            public static int MoldrinSubtotalIncrease(long amount, out Result r) =>
+                Windows ? Win.MoldrinSubtotalIncrease(amount, out r) : Unix.MoldrinSubtotalIncrease(amount, out r);
+            public static int MoldrinPay(int method, long amount, out Result r) =>
+                Windows ? Win.MoldrinPay(method, amount, out r) : Unix.MoldrinPay(method, amount, out r);
+            public static int MoldrinCloseCoupon(byte[] message, out Result r) =>
+                Windows ? Win.MoldrinCloseCoupon(message, out r) : Unix.MoldrinCloseCoupon(message, out r);
+            public static int MoldrinCancelCoupon(out Result r) =>
+                Windows ? Win.MoldrinCancelCoupon(out r) : Unix.MoldrinCancelCoupon(out r);
+            public static int MoldrinNonFiscalReceipt(int totalizer, int method, long amount, byte[] text, out Result r) =>
+                Windows ? Win.MoldrinNonFiscalReceipt(totalizer, method, amount, text, out r) : Unix.MoldrinNonFiscalReceipt(totalizer, method, amount, text, out r);
+            public static int MoldrinXReading(out Result r) =>
+                Windows ? Win.MoldrinXReading(out r) : Unix.MoldrinXReading(out r);
+            public static int MoldrinZReduction(out Result r) =>
+                Windows ? Win.MoldrinZReduction(out r) : Unix.MoldrinZReduction(out r);
+            public static int MoldrinOpsSettle(out Result r) =>
+                Windows ? Win.MoldrinOpsSettle(out r) : Unix.MoldrinOpsSettle(out r);
+            public static int MoldrinReadStatus(out Status s, out Result r) =>
+                Windows ? Win.MoldrinReadStatus(out s, out r) : Unix.MoldrinReadStatus(out s, out r);
+
+            static class Win
+            {
+                const string Lib = "MoldrinOps.dll";
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinOpenCoupon(byte[] buyer, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSetBuyer(byte[] buyer, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSellItem(byte[] code, byte[] description, long quantity, byte[] unit, long unitPrice, int priceDecimals, byte[] taxCode, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinItemDiscount(long amount, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCancelItem(int item, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSubtotalDiscount(long amount, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSubtotalIncrease(long amount, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinPay(int method, long amount, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCloseCoupon(byte[] message, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCancelCoupon(out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinNonFiscalReceipt(int totalizer, int method, long amount, byte[] text, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinXReading(out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinZReduction(out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinOpsSettle(out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinReadStatus(out Status s, out Result r);
+            }
+
+            static class Unix
+            {
+                const string Lib = "moldrin_ops";
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinOpenCoupon(byte[] buyer, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSetBuyer(byte[] buyer, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSellItem(byte[] code, byte[] description, long quantity, byte[] unit, long unitPrice, int priceDecimals, byte[] taxCode, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinItemDiscount(long amount, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCancelItem(int item, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSubtotalDiscount(long amount, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinSubtotalIncrease(long amount, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinPay(int method, long amount, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCloseCoupon(byte[] message, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinCancelCoupon(out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinNonFiscalReceipt(int totalizer, int method, long amount, byte[] text, out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinXReading(out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinZReduction(out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinOpsSettle(out Result r);
+                [DllImport(Lib, CallingConvention = Std)] public static extern int MoldrinReadStatus(out Status s, out Result r);
+            }
         }
 
         static byte[] Text(string s) => Cp1252.Encode(s ?? "");

@@ -1,6 +1,7 @@
 // A whole coupon sold with the typed operations: opened for a buyer, three items (one
 // by weight), a discount, paid by card and in cash, closed. Run it with a printer (or
-// `moldrin sim`) on COM1 and the application registered (`moldrin register`).
+// `moldrin sim`) on COM1 and the application registered for it
+// (`moldrin register --from-printer --port 1`).
 using System;
 using Moldrin;
 

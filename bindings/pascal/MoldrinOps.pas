@@ -49,14 +49,17 @@ type
     Clock: array[0..10] of AnsiChar;
     FactoryNumber: array[0..9] of AnsiChar;
     ModelLetter: AnsiChar;
+    Reserved1: array[0..2] of AnsiChar;  { the gaps are members: the same layout at any alignment }
     Extended: Integer;
     Document: Integer;
     Items: Cardinal;
+    Reserved2: Cardinal;
     Subtotal: Int64;
     LastCommand: Integer;
     LastRefused: Integer;
     LastReplyCode: Cardinal;
     Paper: array[0..15] of AnsiChar;
+    Reserved3: array[0..3] of AnsiChar;
   end;
 
 function MoldrinOpenCoupon(Buyer: PAnsiChar; var R: TMoldrinOpsResult): Integer;

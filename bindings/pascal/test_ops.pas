@@ -32,6 +32,10 @@ end;
 begin
   Passed := 0;
   Failed := 0;
+  { The records as moldrin_ops.h lays them out, whatever this compiler's alignment. }
+  Check((SizeOf(TMoldrinOpsResult) = 472) and (SizeOf(TMoldrinOpsStatus) = 224) and
+        (PtrUInt(@S.Subtotal) - PtrUInt(@S) = 184) and (PtrUInt(@R.Change) - PtrUInt(@R) = 464),
+        'record layouts of moldrin_ops.h');
   if ECFOpen(1, 5, 500, 0) <> 0 then begin ECFClose; Halt(1); end;
   Check(MoldrinOpenCoupon('123', R) = MOLDRIN_OPS_BAD_ARGUMENT, 'short CPF refused');
   Check(string(PAnsiChar(@R.Field[0])) = 'buyer', 'field buyer named');

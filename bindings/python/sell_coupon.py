@@ -1,6 +1,7 @@
 """A whole coupon sold with the typed operations: open it for a buyer, sell three items
 (one by weight), take a discount, pay by card and in cash, close it. Run it with a
-printer (or `moldrin sim`) on COM1 and the application registered (`moldrin register`)."""
+printer (or `moldrin sim`) on COM1 and the application registered for it
+(`moldrin register --from-printer --port 1`)."""
 import moldrin
 import moldrin.ops as ops
 

@@ -25,14 +25,15 @@ def col(line, first, last):
 @pytest.fixture(scope="module", autouse=True)
 def capture_on():
     """The fiscal capture on (no talma.ini) and the application registered for the
-    simulated printer, as a point of sale is before its first coupon. A process that
+    printer on COM1 (its factory number and model read from it), as a point of sale is
+    before its first coupon. A process that
     opened a session with the capture off keeps it off: this file runs on its own."""
     ini = os.path.join(ROOT, "c", "TALMA", "talma.ini")
     os.remove(ini)
-    subprocess.run([os.environ["MOLDRIN_TOOL"], "register", "--factory", "MS0300019", "--cnpj", "12345678000199",
-                    "--ie", "111222333", "--im", "4455", "--software-house", "Moldrin Demo Software", "--coo", "1",
-                    "--order", "1", "--name", "Caixa Demo", "--version", "1.0", "--program-data", "frente de loja",
-                    "--model", "B", "--gate", "0"], check=True, capture_output=True)
+    subprocess.run([os.environ["MOLDRIN_TOOL"], "register", "--from-printer", "--port", "1",
+                    "--cnpj", "12345678000199", "--ie", "111222333", "--im", "4455",
+                    "--software-house", "Moldrin Demo Software", "--coo", "1", "--order", "1", "--name", "Caixa Demo",
+                    "--version", "1.0", "--program-data", "frente de loja"], check=True, capture_output=True)
     yield
     open(ini, "w").close()
 

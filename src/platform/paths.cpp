@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 #if !defined(_WIN32)
 #include <pwd.h>
@@ -94,9 +95,13 @@ void TellRefusedLink(const char* windowsPath, bool folder) {
     static std::set<std::string>& paths = *new std::set<std::string>;
     const std::string path = windowsPath ? windowsPath : "";
     {
-        // By the host path: the same name under another root is another place.
+        // By the host path: the same name under another root is another place. (Built up
+        // rather than "d" + HostPath(...): the 32-bit MinGW compiler warns, wrongly, of an
+        // overlapping copy in that form.)
+        std::string key(folder ? "d" : "f");
+        key += HostPath(windowsPath);
         std::lock_guard lock(told);
-        if (paths.size() > 256 || !paths.insert((folder ? "d" : "f") + HostPath(windowsPath)).second) return;
+        if (paths.size() > 256 || !paths.insert(std::move(key)).second) return;
     }
     const std::string text = std::string(folder ? "ERRO: UMA PASTA DO CAMINHO E UM LINK, NADA GRAVADO: "
                                                 : "ERRO: ARQUIVO COM MAIS DE UM NOME (LINK), NADA GRAVADO: ") +

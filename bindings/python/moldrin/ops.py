@@ -47,10 +47,11 @@ class _Status(ctypes.Structure):
                 ("cancellations", ctypes.c_longlong), ("discounts", ctypes.c_longlong),
                 ("increases", ctypes.c_longlong), ("payments", ctypes.c_longlong * 10),
                 ("fiscalDate", ctypes.c_char * 7), ("clock", ctypes.c_char * 11),
-                ("factoryNumber", ctypes.c_char * 10), ("modelLetter", ctypes.c_char), ("extended", ctypes.c_int),
-                ("document", ctypes.c_int), ("items", ctypes.c_uint), ("subtotal", ctypes.c_longlong),
+                ("factoryNumber", ctypes.c_char * 10), ("modelLetter", ctypes.c_char),
+                ("reserved1", ctypes.c_char * 3), ("extended", ctypes.c_int), ("document", ctypes.c_int),
+                ("items", ctypes.c_uint), ("reserved2", ctypes.c_uint), ("subtotal", ctypes.c_longlong),
                 ("lastCommand", ctypes.c_int), ("lastRefused", ctypes.c_int), ("lastReplyCode", ctypes.c_uint),
-                ("paper", ctypes.c_char * 16)]
+                ("paper", ctypes.c_char * 16), ("reserved3", ctypes.c_char * 4)]
 
 
 def _load():
