@@ -33,6 +33,9 @@ namespace {
 
 constexpr std::size_t kHeldMax = 512;
 
+// Set by ReductionTakenAtEnd for the next call.
+bool g_reductionTakenAtEnd = false;
+
 void ErrorBox(const char* what, const char* path) {
     char text[400];
     FormatRecord(text, "%s%s", {Txt(what), Txt(TextOf(path, 260))});
@@ -111,6 +114,8 @@ struct Driver {
     int awaited = 0;
     std::array<char, kHeldMax + 1> held{};
     std::array<char, 21> heldBuyer{};
+    // The grand total as the replay knew it when the held item was sent.
+    uint64_t grandTotalAtItem = 0;
     std::array<char, 133> previous28{};
     bool documentEnded = true;
     bool nonFiscalAdded = false;
@@ -253,6 +258,21 @@ void FollowUp28(Driver& d, std::string_view t) {
         d.AddNonFiscalSumOnce();
         d.TakeCrz();
         StartOfCoupon(d);
+        return;
+    }
+    // An item that would open a coupon and whose reply was lost: the printer
+    // shows a coupon open by that item, so the coupon began with it.
+    if (d.awaited == 1 && f.CouponClosed && !f.CouponInProgress && IsCommand(d.Held(), "01") &&
+        Reply28Letter(r) == 'P' && Part(r, 10, 8) == " VENDAS " && Reply28LastCommand(r) == 1 &&
+        Reply28Code(r) >= 2) {
+        const uint64_t amount = DigitsValue(Part(d.Held(), 33, 12), 12);
+        StartOfCoupon(d);
+        // The coupon's grand total began before the item, whatever status 1
+        // the replay read since; a status 1 read after the item confirms it
+        // now, an older one leaves that to the next.
+        f.GrandTotalAtStart = d.grandTotalAtItem;
+        f.ExpectedGrandTotal = d.grandTotalAtItem + amount;
+        if (ReplyGrandTotal() != d.grandTotalAtItem && ConfirmItemByTotal() == 0) d.awaited = 0;
         return;
     }
     const int c = Reply28LastCommand(r);
@@ -544,6 +564,7 @@ bool Dispatch(Driver& d, std::string_view t, int n) {
             d.awaited = 1;
             if (f.CouponClosed && !f.CouponInProgress) {
                 d.Hold(t);
+                d.grandTotalAtItem = ReplyGrandTotal();
             } else {
                 AddItem(t);
                 d.held[0] = 0;
@@ -699,7 +720,11 @@ uint64_t NonFiscalSum() {
     return sum;
 }
 
+void ReductionTakenAtEnd() { g_reductionTakenAtEnd = true; }
+
 int ProcessRfdFile(const char* path) {
+    const bool reductionTakenAtEnd = g_reductionTakenAtEnd;
+    g_reductionTakenAtEnd = false;
     Driver d;
     d.path = path;
     ForgetLastFinalFile();
@@ -760,6 +785,9 @@ int ProcessRfdFile(const char* path) {
         }
     }
     if (n == 0) ++g_skippedLines;  // the last record, cut short by the file's end
+    // The file ends with a Z reduction whose reply was never read, and the
+    // printer's counter shows it done: it is done as its reply would have done it.
+    if (reductionTakenAtEnd && d.awaited == 14 && IsCommand(d.Held(), "14")) DocumentDone(d, 14);
 
     if (d.changePending && !PrinterChange(d, {})) return CloseCapture(capture, path);
     d.TakePrevious28();

@@ -11,6 +11,10 @@ namespace moldrin::fiscalfile {
 // 1 processed and assembled; 0 nothing could be done (no registration, work
 // file or memory); -1 the capture file could not be opened or closed.
 int ProcessRfdFile(const char* path);
+// For the next ProcessRfdFile only: the capture file ends with a Z reduction
+// that the printer is known to have carried out (its counter moved on),
+// although its reply was never read.
+void ReductionTakenAtEnd();
 
 // Takes the snapshots SavedStatus1 and SavedStatus3 from the replies, never
 // replacing counters by zeros.
