@@ -27,6 +27,10 @@ uint64_t NonFiscalSum();
 // and one cut short by the file's end. The day's file is made without them;
 // whoever made it by hand is told how many there were.
 inline std::atomic<int> g_skippedLines{0};
+// Coupons of the capture file last replayed whose close nothing in the file
+// answers (its reply and the status after it missing): written with their
+// items, without payment lines, as the file cannot tell them.
+inline std::atomic<int> g_paymentsUnknown{0};
 
 // The Z-reduction counter (reply 27-1, 40-43) when the last coupon or document
 // finished; empty at the start.

@@ -16,6 +16,7 @@
 #include "capture/triggers.h"
 #include "fiscalfile/fiscal_fixture.h"
 #include "fiscalfile/final_assembly.h"
+#include "fiscalfile/processing.h"
 #include "sign/ead.h"
 #include "sim/scenario.h"
 #include "support/capture_recorder.h"
@@ -589,6 +590,14 @@ protected:
         }
         EXPECT_EQ(ECFClose(), 0);
         printer->SetFaults({});
+        if (g_workFiles.empty()) {
+            // A day left open: its capture file replayed as the tool would.
+            const auto files = CaptureFiles();
+            EXPECT_EQ(files.size(), 1u);
+            if (!files.empty()) {
+                EXPECT_EQ(fiscalfile::ProcessRfdFile(files[0].second.c_str()), 1);
+            }
+        }
         EXPECT_EQ(g_workFiles.size(), 1u);
         std::vector<std::string> out;
         if (g_workFiles.empty()) return out;
@@ -756,6 +765,22 @@ TEST_F(SmallDay, ABuyerStaysWithItsCouponWhenAReplyIsLost) {
         for (std::size_t i = 1; i < buyers.size(); ++i) ASSERT_EQ(buyers[i], "00000000000000");
         ExpectSameRecords(RecordsWithLostReply(c.parts, c.lostAt), undisturbed);
     }
+}
+
+// A day whose last coupon was closed just before the session ended: the
+// status after the close was never read, so its payments are those of its
+// payment commands, change taken off, as the reduction's statuses show them.
+TEST_F(SmallDay, ACouponClosedAsTheSessionEndsKeepsItsPayments) {
+    // Paid in two ways, then a coupon of 43.80 paid 50.00 in cash.
+    const auto withReduction =
+        Records({day::kPaperCoupon, day::kPaperCouponTwoWays, day::kRiceCoupon, day::kReduction});
+    const auto open = RecordsWithLostReply({day::kPaperCoupon, day::kPaperCouponTwoWays, day::kRiceCoupon}, 99);
+    const auto payments = OfType(withReduction, "E21");
+    ASSERT_EQ(payments.size(), 4u);
+    EXPECT_EQ(Col(payments[3], 80, 92), "0000000004380");
+    EXPECT_EQ(Map(OfType(open, "E21"), PaymentOf), Map(payments, PaymentOf));
+    EXPECT_EQ(Map(OfType(open, "E14"), CouponOf), Map(OfType(withReduction, "E14"), CouponOf));
+    EXPECT_EQ(fiscalfile::g_paymentsUnknown, 0);
 }
 
 // The application killed once the printer took the Z reduction, before the
