@@ -35,6 +35,7 @@ Outcome ProcessOne(const Options& options, const std::string& file) {
     std::fflush(stdout);
     const int result = fiscalfile::ProcessRfdFile(path.c_str());
     const int skipped = fiscalfile::g_skippedLines;
+    const int paymentsUnknown = fiscalfile::g_paymentsUnknown;
     const std::string made = fiscalfile::LastFinalFilePath();
     if (result < 1 || made.empty()) {
         // The library has told why in its own messages, on standard error.
@@ -46,6 +47,11 @@ Outcome ProcessOne(const Options& options, const std::string& file) {
     const uint16_t verdict = sign::VerifyFileSignature(made.c_str());
     std::printf("  verify: %u %s\n", verdict, sign::SignResultText(verdict));
     if (std::string summary; SummarizeFiscalFile(made, "  ", &summary)) std::fputs(summary.c_str(), stdout);
+    if (paymentsUnknown > 0) {
+        // Nothing in the capture file answers those coupons' close: their
+        // payment lines cannot be written.
+        std::printf("  coupons whose payments the capture file lacks: %d\n", paymentsUnknown);
+    }
     if (skipped > 0) {
         // Made from what could be read, the file is short of whatever those lines held.
         std::printf("  damaged lines skipped: %d\n", skipped);

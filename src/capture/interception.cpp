@@ -204,12 +204,13 @@ void ProcessClosedDay() {
 
 // The closing is noted before anything of it is processed: if the
 // application ends now, the next session makes the day's fiscal file.
-void NoteClosing() {
+// With the Z counter before the reduction, the note is written before it is sent.
+void NoteClosing(const char* reductionCounter = nullptr) {
     char rfd[64];
     const CalendarDay d = g_capture.fileDay;
     const bool named = d.day != 0 ? RfdFileName(rfd, sizeof rfd, d.day, d.month, d.year)
                                   : RfdCurrentFileName(rfd, sizeof rfd, platform::Now());
-    NoteClosingBegun(named ? rfd : "", g_capture.fiscalDate.data());
+    NoteClosingBegun(named ? rfd : "", g_capture.fiscalDate.data(), reductionCounter);
 }
 
 // After a refused daily closing: the printer is busy printing it. 1 when the
@@ -380,6 +381,11 @@ int InterceptCommand(char* command) {
     const int status = ApplicationStatusQuery(c, code, &answered);
     if (answered) return status;
 
+    // The Z counter before a reduction, for the note written before it is sent.
+    char reductionCounter[5] = {};
+    if (code == 14 && strnlen(cache.status1.data(), kRecord) >= 44)
+        std::memcpy(reductionCounter, cache.status1.data() + 40, 4);
+
     // 16 and 17. What the command makes stale, and its record.
     ClearCachedReplies(code);
     bool record = false;
@@ -402,6 +408,12 @@ int InterceptCommand(char* command) {
         return 0;
     }
 
+    // The buyer of the last command 17 goes with the coupon that command
+    // opened, to its first item's reply at the latest: whatever comes of the
+    // next recorded command (a reply lost, a refusal), it goes to no later coupon.
+    const std::array<char, 21> saved17 = g_capture.savedCommand17;
+    if (record && code != 17) g_capture.savedCommand17[0] = 0;
+
     // 18. Status G is read again right before these.
     if ((code == 17 || code == 19) && cache.gState == 2 && !RefreshStatusG()) {
         g_capture.openingDay = false;
@@ -410,11 +422,14 @@ int InterceptCommand(char* command) {
         return 0;
     }
 
-    // 19. The command itself.
+    // 19. The command itself. A reduction is noted before it is sent: the
+    // application may end once the printer took it, before its reply is read.
+    if (code == 14 && reductionCounter[0]) NoteClosing(reductionCounter);
     const int exchanged = link::ExchangeCommand(command);
-    if (code == 14 && std::strlen(ReplyText()) != kRecord) {
+    if (code == 14) {
         const char* r = ReplyText();
-        if ((r[0] && r[1] == '+') || NegativeShort(r)) NoteClosing();
+        if (std::strlen(r) != kRecord && ((r[0] && r[1] == '+') || NegativeShort(r))) NoteClosing();
+        else if (reductionCounter[0]) NoteClosingDone();
     }
     if (record) {
         char text[kRecord + 16];
@@ -456,11 +471,10 @@ int InterceptCommand(char* command) {
     }
     if (PositiveShort(r) && log::ParseNumber(r + 2, 4) > 900) cache.status28State = 2;
     if (code >= 30 && code <= 39) g_capture.CaptureState = 2;
-    if (code == 1 && r[0] && r[1] == '+' && std::strlen(r) > 5 && r[5] == '2' && g_capture.savedCommand17[0]) {
+    if (code == 1 && r[0] && r[1] == '+' && std::strlen(r) > 5 && r[5] == '2' && saved17[0]) {
         char text[40];
-        std::snprintf(text, sizeof text, "\x1B.0900%.20s}", g_capture.savedCommand17.data());
+        std::snprintf(text, sizeof text, "\x1B.0900%.20s}", saved17.data());
         RfdWriteLine(text);
-        g_capture.savedCommand17[0] = 0;
     }
     if (code == 17) SaveCommand17(c);
     if (!cache.status1Current && CaptureSend("\x1B.271}") > 0) g_capture.pendingStatus1 = true;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "session/session_state.h"
+#include "capture/capture_queries.h"
 #include "store/capture_state.h"
 #include "store/registration.h"
 #include "store/rfd_file.h"
@@ -24,6 +25,10 @@ namespace moldrin::capture {
 namespace {
 
 constexpr int kDaysLooked = 32;
+constexpr std::size_t kRecord = 128;
+// The third line of a note written before the Z reduction was sent.
+constexpr const char kSentMark[] = "Z ENVIADA ";
+constexpr std::size_t kSentMarkLength = sizeof kSentMark - 1;
 constexpr std::size_t kNameSize = 64;
 
 int LastDayOf(int month, int year) {
@@ -85,6 +90,23 @@ int CatchUpFrom(CalendarDay from) {
     return processed ? 1 : 0;
 }
 
+// The printer's status 1, asked without a record in the capture file: the
+// day's file must end as the killed session left it. false when it did not answer.
+bool ReductionCounterRead(char* out) {
+    if (CaptureSend("\x1B.271}") < 0) return false;
+    char record[kRecord + 2];
+    for (int tries = 0; tries < 4; ++tries) {
+        std::memset(record, 0, sizeof record);
+        const int r = CaptureReceive(record);
+        if (r <= 0) return false;
+        if (r == static_cast<int>(kRecord) && record[1] == '+' && record[2] == 'C' && record[6] == '1') {
+            std::memcpy(out, record, kRecord + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 CalendarDay DayBefore(CalendarDay d) {
@@ -126,9 +148,13 @@ int ProcessPendingDays(const char* fiscalDate) {
     return CatchUpFrom(fiscal) < 0 ? -1 : 1;
 }
 
-int NoteClosingBegun(const char* rfdFile, const char* fiscalDate) {
-    char text[kNameSize + 32];
+int NoteClosingBegun(const char* rfdFile, const char* fiscalDate, const char* reductionCounter) {
+    char text[kNameSize + 48];
     std::snprintf(text, sizeof text, "%.6s\r\n%s\r\n", fiscalDate ? fiscalDate : "", rfdFile ? rfdFile : "");
+    if (reductionCounter) {
+        const std::size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, "%s%.4s\r\n", kSentMark, reductionCounter);
+    }
     const log::FileHandle h = log::FileCreate(kClosingNote);
     if (h == log::kInvalidFile) return 0;
     const bool written = log::FileWriteText(h, text) > 0 && platform::Files().Flush(h);
@@ -158,9 +184,29 @@ int FinishInterruptedClosing() {
         const std::size_t length = nameEnd ? static_cast<std::size_t>(nameEnd - name) : 0;
         if (length > 0 && length < sizeof rfd) std::memcpy(rfd, name, length);
     }
+    // A note written before the reduction was sent: the application may have
+    // ended before the printer took it, or after, before its reply was read.
+    // The printer's Z counter tells which; the capture file then ends with the
+    // reduction's command, whose outcome the replay is told.
+    bool replyUnread = false;
+    if (end) {
+        const char* third = std::strstr(end + 2, "\r\n");
+        if (third && std::strncmp(third + 2, kSentMark, kSentMarkLength) == 0) {
+            const char* before = third + 2 + kSentMarkLength;
+            char now[kRecord + 2] = {};
+            if (!ReductionCounterRead(now) || std::strncmp(now + 40, before, 4) == 0) {
+                // Not taken (or the printer does not say): nothing closed.
+                // An unreadable printer keeps the note for the next session.
+                if (now[0]) NoteClosingDone();
+                return 0;
+            }
+            replyUnread = true;
+        }
+    }
     const log::FileHandle capture = rfd[0] ? log::FileOpenRead(rfd) : log::kInvalidFile;
     if (capture != log::kInvalidFile) {
         log::FileClose(capture);
+        if (replyUnread) fiscalfile::ReductionTakenAtEnd();
         fiscalfile::ProcessRfdFile(rfd);
     } else {
         ProcessLatestRfd();

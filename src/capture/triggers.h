@@ -19,8 +19,11 @@ int ProcessPendingDays(const char* fiscalDate);
 // fiscal file was being made) is finished by the next session. The note
 // names the capture file that holds the closing and the fiscal date closed.
 inline constexpr const char kClosingNote[] = "c:\\TALMA\\RFD\\FECHAMENTO.PEN";
-// 1 when the note is on disk.
-int NoteClosingBegun(const char* rfdFile, const char* fiscalDate);
+// 1 when the note is on disk. With `reductionCounter` (the printer's 4-digit
+// Z counter before the reduction) the note is written before the command is
+// sent: the reduction is then only known to be done when the printer's
+// counter moved past it.
+int NoteClosingBegun(const char* rfdFile, const char* fiscalDate, const char* reductionCounter = nullptr);
 void NoteClosingDone();
 // Processes the day of a closing cut short, and the earlier days still
 // without a fiscal file, then forgets the note. 1 when a closing was

@@ -56,7 +56,7 @@ bool Plausible(uint64_t q, uint64_t u, uint64_t t, int decimals) {
 
 }  // namespace
 
-int32_t WriteDocument(intptr_t handle, bool notCancelled) {
+int32_t WriteDocument(intptr_t handle, bool notCancelled, uint64_t* netOut) {
     if (ItemTableEmpty() && !(g_fiscal.CouponInProgress && !g_fiscal.CouponClosed)) return -1;
     const std::string_view s1 = Saved1();
     const std::string_view ccf = Part(s1, 120, 4), coo = Part(s1, 13, 4);
@@ -103,6 +103,7 @@ int32_t WriteDocument(intptr_t handle, bool notCancelled) {
     const uint64_t discount = DigitsValue(discountText, 12), increase = DigitsValue(increaseText, 12);
     const uint64_t gross = subtotal + increase;
     const uint64_t net = gross >= discount ? gross - discount : 0;
+    if (netOut) *netOut = net;
     const auto model = MovementModelText();
     FormatRecord(line,
                  "E14%-20.8s%c%s%02u%06.4s%06.4s%8.8s%014.14I64u%013.12sV%013.12sV%014.14I64u%c%013s%c%40s%014.14s\r\n",

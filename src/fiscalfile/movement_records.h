@@ -7,7 +7,8 @@
 namespace moldrin::fiscalfile {
 
 // Returns where its E14 line begins in the file, -1 when none was written.
-int32_t WriteDocument(intptr_t handle, bool notCancelled);
+// `net`, when given, receives the coupon's net value (its E14 columns 109-122).
+int32_t WriteDocument(intptr_t handle, bool notCancelled, uint64_t* net = nullptr);
 // Turns the E14 line written at `at` into the one of a cancelled coupon (its
 // cancellation column "S"), and goes back to the end of the file.
 void MarkCouponCancelled(intptr_t handle, int32_t at);

@@ -2,6 +2,7 @@
 // number and the follow-ups of the replayed status replies.
 #include "fiscalfile/processing.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -22,6 +23,7 @@
 #include "fiscalfile/rfd_line.h"
 #include "fiscalfile/work_files.h"
 #include "log/file_helpers.h"
+#include "log/traffic_log.h"
 #include "log/text.h"
 #include "ui/boxes.h"
 
@@ -32,6 +34,9 @@ using capture::g_capture;
 namespace {
 
 constexpr std::size_t kHeldMax = 512;
+
+// Set by ReductionTakenAtEnd for the next call.
+bool g_reductionTakenAtEnd = false;
 
 void ErrorBox(const char* what, const char* path) {
     char text[400];
@@ -111,6 +116,8 @@ struct Driver {
     int awaited = 0;
     std::array<char, kHeldMax + 1> held{};
     std::array<char, 21> heldBuyer{};
+    // The grand total as the replay knew it when the held item was sent.
+    uint64_t grandTotalAtItem = 0;
     std::array<char, 133> previous28{};
     bool documentEnded = true;
     bool nonFiscalAdded = false;
@@ -153,10 +160,53 @@ struct Driver {
         g_fiscal.NonFiscalTotal += NonFiscalSum();
         nonFiscalAdded = true;
     }
+    // The payments the coupon's payment commands made, as their replies
+    // accepted them (method 1 to 10), and whether its close was answered "+".
+    std::array<int64_t, kPaymentMethods> paidByCommands{};
+    int pendingMethod = 0;
+    int64_t pendingAmount = 0;
+    int lastPaidMethod = 0;
+    bool closeAnswered = false;
+    void ForgetPayments() {
+        paidByCommands = {};
+        pendingMethod = lastPaidMethod = 0;
+        closeAnswered = false;
+    }
     void FinishCoupon() {
-        WriteDocument(work, true);
+        // A coupon whose close was answered but whose status after it was
+        // never recorded (the session ended, the printer was swapped): its
+        // payments are those its payment commands made, the change taken off
+        // the payment that went beyond the net value.
+        const bool closedUnseen = awaited == 6 && closeAnswered && !ItemTableEmpty();
+        uint64_t net = 0;
+        WriteDocument(work, true, &net);
+        if (closedUnseen) {
+            bool known = false;
+            for (int64_t end : g_fiscal.PaymentEnd)
+                if (end >= 0) known = true;
+            if (!known) TakePaymentsFromCommands(net);
+        } else if (awaited == 6 && !ItemTableEmpty() && !closeAnswered) {
+            // Nothing tells what the printer made of the close.
+            ++g_paymentsUnknown;
+        }
         WriteE21(work);
         ResetDocument();
+        ForgetPayments();
+    }
+    void TakePaymentsFromCommands(uint64_t net) {
+        int64_t paid = 0;
+        for (int64_t p : paidByCommands) paid += p;
+        if (paid <= 0) {
+            ++g_paymentsUnknown;
+            return;
+        }
+        std::array<int64_t, kPaymentMethods> end = paidByCommands;
+        const int64_t change = paid - static_cast<int64_t>(net);
+        if (change > 0 && lastPaidMethod > 0) end[lastPaidMethod - 1] -= std::min(change, end[lastPaidMethod - 1]);
+        for (std::size_t k = 0; k < kPaymentMethods; ++k) {
+            g_fiscal.PaymentStart[k] = 0;
+            g_fiscal.PaymentEnd[k] = end[k] > 0 ? end[k] : -1;
+        }
     }
     // A coupon's payments are read only after its close, so the close keeps
     // the totals the coupon began with: a session reopened in the middle of
@@ -255,6 +305,21 @@ void FollowUp28(Driver& d, std::string_view t) {
         StartOfCoupon(d);
         return;
     }
+    // An item that would open a coupon and whose reply was lost: the printer
+    // shows a coupon open by that item, so the coupon began with it.
+    if (d.awaited == 1 && f.CouponClosed && !f.CouponInProgress && IsCommand(d.Held(), "01") &&
+        Reply28Letter(r) == 'P' && Part(r, 10, 8) == " VENDAS " && Reply28LastCommand(r) == 1 &&
+        Reply28Code(r) >= 2) {
+        const uint64_t amount = DigitsValue(Part(d.Held(), 33, 12), 12);
+        StartOfCoupon(d);
+        // The coupon's grand total began before the item, whatever status 1
+        // the replay read since; a status 1 read after the item confirms it
+        // now, an older one leaves that to the next.
+        f.GrandTotalAtStart = d.grandTotalAtItem;
+        f.ExpectedGrandTotal = d.grandTotalAtItem + amount;
+        if (ReplyGrandTotal() != d.grandTotalAtItem && ConfirmItemByTotal() == 0) d.awaited = 0;
+        return;
+    }
     const int c = Reply28LastCommand(r);
     const bool good = Reply28Letter(r) != 'E' && c == d.awaited;
     switch (d.awaited) {
@@ -305,6 +370,7 @@ void FollowUp28(Driver& d, std::string_view t) {
                 d.closedCouponAt = WriteDocument(d.work, true);
                 WriteE21(d.work);
                 ResetDocument();
+                d.ForgetPayments();
                 if (paymentsPending) d.KeepCouponPaymentStart();
                 f.CouponInProgress = false;
                 d.documentEnded = true;
@@ -537,6 +603,14 @@ bool Dispatch(Driver& d, std::string_view t, int n) {
                 }
             } else if (d.awaited == 14) {
                 if (sign == '+' && code == 1 && IsCommand(d.Held(), "14")) DocumentDone(d, 14);
+            } else if (d.awaited == 10) {
+                if (sign == '+' && d.pendingMethod >= 1 && d.pendingMethod <= static_cast<int>(kPaymentMethods)) {
+                    d.paidByCommands[d.pendingMethod - 1] += d.pendingAmount;
+                    d.lastPaidMethod = d.pendingMethod;
+                }
+                d.pendingMethod = 0;
+            } else if (d.awaited == 6) {
+                d.closeAnswered = sign == '+';
             }
             return true;
         }
@@ -544,6 +618,7 @@ bool Dispatch(Driver& d, std::string_view t, int n) {
             d.awaited = 1;
             if (f.CouponClosed && !f.CouponInProgress) {
                 d.Hold(t);
+                d.grandTotalAtItem = ReplyGrandTotal();
             } else {
                 AddItem(t);
                 d.held[0] = 0;
@@ -568,7 +643,16 @@ bool Dispatch(Driver& d, std::string_view t, int n) {
                 d.awaited = 4;
             }
             return true;
-        case 5: case 6: case 7: case 10: case 12:
+        case 10:
+            d.awaited = 10;
+            d.pendingMethod = AllDigits(Part(t, 4, 2), 2) ? static_cast<int>(DigitsValue(Part(t, 4, 2), 2)) : 0;
+            d.pendingAmount = static_cast<int64_t>(DigitsValue(Part(t, 6, 12), 12));
+            return true;
+        case 6:
+            d.awaited = 6;
+            d.closeAnswered = false;
+            return true;
+        case 5: case 7: case 12:
             d.awaited = n;
             return true;
         case 9:
@@ -699,12 +783,17 @@ uint64_t NonFiscalSum() {
     return sum;
 }
 
+void ReductionTakenAtEnd() { g_reductionTakenAtEnd = true; }
+
 int ProcessRfdFile(const char* path) {
+    const bool reductionTakenAtEnd = g_reductionTakenAtEnd;
+    g_reductionTakenAtEnd = false;
     Driver d;
     d.path = path;
     ForgetLastFinalFile();
     ResetGenerationFields();
     g_skippedLines = 0;
+    g_paymentsUnknown = 0;
 
     if (capture::EnsureRegistration(0) == 0) return 0;
     const auto& reg = capture::g_registration;
@@ -760,6 +849,9 @@ int ProcessRfdFile(const char* path) {
         }
     }
     if (n == 0) ++g_skippedLines;  // the last record, cut short by the file's end
+    // The file ends with a Z reduction whose reply was never read, and the
+    // printer's counter shows it done: it is done as its reply would have done it.
+    if (reductionTakenAtEnd && d.awaited == 14 && IsCommand(d.Held(), "14")) DocumentDone(d, 14);
 
     if (d.changePending && !PrinterChange(d, {})) return CloseCapture(capture, path);
     d.TakePrevious28();
@@ -775,6 +867,8 @@ int ProcessRfdFile(const char* path) {
     for (const auto& entry : d.processed)
         if (entry[0] && View(entry.data(), 9) == serial) merge = 1;
     d.AddNonFiscalSumOnce();
+    if (g_paymentsUnknown > 0)
+        log::LogSerialf("ARQUIVO RFD SEM OS PAGAMENTOS DE %d CUPOM(NS): %s", g_paymentsUnknown.load(), path ? path : "");
     if (d.dayClosedTaken) {
         // The headers tell of the day as its reduction closed it; what the
         // replay learnt after it stays for the caller.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,7 +24,9 @@ namespace {
 
 using fiscalfile::Col;
 using fiscalfile::CouponOf;
+using fiscalfile::Map;
 using fiscalfile::OfType;
+using fiscalfile::PaymentOf;
 using fiscalfile::SplitLines;
 
 const char kCaptureFile[] = "c:\\TALMA\\RFD\\RFD-09-Dezembro-2026.bin";
@@ -142,7 +145,10 @@ protected:
             Open();
             for (unsigned amount : amounts[i]) {
                 const auto replies = Send(Coupon(amount));
-                for (const auto& r : replies) EXPECT_EQ(r.substr(0, 2), ".+") << on->serial << " " << r;
+                for (const auto& r : replies)
+                    if (!lostClose_) {
+                        EXPECT_EQ(r.substr(0, 2), ".+") << on->serial << " " << r;
+                    }
             }
             if (i + 1 == order.size()) {
                 EXPECT_EQ(Send({"\x1B.14}"}), std::vector<std::string>{".+0001}"});
@@ -150,6 +156,8 @@ protected:
             ASSERT_EQ(ECFClose(), 0);
         }
     }
+
+    bool lostClose_ = false;  // some close's reply is lost: its reply is not checked
 
     // Every line of the file (the signature's aside) is that printer's;
     // its coupons are the amounts given, in order.
@@ -190,6 +198,16 @@ TEST_F(PrinterChange, APrinterThenAnother) {
     const std::string a = Final(kA.finalFile), b = Final(kB.finalFile);
     ExpectFileOf(kA, a, {1000, 2000});
     ExpectFileOf(kB, b, {3000});
+    // A's last coupon was closed with the session: its payments come from its
+    // payment commands, the status after the close never having been read.
+    EXPECT_EQ(Map(OfType(SplitLines(a), "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000001|000000|Dinheiro       |0000000001000|N|0000000000000",
+        "000003|000002|000000|Dinheiro       |0000000002000|N|0000000000000",
+    }));
+    EXPECT_EQ(Map(OfType(SplitLines(b), "E21"), PaymentOf), (std::vector<std::string>{
+        "000700|000300|000000|Dinheiro       |0000000003000|N|0000000000000",
+    }));
+    EXPECT_EQ(fiscalfile::g_paymentsUnknown, 0);
     // B closed its day: its file has the reduction, A's has none.
     EXPECT_EQ(OfType(SplitLines(b), "E16").size(), 1u);
     EXPECT_TRUE(OfType(SplitLines(a), "E16").empty());
@@ -198,6 +216,34 @@ TEST_F(PrinterChange, APrinterThenAnother) {
     ASSERT_EQ(fiscalfile::ProcessRfdFile(kCaptureFile), 1);
     EXPECT_EQ(Unsigned(Final(kA.finalFile)), Unsigned(a));
     EXPECT_EQ(Unsigned(Final(kB.finalFile)), Unsigned(b));
+}
+
+// The close of A's last coupon carried out, its reply lost, and the session
+// ended before any status: the capture file cannot tell the coupon's payments.
+// The coupon keeps its lines, no other payment line is made up, and the
+// processing says how many coupons lack their payments.
+TEST_F(PrinterChange, ALastCloseWithoutAnyAnswerIsReported) {
+    int closes = 0;
+    auto model = printer.get();
+    printer->SetResponder([&closes, model](std::string_view frame) -> std::optional<std::string> {
+        if (frame == "\x1B.06}" && ++closes == 2) {
+            sim::Faults lost;
+            lost.lostReplies = 1;
+            model->SetFaults(lost);
+        }
+        return std::nullopt;
+    });
+    lostClose_ = true;
+    Run({&kA, &kB}, {{1000, 2000}, {3000}});
+    printer->SetResponder(nullptr);
+    const std::string a = Final(kA.finalFile);
+    ExpectFileOf(kA, a, {1000, 2000});
+    EXPECT_EQ(Map(OfType(SplitLines(a), "E21"), PaymentOf), (std::vector<std::string>{
+        "000002|000001|000000|Dinheiro       |0000000001000|N|0000000000000",
+    }));
+    ASSERT_EQ(fiscalfile::ProcessRfdFile(kCaptureFile), 1);
+    EXPECT_EQ(fiscalfile::g_paymentsUnknown, 1);
+    EXPECT_EQ(Unsigned(Final(kA.finalFile)), Unsigned(a));
 }
 
 TEST_F(PrinterChange, APrinterComingBackKeepsBothItsStretchesInItsFile) {

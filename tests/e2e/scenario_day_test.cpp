@@ -16,6 +16,7 @@
 #include "capture/triggers.h"
 #include "fiscalfile/fiscal_fixture.h"
 #include "fiscalfile/final_assembly.h"
+#include "fiscalfile/processing.h"
 #include "sign/ead.h"
 #include "sim/scenario.h"
 #include "support/capture_recorder.h"
@@ -506,6 +507,16 @@ const char* const kRiceCoupon = R"(\e.17}
 \e.06}
 = .+0006}
 )";
+// A coupon of one item opened with the buyer's CPF, paid in cash.
+const char* const kBuyerCoupon = R"(\e.1712345678909}
+= .+0001}
+\e.0178912345600120002000000002190000000004380ARROZ TIPO 1 5KG        T01}
+= .+0002}
+\e.1001000000005000}
+= .+0010}
+\e.06}
+= .+0006}
+)";
 // A coupon opened by its first item (3.50), paid by card.
 const char* const kPaperCoupon = R"(\e.0100000000000420001000000000350000000000350JORNAL DO DIA           I  }
 = .+0002}
@@ -537,7 +548,7 @@ const char* const kReduction = "\\e.14}\n= .+0001}\n";
 
 class SmallDay : public ScenarioDay {
 protected:
-    static std::vector<sim::ScenarioStep> Script(std::initializer_list<const char*> parts) {
+    static std::vector<sim::ScenarioStep> Script(const std::vector<const char*>& parts) {
         std::string text;
         for (const char* p : parts) text += p;
         std::vector<sim::ScenarioStep> steps;
@@ -546,8 +557,64 @@ protected:
         return steps;
     }
     // The movement records of a day that ends with its Z reduction.
-    std::vector<std::string> Records(std::initializer_list<const char*> parts) {
+    std::vector<std::string> Records(const std::vector<const char*>& parts) {
         return MovementRecordsOfDay(Script(parts), 0);
+    }
+    // The movement records of a day whose command at step `lostAt` is carried
+    // out by the printer while its reply is lost on the way back.
+    std::vector<std::string> RecordsWithLostReply(const std::vector<const char*>& parts, std::size_t lostAt) {
+        const auto steps = Script(parts);
+        if (!fresh_) fresh_ = printer->State();
+        if (g_session.PortIndex >= 0) ECFClose();
+        capture::ResetCaptureState();
+        capture::g_capture.pendingStatus1 = false;
+        capture::g_capture.savedCommand17[0] = 0;
+        testing::ResetLibraryState();
+        printer->EditState([this](sim::PrinterState& s) { s = *fresh_; });
+        printer->SetFaults({});
+        clock.SetDate(2026, 12, 9, 10, 20, 30);
+        std::filesystem::remove_all(root.Host(capture::kRfdDirectory));
+        Register();
+        g_workFiles.clear();
+        Open();
+        // The lost reply is waited for on the fake clock.
+        EXPECT_EQ(SetTimeoutRead(1), 0);
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            if (i == lostAt) {
+                sim::Faults lost;
+                lost.lostReplies = 1;
+                printer->SetFaults(lost);
+            }
+            Write(steps[i].frame);
+            Read();
+        }
+        EXPECT_EQ(ECFClose(), 0);
+        printer->SetFaults({});
+        if (g_workFiles.empty()) {
+            // A day left open: its capture file replayed as the tool would.
+            const auto files = CaptureFiles();
+            EXPECT_EQ(files.size(), 1u);
+            if (!files.empty()) {
+                EXPECT_EQ(fiscalfile::ProcessRfdFile(files[0].second.c_str()), 1);
+            }
+        }
+        EXPECT_EQ(g_workFiles.size(), 1u);
+        std::vector<std::string> out;
+        if (g_workFiles.empty()) return out;
+        for (const auto& l : SplitLines(g_workFiles.back())) {
+            const std::string type = l.substr(0, 3);
+            if (type == "E14" || type == "E15" || type == "E16" || type == "E21") out.push_back(l);
+        }
+        return out;
+    }
+    // Every record that differs, shown one by one.
+    static void ExpectSameRecords(const std::vector<std::string>& got, const std::vector<std::string>& want) {
+        EXPECT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < std::max(got.size(), want.size()); ++i) {
+            const std::string g = i < got.size() ? got[i] : "(none)";
+            const std::string w = i < want.size() ? want[i] : "(none)";
+            EXPECT_EQ(g, w) << "record " << i;
+        }
     }
     // Each document's counters in an item line: CCF and COO.
     static std::string ItemCounters(const std::string& l) { return Col(l, 47, 52) + "|" + Col(l, 53, 58); }
@@ -648,6 +715,135 @@ TEST_F(SmallDay, ASessionReopenedAnywhereInADayOfReceiptsAndCancellations) {
     const auto undisturbed = MovementRecordsOfDay(steps, 0);
     ASSERT_EQ(OfType(undisturbed, "E21").size(), 8u);
     ExpectReopeningAnywhereChangesNothing(steps, undisturbed);
+}
+
+// A coupon opened by its first item whose reply was lost: the printer sold
+// it, and the status read after it shows the coupon open; its records are
+// those of the day where nothing was lost.
+TEST_F(SmallDay, ACouponOpenedByAnItemWhoseReplyIsLostKeepsItsRecords) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> parts;
+        std::size_t lostAt;  // the step whose reply is lost
+    };
+    const Case cases[] = {
+        {"the day's first coupon", {day::kPaperCoupon, day::kRiceCoupon, day::kReduction}, 0},
+        {"after a coupon", {day::kRiceCoupon, day::kPaperCoupon, day::kReduction}, 4},
+        {"after a receipt", {day::kReceipt1234Cash, day::kPaperCoupon, day::kReduction}, 2},
+        {"after a buyer's coupon", {day::kBuyerCoupon, day::kPaperCoupon, day::kReduction}, 4},
+        {"before a buyer's coupon", {day::kPaperCoupon, day::kBuyerCoupon, day::kPaperCoupon, day::kReduction}, 0},
+        {"after a buyer's coupon, then another", {day::kBuyerCoupon, day::kPaperCoupon, day::kPaperCoupon, day::kReduction}, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto undisturbed = Records(c.parts);
+        ASSERT_FALSE(OfType(undisturbed, "E14").empty());
+        ExpectSameRecords(RecordsWithLostReply(c.parts, c.lostAt), undisturbed);
+    }
+}
+
+// A buyer belongs only to the coupon it was given for: a lost reply in that
+// coupon, or in the one after it, takes it to no other coupon.
+TEST_F(SmallDay, ABuyerStaysWithItsCouponWhenAReplyIsLost) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> parts;
+        std::size_t lostAt;
+    };
+    const Case cases[] = {
+        {"the buyer's coupon opening", {day::kBuyerCoupon, day::kPaperCoupon, day::kReduction}, 0},
+        {"the buyer's coupon's item", {day::kBuyerCoupon, day::kPaperCoupon, day::kReduction}, 1},
+        {"the buyer's coupon's payment", {day::kBuyerCoupon, day::kPaperCoupon, day::kReduction}, 2},
+        {"the buyer's coupon's close", {day::kBuyerCoupon, day::kPaperCoupon, day::kReduction}, 3},
+        {"the item, two coupons on", {day::kBuyerCoupon, day::kRiceCoupon, day::kPaperCoupon, day::kReduction}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto undisturbed = Records(c.parts);
+        const auto buyers = Map(OfType(undisturbed, "E14"), [](const std::string& l) { return Col(l, 178, 191); });
+        ASSERT_EQ(buyers.front(), "00012345678909");
+        for (std::size_t i = 1; i < buyers.size(); ++i) ASSERT_EQ(buyers[i], "00000000000000");
+        ExpectSameRecords(RecordsWithLostReply(c.parts, c.lostAt), undisturbed);
+    }
+}
+
+// A day whose last coupon was closed just before the session ended: the
+// status after the close was never read, so its payments are those of its
+// payment commands, change taken off, as the reduction's statuses show them.
+TEST_F(SmallDay, ACouponClosedAsTheSessionEndsKeepsItsPayments) {
+    // Paid in two ways, then a coupon of 43.80 paid 50.00 in cash.
+    const auto withReduction =
+        Records({day::kPaperCoupon, day::kPaperCouponTwoWays, day::kRiceCoupon, day::kReduction});
+    const auto open = RecordsWithLostReply({day::kPaperCoupon, day::kPaperCouponTwoWays, day::kRiceCoupon}, 99);
+    const auto payments = OfType(withReduction, "E21");
+    ASSERT_EQ(payments.size(), 4u);
+    EXPECT_EQ(Col(payments[3], 80, 92), "0000000004380");
+    EXPECT_EQ(Map(OfType(open, "E21"), PaymentOf), Map(payments, PaymentOf));
+    EXPECT_EQ(Map(OfType(open, "E14"), CouponOf), Map(OfType(withReduction, "E14"), CouponOf));
+    EXPECT_EQ(fiscalfile::g_paymentsUnknown, 0);
+}
+
+// The application killed once the printer took the Z reduction, before the
+// reply was read: the capture file holds the command and no reply, and no
+// fiscal file was made. The next session makes the day's file, the same as an
+// undisturbed day's; a reduction the printer never took makes none.
+TEST_F(SmallDay, AReductionKilledBeforeItsReplyIsFinishedByTheNextSession) {
+    const std::vector<const char*> parts = {day::kRiceCoupon, day::kPaperCoupon, day::kReduction};
+    const auto undisturbed = Records(parts);
+    ASSERT_EQ(OfType(undisturbed, "E16").size(), 1u);
+    const std::string final = std::string(fiscalfile::kFinishedDirectory) + "\\TA230001.9CQ";
+    const std::filesystem::path rfd = root.Host(capture::kRfdDirectory);
+    const std::filesystem::path atKill = rfd.string() + ".killed";
+
+    for (const bool taken : {true, false}) {
+        SCOPED_TRACE(taken ? "the printer took the reduction" : "the printer never took it");
+        // The day up to the Z reduction's frame: what the disk holds then is
+        // what the killed application left.
+        std::optional<sim::PrinterState> beforeZ;
+        printer->SetResponder([&](std::string_view frame) -> std::optional<std::string> {
+            if (frame == "\x1B.14}" && !beforeZ) {
+                beforeZ = printer->State();
+                std::filesystem::remove_all(atKill);
+                std::filesystem::copy(rfd, atKill, std::filesystem::copy_options::recursive);
+            }
+            return std::nullopt;
+        });
+        Records(parts);
+        printer->SetResponder(nullptr);
+        ASSERT_TRUE(beforeZ.has_value());
+        if (!taken) printer->EditState([&](sim::PrinterState& s) { s = *beforeZ; });
+        std::filesystem::remove_all(rfd);
+        std::filesystem::rename(atKill, rfd);
+        ASSERT_FALSE(root.Exists(final.c_str()));
+
+        // A new process: nothing of the killed one's memory.
+        capture::ResetCaptureState();
+        capture::g_capture.pendingStatus1 = false;
+        capture::g_capture.savedCommand17[0] = 0;
+        testing::ResetLibraryState();
+        g_workFiles.clear();
+        Open();
+        ASSERT_EQ(Write("\x1B.28}"), 0);
+        if (taken) {
+            ASSERT_EQ(g_workFiles.size(), 1u);
+            std::vector<std::string> records;
+            for (const auto& l : SplitLines(g_workFiles.back()))
+                if (l.compare(0, 3, "E14") == 0 || l.compare(0, 3, "E15") == 0 || l.compare(0, 3, "E16") == 0 ||
+                    l.compare(0, 3, "E21") == 0)
+                    records.push_back(l);
+            ExpectSameRecords(records, undisturbed);
+            EXPECT_TRUE(root.Exists(final.c_str()));
+        } else {
+            EXPECT_TRUE(g_workFiles.empty());
+            EXPECT_FALSE(root.Exists(final.c_str()));
+        }
+        EXPECT_FALSE(root.Exists(capture::kClosingNote));
+        // Only once.
+        const std::size_t assemblies = g_workFiles.size();
+        ASSERT_EQ(Write("\x1B.28}"), 0);
+        EXPECT_EQ(g_workFiles.size(), assemblies);
+        ASSERT_EQ(ECFClose(), 0);
+    }
 }
 
 }  // namespace
