@@ -53,11 +53,8 @@ TEST_F(ClosedDayProcessed, TheToolMakesTheSameFileAfterALaterSession) {
     ASSERT_EQ(ECFClose(), 0);
     ASSERT_GT(Recorded().size(), recorded);
 
-    // The tool signs with a key beside its own file.
-    const std::string tool = root.path() + "/bin/moldrin";
-    fs::create_directories(root.path() + "/bin");
-    fs::copy_file(MOLDRIN_TOOL_PATH, tool);
-    ASSERT_EQ(testing::RunToolAt(tool, {"keygen", root.path() + "/bin/RSA.BIN"}).status, 0);
+    const std::string tool = testing::ToolWithOwnKey(root.path());
+    ASSERT_FALSE(tool.empty());
     root.Write(final.c_str(), "");
     const testing::ToolResult r =
         testing::RunToolAt(tool, {"process", "c:\\TALMA\\RFD\\RFD-09-Dezembro-2026.bin"}, {"MOLDRIN_ROOT=" + root.path()});

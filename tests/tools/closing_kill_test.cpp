@@ -75,10 +75,8 @@ class ClosingKilled : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         keyRoot = new testing::ScratchRoot;
-        fs::create_directories(keyRoot->path() + "/bin");
-        tool = keyRoot->path() + "/bin/moldrin";
-        fs::copy_file(MOLDRIN_TOOL_PATH, tool);
-        ASSERT_EQ(RunToolAt(tool, {"keygen", keyRoot->path() + "/bin/RSA.BIN"}).status, 0);
+        tool = testing::ToolWithOwnKey(keyRoot->path());
+        ASSERT_FALSE(tool.empty());
     }
     static void TearDownTestSuite() {
         delete keyRoot;

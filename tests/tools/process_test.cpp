@@ -56,13 +56,9 @@ protected:
     // recorded once, and every test copies them into roots of its own.
     static void SetUpTestSuite() {
         recorded = new testing::ScratchRoot;
-        // The tool signs with the key beside its own file: a copy of it with a key
-        // of these tests' own, so that no other test or the demo ever sees it.
-        fs::create_directories(recorded->path() + "/bin");
-        tool = recorded->path() + "/bin/moldrin";
-        fs::copy_file(MOLDRIN_TOOL_PATH, tool);
+        tool = testing::ToolWithOwnKey(recorded->path());
+        ASSERT_FALSE(tool.empty());
         keyFile = recorded->path() + "/bin/RSA.BIN";
-        ASSERT_EQ(RunToolAt(tool, {"keygen", keyFile}).status, 0);
         RecordDays();
     }
     static void TearDownTestSuite() {

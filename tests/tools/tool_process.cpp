@@ -144,4 +144,14 @@ bool WaitForPath(const std::string& path, std::chrono::milliseconds deadline) {
     return true;
 }
 
+std::string ToolWithOwnKey(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const std::string tool = dir + "/bin/moldrin";
+    fs::create_directories(dir + "/bin", ec);
+    if (!fs::copy_file(MOLDRIN_TOOL_PATH, tool, ec)) return {};
+    if (RunToolAt(tool, {"keygen", dir + "/bin/RSA.BIN"}).status != 0) return {};
+    return tool;
+}
+
 }  // namespace moldrin::testing

@@ -30,6 +30,11 @@ ToolResult RunToolAt(const std::string& program, const std::vector<std::string>&
                      std::chrono::milliseconds deadline = std::chrono::seconds(30),
                      const std::string* input = nullptr);
 
+// A copy of the tool at DIR/bin/moldrin with a key of its own made beside it
+// (DIR/bin/RSA.BIN): the tool signs with the key beside its own file, so no
+// other test or the demo ever sees this one. The copy's path; empty on failure.
+std::string ToolWithOwnKey(const std::string& dir);
+
 // A child started in the background (the simulator); killed and reaped on destruction.
 class BackgroundTool {
 public:
