@@ -16,14 +16,21 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
+#include "api/session.h"
+#include "moldrin.h"
+#include "platform/files.h"
+#include "session/session_state.h"
 #include "store/capture_state.h"
 #include "store/registration.h"
 #include "store/rfd_file.h"
 #include "capture/triggers.h"
 #include "log/text.h"
 #include "platform/clock.h"
+#include "platform/sync.h"
 #include "support/demo_identification.h"
 #include "support/log_reader.h"
 #include "support/simulator_on_com1.h"
@@ -185,6 +192,119 @@ TEST_F(CaptureAtWork, TheProgramEndsWhileTheDaysFileIsBeingMade) {
              root_.Host("c:\\TALMA\\RFD\\S E F A Z - ArqDigital = [CD] & [Transmitir]"), std::filesystem::directory_options{}))
         made = made || entry.is_regular_file();
     EXPECT_TRUE(made || root_.Exists("c:\\TALMA\\RFD\\FECHAMENTO.PEN"));
+}
+
+// The real file system, but the first open of the day's work file waits until
+// the test lets it go: a generation held inside the capture as long as needed.
+class WorkFileHeld final : public platform::FileSystem {
+public:
+    WorkFileHeld() { platform::SetFileSystem(this); }
+    ~WorkFileHeld() override {
+        Release();
+        platform::SetFileSystem(nullptr);
+    }
+    bool WaitHeld(milliseconds bound) {
+        std::unique_lock lock(m_);
+        return cv_.wait_for(lock, bound, [&] { return held_; });
+    }
+    void Release() {
+        std::lock_guard lock(m_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+    platform::FileHandle Open(const char* p, unsigned a, unsigned s, platform::FileCreation c) override {
+        if (p && std::strstr(p, "TALMA.TMP")) {
+            std::unique_lock lock(m_);
+            held_ = true;
+            cv_.notify_all();
+            cv_.wait(lock, [&] { return released_; });
+        }
+        return Real().Open(p, a, s, c);
+    }
+    bool Close(platform::FileHandle h) override { return Real().Close(h); }
+    bool Read(platform::FileHandle h, void* b, uint32_t n, uint32_t* d) override { return Real().Read(h, b, n, d); }
+    bool Write(platform::FileHandle h, const void* b, uint32_t n, uint32_t* d) override {
+        return Real().Write(h, b, n, d);
+    }
+    bool Flush(platform::FileHandle h) override { return Real().Flush(h); }
+    int64_t Seek(platform::FileHandle h, int64_t o, int w) override { return Real().Seek(h, o, w); }
+    int64_t Size(platform::FileHandle h) override { return Real().Size(h); }
+    std::optional<platform::LocalTime> CreationTime(platform::FileHandle h) override { return Real().CreationTime(h); }
+    bool Delete(const char* p) override { return Real().Delete(p); }
+    bool Rename(const char* f, const char* t) override { return Real().Rename(f, t); }
+    bool CreateDirectory(const char* p) override { return Real().CreateDirectory(p); }
+    bool IsDirectory(const char* p) override { return Real().IsDirectory(p); }
+    bool Exists(const char* p) override { return Real().Exists(p); }
+    bool TryLock(platform::FileHandle h) override { return Real().TryLock(h); }
+
+private:
+    static platform::FileSystem& Real() { return platform::SystemFileSystem(); }
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false, released_ = false;
+};
+
+// The system's clock, but the capture's minute-long wait for its lock (waits
+// of 15 s and more, short of for ever) lasts a second: what it hid shows at once.
+class ShortCaptureWaits final : public platform::Clock {
+public:
+    ShortCaptureWaits() : real_(platform::GetClock()) { platform::SetClock(this); }
+    ~ShortCaptureWaits() override { platform::SetClock(nullptr); }
+    uint32_t TickMs() override { return real_.TickMs(); }
+    platform::LocalTime Now() override { return real_.Now(); }
+    void Sleep(uint32_t ms) override { real_.Sleep(ms); }
+    void WaitDevice(platform::SerialDevice& device, uint32_t ms) override { real_.WaitDevice(device, ms); }
+    platform::WaitResult WaitSemaphore(platform::SemaphoreHandle h, uint32_t ms) override {
+        return real_.WaitSemaphore(h, ms >= 15000 && ms != platform::kWaitForever ? 250 : ms);
+    }
+
+private:
+    platform::Clock& real_;
+};
+
+// In one process, so that the generation can be held for as long as the test
+// wants: the unload outwaits its first wait for the lock (a read time-out and
+// a little more) and still closes nothing under the day's file being made;
+// once the generation is done, it closes the session once.
+TEST_F(CaptureAtWork, UnloadDoesNotCloseTheSessionUnderAGenerationHeldPastItsLockWait) {
+    Serve();
+    ASSERT_EQ(ECFOpen(1, 1, 500, 0), 0);
+    ASSERT_EQ(ECFWrite(const_cast<char*>("\x1B.271}")), 0);
+    const ShortCaptureWaits quick;
+    WorkFileHeld files;
+    std::atomic<int> closing{99};
+    std::thread pos([&] { closing = ECFWrite(const_cast<char*>("\x1B.14}")); });
+    ASSERT_TRUE(files.WaitHeld(milliseconds(20000))) << "the closing never made its day's file";
+
+    std::atomic<bool> unloaded{false};
+    std::thread unload([&] {
+        api::ProcessDetach();
+        unloaded = true;
+    });
+    // Past the unload's wait for the lock (1 s read time-out and its grace) and
+    // the capture's own, with room to spare; an unload that closes under the
+    // generation has closed the port by then.
+    const auto until = steady_clock::now() + milliseconds(6000);
+    while (!unloaded && g_session.PortIndex >= 0 && steady_clock::now() < until)
+        std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_FALSE(unloaded) << "the unload returned while the generation was held";
+    EXPECT_EQ(g_session.PortIndex, 0) << "the session was closed under the running generation";
+    EXPECT_NE(g_session.ApiSemaphore.load(), 0u);
+
+    files.Release();
+    pos.join();
+    unload.join();
+    EXPECT_EQ(closing.load(), 0);
+    EXPECT_EQ(g_session.PortIndex, -1);
+    auto lines = AllLogLines(root_);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string(CP1252("Executando a função ECFClose()"))), 1);
+    bool made = false;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             root_.Host("c:\\TALMA\\RFD\\S E F A Z - ArqDigital = [CD] & [Transmitir]"), std::filesystem::directory_options{}))
+        made = made || entry.is_regular_file();
+    EXPECT_TRUE(made) << "the day's fiscal file was not finished";
+    EXPECT_FALSE(root_.Exists("c:\\TALMA\\RFD\\TALMA.TMP"));
 }
 
 }  // namespace
