@@ -33,14 +33,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::RunToolAt;
 
-constexpr const char kFinished[] = "c/TALMA/RFD/S E F A Z - ArqDigital = [CD] & [Transmitir]";
-
-std::string ReadHost(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using testing::kFinished;
+using testing::ReadHost;
 
 bool Exists(const fs::path& p) {
     struct stat st;

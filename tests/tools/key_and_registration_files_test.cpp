@@ -11,6 +11,7 @@
 
 #include "store/registration.h"
 #include "support/scratch_root.h"
+#include "tool_process.h"
 
 namespace moldrin {
 namespace {
@@ -23,10 +24,7 @@ int RunTool(const std::string& arguments) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string ReadHost(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testing::ReadHost;
 
 TEST(KeygenTool, WritesANewKeyForItsOwnerAlone) {
     testing::ScratchRoot root;

@@ -32,14 +32,8 @@ namespace fs = std::filesystem;
 using testing::RunToolAt;
 using testing::ToolResult;
 
-constexpr const char kFinished[] = "c/TALMA/RFD/S E F A Z - ArqDigital = [CD] & [Transmitir]";
-
-std::string ReadHost(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using testing::kFinished;
+using testing::ReadHost;
 
 // Every file of a folder by name, with its bytes; empty when there is no folder.
 std::map<std::string, std::string> Files(const fs::path& dir) {

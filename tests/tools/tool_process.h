@@ -30,6 +30,12 @@ ToolResult RunToolAt(const std::string& program, const std::vector<std::string>&
                      std::chrono::milliseconds deadline = std::chrono::seconds(30),
                      const std::string* input = nullptr);
 
+// The folder of finished fiscal files under a MOLDRIN_ROOT.
+inline constexpr const char kFinished[] = "c/TALMA/RFD/S E F A Z - ArqDigital = [CD] & [Transmitir]";
+
+// The bytes of a file on the host; empty when it cannot be read.
+std::string ReadHost(const std::string& path);
+
 // A copy of the tool at DIR/bin/moldrin with a key of its own made beside it
 // (DIR/bin/RSA.BIN): the tool signs with the key beside its own file, so no
 // other test or the demo ever sees this one. The copy's path; empty on failure.
