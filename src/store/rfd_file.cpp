@@ -89,10 +89,18 @@ CalendarDay RecordDay(const platform::LocalTime& now) {
     char today[16];
     Ddmmyy(today, now);
     // The printer still shows the day it closed; the document that opens the
-    // next one will carry the date of the printer's clock, which the
-    // computer's follows.
-    if (g_capture.openingDay && FiscalDayClosed() && CompareDdmmyy(today, g_capture.fiscalDate.data()) > 0)
-        return computer;
+    // next one will carry the date of the printer's clock (read lately), else
+    // of the computer's, which follows it.
+    if (g_capture.openingDay && FiscalDayClosed()) {
+        const char* fiscal = g_capture.fiscalDate.data();
+        const char* clock = g_capture.printerClock.data();
+        CalendarDay opened;
+        if (Known(clock) && PrinterClockFresh(now) && DayOf(clock, &opened)) {
+            if (CompareDdmmyy(clock, fiscal) > 0) return opened;
+        } else if (CompareDdmmyy(today, fiscal) > 0) {
+            return computer;
+        }
+    }
     CalendarDay d;
     if (DayOf(g_capture.fiscalDate.data(), &d)) return d;
     // Between a reset and the next status 1 the file in use stays.

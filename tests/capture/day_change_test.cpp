@@ -116,6 +116,27 @@ TEST_F(DayChange, TheFirstSaleOfTheNextDayStartsItsFile) {
     EXPECT_FALSE(FileExists(11));
 }
 
+// A computer's clock a few minutes behind the printer's at midnight: the
+// first sale opens the printer's new day, and the day's file is named by the
+// printer's clock, which that document carries, not by the computer's.
+TEST_F(DayChange, TheFirstSaleGoesToThePrintersNewDayWhenTheComputerLags) {
+    At(2026, 12, 9, 18);
+    Open();
+    Sale();
+    Expect("\x1B.14}", ".+0001}");
+    At(2026, 12, 10, 0, 5);
+    clock.SetDate(2026, 12, 9, 23, 58);
+    Expect("\x1B.13}", ".+0013}");  // the printer's clock read after it
+    Expect(kItem, ".+0002}");
+    ASSERT_EQ(ECFClose(), 0);
+
+    const Strings day10 = Recorded(10);
+    ASSERT_GE(day10.size(), 2u) << "the new day's first sale went to another file";
+    EXPECT_EQ(day10[0], kItem);
+    EXPECT_EQ(day10[1], "\x1B.00.+0002}");
+    EXPECT_EQ(RecordedCommands(9).back(), "\x1B.00.+0013}");
+}
+
 // The processing of the closed day empties what the capture knew, fiscal
 // date included; the refresh that follows, after midnight, begins before it
 // reads the printer's date again, and its records go on in the file in use.
