@@ -40,10 +40,11 @@ std::vector<std::string> Coupon(unsigned amount) {
     return {item, payment, "\x1B.06}"};
 }
 
-// A fiscal file without its signature line, which changes with every signing.
+// A fiscal file without its signature line, which changes with every signing
+// (the line's hex digits may hold "EAD" too).
 std::string Unsigned(const std::string& file) {
-    const std::size_t ead = file.rfind("EAD");
-    return ead == std::string::npos ? file : file.substr(0, ead);
+    const std::size_t ead = file.rfind("\nEAD");
+    return ead == std::string::npos ? file : file.substr(0, ead + 1);
 }
 
 class ClosedDay : public capture::CaptureDay {
