@@ -36,6 +36,24 @@ TEST_F(ExactlyOnce, ALostReplyAtAnyCommandLeavesTheDayAsIfNothingHappened) {
     }
 }
 
+// A command that never reached the printer, whichever it is, is sent again and
+// the day's fiscal records come out as if nothing had happened: a close the
+// printer did not take leaves the coupon's payments to the close it took.
+TEST_F(ExactlyOnce, ACommandThePrinterNeverTookAtAnyPointLeavesTheDayAsItWas) {
+    const auto steps = ShortDay();
+    const Day undisturbed = RunDay(steps);
+    ASSERT_FALSE(undisturbed.records.empty());
+    for (std::size_t drop = 1; drop <= undisturbed.commands; ++drop) {
+        SCOPED_TRACE("command " + std::to_string(drop) + " never reached the printer");
+        dropAt_ = drop;
+        const Day day = RunDay(steps);
+        EXPECT_EQ(day.status, undisturbed.status);
+        EXPECT_EQ(day.records, undisturbed.records);
+        EXPECT_EQ(day.commands, undisturbed.commands + 1);
+    }
+    dropAt_ = 0;
+}
+
 // A command the printer never took (the line dropped it) is sent again, once.
 TEST_F(ExactlyOnce, ACommandThePrinterNeverTookIsSentAgain) {
     Open();
