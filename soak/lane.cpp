@@ -146,7 +146,9 @@ int Run(int argc, char** argv) {
         for (int s = first; s < static_cast<int>(script.size()); ++s) {
             const Step& step = script[static_cast<std::size_t>(s)];
             Place here{day, s, 0, {}};
-            const LaneFault fault = LaneFaultAt(static_cast<uint64_t>(o.seed), static_cast<int>(o.lane), day, s, step,
+            // The step the lane was killed in goes through when it is sold again.
+            const bool resumed = day == place.day && s == place.step && place.inFlight;
+            const LaneFault fault = resumed ? LaneFault{} : LaneFaultAt(static_cast<uint64_t>(o.seed), static_cast<int>(o.lane), day, s, step,
                                                 o.rate, false);
             if (fault.kind == Fault::PosKilled) {
                 if (!ReadStatus(&here.before)) return cli.Failure("the printer does not answer");

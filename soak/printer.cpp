@@ -110,6 +110,7 @@ int Run(int argc, char** argv) {
     std::mutex m;
     std::chrono::steady_clock::time_point frozenUntil{}, pluggedAt{};
     bool unplugged = false;
+    uint64_t lastFaulted = UINT64_MAX;
     sim::PrinterModel* printer = &model;
     model.SetResponder([&](std::string_view frame) -> std::optional<std::string> {
         if (!ChangesThePrinter(frame)) return std::nullopt;
@@ -118,7 +119,9 @@ int Run(int argc, char** argv) {
             std::lock_guard lock(m);
             if (now < frozenUntil) return std::string();  // taken, not carried out, no answer
         }
-        const PrinterFault f = frame[2] == '+' ? PrinterFault{}
+        // A command is met by at most one fault: the one sent again after it goes through.
+        const bool fresh = index != lastFaulted;
+        const PrinterFault f = frame[2] == '+' || !fresh ? PrinterFault{}
                                                : PrinterFaultAt(static_cast<uint64_t>(seed), static_cast<int>(lane), index,
                                                                 static_cast<uint64_t>(incarnation), rate);
         if (f.kind == Fault::None || f.executed) {
@@ -126,6 +129,7 @@ int Run(int argc, char** argv) {
             ++index;
         }
         if (f.kind == Fault::None) return std::nullopt;
+        lastFaulted = f.executed ? index - 1 : index;
         notes.Add(f.kind);
         switch (f.kind) {
             case Fault::LostReply: {
