@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "ops/typed_day.h"
+#include "store/rfd_file.h"
+#include "support/fault_files.h"
 
 namespace moldrin::ops {
 namespace {
@@ -52,6 +54,40 @@ TEST_F(ExactlyOnce, ACommandThePrinterNeverTookAtAnyPointLeavesTheDayAsItWas) {
         EXPECT_EQ(day.commands, undisturbed.commands + 1);
     }
     dropAt_ = 0;
+}
+
+// The disk is full from each close's reply until the capture has read the
+// printer's payment totals after it: the status reads it could not record are
+// read again once there is room, and the day's fiscal records come out whole.
+TEST_F(ExactlyOnce, StatusReadsTheFullDiskKeptOutAreReadAgain) {
+    const auto steps = ShortDay();
+    const Day undisturbed = RunDay(steps);
+    ASSERT_FALSE(undisturbed.records.empty());
+    testing::FaultFiles files;
+    char rfd[64];
+    ASSERT_TRUE(capture::RfdFileName(rfd, sizeof rfd, 9, 12, 2026));
+    files.OnlyFor(rfd);
+    bool closed = false, totalsRead = false;
+    int full = 0;
+    responder_ = [&](std::string_view frame) -> std::optional<std::string> {
+        if (totalsRead) {
+            files.failWrite = false;
+            closed = totalsRead = false;
+        }
+        if (frame.substr(0, 4) == "\x1B.06") {
+            closed = true;
+        } else if (closed && (frame.substr(0, 4) == "\x1B.27" || frame.substr(0, 4) == "\x1B.28")) {
+            if (!files.failWrite) ++full;
+            files.failWrite = true;
+            totalsRead = frame == "\x1B.277}";
+        }
+        return std::nullopt;
+    };
+    const Day day = RunDay(steps);
+    responder_ = nullptr;
+    EXPECT_GT(full, 0);
+    EXPECT_EQ(day.status, undisturbed.status);
+    EXPECT_EQ(day.records, undisturbed.records);
 }
 
 // A command the printer never took (the line dropped it) is sent again, once.
