@@ -16,6 +16,7 @@
 #include "moldrin_ops.h"
 #include "soak/fault_plan.h"
 #include "soak/lane_clock.h"
+#include "soak/small_disk.h"
 #include "soak/soak_files.h"
 #include "soak/store_script.h"
 #include "tools/command.h"
@@ -85,6 +86,7 @@ struct LaneOptions {
     int64_t lane = 1, days = 1, seed = 1, speed = 10, year = 2027;
     double rate = 0;
     std::string dir;
+    std::string disk;  // the lane's small drive, when it has one: the disk may then fill up
 };
 
 // Carries a step out, settling and trying again while the printer is away.
@@ -117,6 +119,7 @@ int Run(int argc, char** argv) {
     cli.Number("speed", "K", "waits pass K times faster", 1, 1000, &o.speed);
     cli.Number("year", "Y", "the first day is 1 January of Y", 2001, 2090, &o.year);
     cli.Value("faults", "RATE", "faults per command", [&](const std::string& v) { return ParseRate(v, &o.rate); });
+    cli.Text("disk", "DIR", "the lane's drive on a small disk of its own, which may fill up", &o.disk);
     std::vector<std::string> args;
     if (int status = cli.Parse(argc, argv, args); status >= 0) return status;
     if (o.dir.empty()) return cli.UsageError("--dir is needed");
@@ -149,7 +152,7 @@ int Run(int argc, char** argv) {
             // The step the lane was killed in goes through when it is sold again.
             const bool resumed = day == place.day && s == place.step && place.inFlight;
             const LaneFault fault = resumed ? LaneFault{} : LaneFaultAt(static_cast<uint64_t>(o.seed), static_cast<int>(o.lane), day, s, step,
-                                                o.rate, false);
+                                                o.rate, !o.disk.empty());
             if (fault.kind == Fault::PosKilled) {
                 if (!ReadStatus(&here.before)) return cli.Failure("the printer does not answer");
                 here.inFlight = 1;
@@ -162,7 +165,17 @@ int Run(int argc, char** argv) {
                     ::kill(::getpid(), SIGKILL);
                 }).detach();
             }
-            Carry(step, o, day, s);
+            if (fault.kind == Fault::DiskFull) {
+                // The step meets a full disk once, and is carried on once there is room again.
+                notes.Add(Fault::DiskFull);
+                FillDisk(o.disk);
+                MoldrinOpsResult r{};
+                const int status = RunStep(step, &r);
+                FreeDisk(o.disk);
+                if (status != MOLDRIN_OPS_OK) Carry(step, o, day, s);
+            } else {
+                Carry(step, o, day, s);
+            }
             // A kill planned in this step lands before the next one is noted.
             if (fault.kind == Fault::PosKilled) Pause(5000);
         }

@@ -18,6 +18,7 @@
 #include "soak/fault_plan.h"
 #include "soak/fiscal_compare.h"
 #include "soak/processes.h"
+#include "soak/small_disk.h"
 #include "soak/soak_files.h"
 #include "soak/store_script.h"
 #include "tools/command.h"
@@ -33,6 +34,7 @@ struct Lane {
     int number = 1;
     double rate = 0;
     std::string dir, root, socket;
+    std::string disk;  // the lane's drive on a small disk of its own, for the full-disk fault
     pid_t printer = 0, pos = 0;
     int printerStarts = 0, posStarts = 0;
     bool done = false, stopping = false;
@@ -68,7 +70,7 @@ bool StartPos(const Settings& s, Lane& l) {
     l.pos = Spawn(s.exe,
                   {"soak-lane", "--dir", l.dir, "--lane", std::to_string(l.number), "--days", std::to_string(s.days),
                    "--seed", std::to_string(s.seed), "--speed", std::to_string(s.speed), "--faults",
-                   std::to_string(l.rate)},
+                   std::to_string(l.rate), "--disk", l.disk},
                   Env(l), l.dir + "/pos.log");
     ++l.posStarts;
     return l.pos > 0;
@@ -205,6 +207,13 @@ int Run(int argc, char** argv) {
                 static_cast<long long>(s.days), static_cast<long long>(s.lanes), static_cast<long long>(s.seed), s.rate,
                 s.dir.c_str());
     std::fflush(stdout);
+    // The faulted lanes' drives on small disks that may fill up.
+    std::string noDisk = s.rate > 0 ? "" : "no faults";
+    for (Lane& l : lanes) {
+        if (l.rate <= 0 || !noDisk.empty()) continue;
+        noDisk = MountSmallDisk(l.root + "/c");
+        if (noDisk.empty()) l.disk = l.root + "/c";
+    }
     bool failed = false;
     for (Lane& l : lanes) {
         l.failure = SetUp(s, l);
@@ -265,8 +274,8 @@ int Run(int argc, char** argv) {
     int total = 0;
     for (int k = 1; k < static_cast<int>(Fault::kCount); ++k) {
         const Fault f = static_cast<Fault>(k);
-        if (f == Fault::DiskFull) continue;
-        std::printf(" %s %d,", FaultName(f), faults[f]);
+        if (f == Fault::DiskFull && !noDisk.empty()) std::printf(" %s not run (%s),", FaultName(f), noDisk.c_str());
+        else std::printf(" %s %d,", FaultName(f), faults[f]);
         total += faults[f];
     }
     std::printf(" %d in all (printer restarts %d, POS restarts %d)\n", total, restartsPrinter, restartsPos);
@@ -282,6 +291,12 @@ int Run(int argc, char** argv) {
     std::printf("time:        %.1f s wall, %.1f s CPU, peak memory %.1f MB\n", wall, cpu, peakKb / 1024.0);
     const bool ok = !failed && c.mismatches.empty() && refusals.empty() && c.referenceFiles >= s.days * s.lanes;
     std::printf("result:      %s\n", ok ? "PASS" : "FAIL");
+    for (const Lane& l : lanes) {
+        if (l.disk.empty()) continue;
+        // What the small disk held goes with the work folder when it is kept.
+        if (!ok || s.keep) fs::copy(l.disk, l.dir + "/c-saved", fs::copy_options::recursive, ec);
+        UnmountSmallDisk(l.disk);
+    }
     if (ok && !s.keep) fs::remove_all(s.dir, ec);
     else std::printf("work folder: %s\n", s.dir.c_str());
     return ok ? tools::kExitOk : tools::kExitFailure;
