@@ -83,7 +83,7 @@ bool SetPrinterClock(int y, int m, int d) {
 }
 
 struct LaneOptions {
-    int64_t lane = 1, days = 1, seed = 1, speed = 10, year = 2027;
+    int64_t lane = 1, days = 1, seed = 1, speed = 10, year = 2027, kinds = 0xFFFF;
     double rate = 0;
     std::string dir;
     std::string disk;  // the lane's small drive, when it has one: the disk may then fill up
@@ -119,6 +119,7 @@ int Run(int argc, char** argv) {
     cli.Number("speed", "K", "waits pass K times faster", 1, 1000, &o.speed);
     cli.Number("year", "Y", "the first day is 1 January of Y", 2001, 2090, &o.year);
     cli.Value("faults", "RATE", "faults per command", [&](const std::string& v) { return ParseRate(v, &o.rate); });
+    cli.Number("kinds", "MASK", "the kinds of fault to inject, a bit each", 0, 0xFFFF, &o.kinds);
     cli.Text("disk", "DIR", "the lane's drive on a small disk of its own, which may fill up", &o.disk);
     std::vector<std::string> args;
     if (int status = cli.Parse(argc, argv, args); status >= 0) return status;
@@ -152,7 +153,7 @@ int Run(int argc, char** argv) {
             // The step the lane was killed in goes through when it is sold again.
             const bool resumed = day == place.day && s == place.step && place.inFlight;
             const LaneFault fault = resumed ? LaneFault{} : LaneFaultAt(static_cast<uint64_t>(o.seed), static_cast<int>(o.lane), day, s, step,
-                                                o.rate, !o.disk.empty());
+                                                o.rate, !o.disk.empty(), static_cast<unsigned>(o.kinds));
             if (fault.kind == Fault::PosKilled) {
                 if (!ReadStatus(&here.before)) return cli.Failure("the printer does not answer");
                 here.inFlight = 1;

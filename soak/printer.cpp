@@ -78,7 +78,7 @@ private:
 
 int Run(int argc, char** argv) {
     std::string listen, dir, factory = "MS0300019", date = "010127";
-    int64_t lane = 1, seed = 1, incarnation = 0;
+    int64_t lane = 1, seed = 1, incarnation = 0, kinds = 0xFFFF;
     double rate = 0;
     tools::Options cli("moldrin soak-printer", "--listen unix:PATH --dir DIR [OPTION...]",
                        "A lane's printer for `moldrin soak` (not for use on its own).\n");
@@ -90,6 +90,7 @@ int Run(int argc, char** argv) {
     cli.Number("seed", "S", "the run's seed", 0, INT64_MAX, &seed);
     cli.Number("incarnation", "N", "how many times this printer was started before", 0, INT64_MAX, &incarnation);
     cli.Value("faults", "RATE", "faults per command, 0 to 1", [&](const std::string& v) { return ParseRate(v, &rate); });
+    cli.Number("kinds", "MASK", "the kinds of fault to inject, a bit each", 0, 0xFFFF, &kinds);
     std::vector<std::string> args;
     if (int status = cli.Parse(argc, argv, args); status >= 0) return status;
     if (listen.empty() || dir.empty()) return cli.UsageError("--listen and --dir are needed");
@@ -123,7 +124,8 @@ int Run(int argc, char** argv) {
         const bool fresh = index != lastFaulted;
         const PrinterFault f = frame[2] == '+' || !fresh ? PrinterFault{}
                                                : PrinterFaultAt(static_cast<uint64_t>(seed), static_cast<int>(lane), index,
-                                                                static_cast<uint64_t>(incarnation), rate);
+                                                                static_cast<uint64_t>(incarnation), rate,
+                                                                static_cast<unsigned>(kinds));
         if (f.kind == Fault::None || f.executed) {
             if (!journal.Add(frame)) std::_Exit(3);
             ++index;

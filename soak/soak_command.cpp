@@ -43,6 +43,7 @@ struct Lane {
 
 struct Settings {
     int64_t days = 7, lanes = 2, seed = 1, speed = 10, deadline = 1800;
+    unsigned kinds = ~0u;
     double rate = 0.01;
     std::string dir, exe, key;
     bool keep = false;
@@ -60,7 +61,8 @@ bool StartPrinter(const Settings& s, Lane& l) {
     l.printer = Spawn(s.exe,
                       {"soak-printer", "--listen", "unix:" + l.socket, "--dir", l.dir, "--factory", Factory(l.number),
                        "--lane", std::to_string(l.number), "--seed", std::to_string(s.seed), "--incarnation",
-                       std::to_string(l.printerStarts), "--faults", std::to_string(l.rate)},
+                       std::to_string(l.printerStarts), "--faults", std::to_string(l.rate), "--kinds",
+                       std::to_string(s.kinds & 0xFFFF)},
                       {}, l.dir + "/printer.log");
     ++l.printerStarts;
     return l.printer > 0;
@@ -70,7 +72,7 @@ bool StartPos(const Settings& s, Lane& l) {
     l.pos = Spawn(s.exe,
                   {"soak-lane", "--dir", l.dir, "--lane", std::to_string(l.number), "--days", std::to_string(s.days),
                    "--seed", std::to_string(s.seed), "--speed", std::to_string(s.speed), "--faults",
-                   std::to_string(l.rate), "--disk", l.disk},
+                   std::to_string(l.rate), "--disk", l.disk, "--kinds", std::to_string(s.kinds & 0xFFFF)},
                   Env(l), l.dir + "/pos.log");
     ++l.posStarts;
     return l.pos > 0;
@@ -137,6 +139,27 @@ bool Supervise(const Settings& s, std::vector<Lane>& lanes) {
     return true;
 }
 
+// The commands a printer carried out, from its journal, day by day: each day
+// begins with the morning's clock setting (sent again by a POS restarted then).
+std::vector<std::vector<std::string>> JournalDays(const std::string& dir) {
+    std::vector<std::vector<std::string>> days;
+    std::string bytes;
+    if (!ReadWhole(dir + "/printer.journal", &bytes)) return days;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::size_t nl = bytes.find('\n', at);
+        if (nl == std::string::npos) break;
+        const std::size_t n = std::strtoul(bytes.c_str() + at, nullptr, 10);
+        const std::string frame = bytes.substr(nl + 1, n);
+        at = nl + 1 + n + 1;
+        const bool morning = frame.rfind("\x1B.++CLOCK", 0) == 0;
+        if (morning && !days.empty() && !days.back().empty() && days.back().back() == frame) continue;
+        if (morning || days.empty()) days.emplace_back();
+        days.back().push_back(frame);
+    }
+    return days;
+}
+
 // Ordinary commands a printer carried out, from its journal.
 long Commands(const std::string& dir) {
     std::string bytes;
@@ -164,6 +187,14 @@ int Run(int argc, char** argv) {
     cli.Number("seed", "S", "the seed of the store's script and of the faults (default 1)", 0, INT64_MAX, &s.seed);
     cli.Value("faults", "RATE", "faults per command, as 0.01 or 1% (default 1%)",
               [&](const std::string& v) { return ParseRate(v, &s.rate); });
+    cli.Value("only", "KIND", "only this kind (repeatable): lost, unplugged, frozen, printer, application, disk",
+              [&](const std::string& v) -> std::string {
+                  const Fault f = FaultNamed(v == "printer" ? "printer killed" : v == "application" ? "application killed" : v);
+                  if (f == Fault::None) return "'" + v + "' is not a kind of fault";
+                  if (s.kinds == ~0u) s.kinds = 0;
+                  s.kinds |= KindBit(f);
+                  return {};
+              });
     cli.Number("lanes", "K", "POS lanes, each with its own printer and folder (default 2)", 1, 16, &s.lanes);
     cli.Number("speed", "K", "the lanes' waits and time-outs pass K times faster (default 10)", 1, 100, &s.speed);
     cli.Number("deadline", "SECONDS", "give up after this long (default 1800)", 1, 86400, &s.deadline);
@@ -254,6 +285,15 @@ int Run(int argc, char** argv) {
             refusals.push_back(l.run + " lane " + std::to_string(l.number) + ": " + text.substr(0, text.find('\n')));
         if (!l.failure.empty()) refusals.push_back(l.run + " lane " + std::to_string(l.number) + ": " + l.failure);
     }
+    // The days whose printer did not do the same in both runs.
+    std::vector<std::string> changedDays;
+    for (int n = 1; n <= s.lanes; ++n) {
+        const auto a = JournalDays(lanes[static_cast<std::size_t>(n - 1)].dir);
+        const auto b = JournalDays(lanes[static_cast<std::size_t>(n - 1 + s.lanes)].dir);
+        for (std::size_t d = 0; d < std::max(a.size(), b.size()); ++d)
+            if (d >= a.size() || d >= b.size() || a[d] != b[d])
+                changedDays.push_back("lane " + std::to_string(n) + " day " + std::to_string(d + 1));
+    }
     for (int n = 1; n <= s.lanes; ++n)
         CompareLane("lane " + std::to_string(n), lanes[static_cast<std::size_t>(n - 1)].root,
                     lanes[static_cast<std::size_t>(n - 1 + s.lanes)].root, s.key, &c);
@@ -280,7 +320,11 @@ int Run(int argc, char** argv) {
     }
     std::printf(" %d in all (printer restarts %d, POS restarts %d)\n", total, restartsPrinter, restartsPos);
     std::printf("files:       %d reference, %d faulted, %d verified\n", c.referenceFiles, c.faultedFiles, c.verified);
-    std::printf("changed days: none (every fault here leaves the printer's day as it was)\n");
+    // No fault of the plan changes what a printer does; a day that changed all the same
+    // (a sale given up on) is listed, and fails the run through its refusal.
+    std::printf("changed days: %zu (the printer's commands of the day differ from the reference run's)\n",
+                changedDays.size());
+    for (const std::string& d : changedDays) std::printf("  %s\n", d.c_str());
     std::printf("mismatches:  %zu\n", c.mismatches.size());
     for (const std::string& m : c.mismatches) std::printf("  %s\n", m.c_str());
     if (c.referenceFiles < s.days * s.lanes)
@@ -289,7 +333,8 @@ int Run(int argc, char** argv) {
     std::printf("failures:    %zu\n", refusals.size());
     for (const std::string& r : refusals) std::printf("  %s\n", r.c_str());
     std::printf("time:        %.1f s wall, %.1f s CPU, peak memory %.1f MB\n", wall, cpu, peakKb / 1024.0);
-    const bool ok = !failed && c.mismatches.empty() && refusals.empty() && c.referenceFiles >= s.days * s.lanes;
+    const bool ok = !failed && c.mismatches.empty() && refusals.empty() && changedDays.empty() &&
+                    c.referenceFiles >= s.days * s.lanes;
     std::printf("result:      %s\n", ok ? "PASS" : "FAIL");
     for (const Lane& l : lanes) {
         if (l.disk.empty()) continue;
