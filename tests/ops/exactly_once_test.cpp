@@ -90,6 +90,40 @@ TEST_F(ExactlyOnce, StatusReadsTheFullDiskKeptOutAreReadAgain) {
     EXPECT_EQ(day.records, undisturbed.records);
 }
 
+// The printer takes the Z reduction and is then unplugged before its reply
+// comes: the closing cannot wait for it. Once it is back, the reduction is
+// settled as done, and the day's file shows it done.
+TEST_F(ExactlyOnce, AReductionThePrinterTookBeforeItWentAwayIsInTheDaysFile) {
+    auto steps = ShortDay();
+    const Day undisturbed = RunDay(steps);
+    ASSERT_FALSE(undisturbed.records.empty());
+    bool away = false;
+    responder_ = [&](std::string_view frame) -> std::optional<std::string> {
+        if (frame == "\x1B.14}") {
+            sim::Faults f;
+            f.lostReplies = 1;
+            f.dsrLow = true;
+            printer->SetFaults(f);
+            away = true;
+        }
+        return std::nullopt;
+    };
+    steps.back().run = [this](MoldrinOpsResult* r) {
+        int status = MoldrinZReduction(r);
+        if (status == MOLDRIN_OPS_UNDECIDED) {
+            printer->SetFaults({});
+            status = MoldrinZReduction(r);
+            EXPECT_EQ(r->recovered, 1);
+        }
+        return status;
+    };
+    const Day day = RunDay(steps);
+    responder_ = nullptr;
+    EXPECT_TRUE(away);
+    EXPECT_EQ(day.status, undisturbed.status);
+    EXPECT_EQ(day.records, undisturbed.records);
+}
+
 // A command the printer never took (the line dropped it) is sent again, once.
 TEST_F(ExactlyOnce, ACommandThePrinterNeverTookIsSentAgain) {
     Open();
