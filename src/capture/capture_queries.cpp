@@ -89,7 +89,7 @@ int Ask(const char* frame, char* out, Kind kind, bool receiveFirst, Accept accep
             std::snprintf(query, sizeof query, "%s", frame);
             char reply[kRecord + 2];
             std::memcpy(reply, record, kRecord + 1);
-            RfdRecordQuery(query, reply);
+            if (RfdRecordQuery(query, reply) < 1) ++g_capture.unrecordedQueries;
             return 1;
         }
         // The pending status-1 answer did not come: the attempt is repeated with

@@ -428,8 +428,16 @@ int InterceptCommand(char* command) {
     const int exchanged = link::ExchangeCommand(command);
     if (code == 14) {
         const char* r = ReplyText();
-        if (std::strlen(r) != kRecord && ((r[0] && r[1] == '+') || NegativeShort(r))) NoteClosing();
-        else if (reductionCounter[0]) NoteClosingDone();
+        // No reply of the printer's own (".-P006}" and the like): whether it took
+        // the reduction is for its Z counter to tell, as after a kill, so the
+        // note written before the send stays.
+        const bool unanswered = NegativeShort(r) && r[2] == 'P' && reductionCounter[0];
+        if (unanswered) {
+        } else if (std::strlen(r) != kRecord && ((r[0] && r[1] == '+') || NegativeShort(r))) {
+            NoteClosing();
+        } else if (reductionCounter[0]) {
+            NoteClosingDone();
+        }
     }
     if (record) {
         char text[kRecord + 16];

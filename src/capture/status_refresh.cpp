@@ -47,13 +47,14 @@ bool AllBlank(const char* text, std::size_t from, std::size_t to) {
 int RefreshStatus1() {
     StatusCache& c = Cache();
     c.status1Current = false;
+    const uint32_t unrecorded = g_capture.unrecordedQueries;
     char reply[kRecord + 2];
     if (QueryStatus27('1', reply) != 1) return 0;
     Store(c.status1, reply);
     TakeCounter(reply);
     g_capture.ModelLetter = reply[124];
     g_session.LinkModelLetter = reply[124];
-    c.status1Current = true;
+    c.status1Current = g_capture.unrecordedQueries == unrecorded;
     return 1;
 }
 
@@ -101,6 +102,7 @@ int RefreshStatus28() {
 int RefreshGroup() {
     StatusCache& c = Cache();
     c.groupCurrent = false;
+    const uint32_t unrecorded = g_capture.unrecordedQueries;
     if (!RefreshStatus28()) return 0;
     char reply[kRecord + 2];
     if (AnyTaxEntryS()) {
@@ -122,7 +124,8 @@ int RefreshGroup() {
     if (QueryStatus27('7', reply) != 1) return 0;
     Store(c.status7, reply);
     if (!RefreshStatus3()) return 0;
-    c.groupCurrent = true;
+    // Read, but not all of it recorded: the day's file must see it, so it is read again.
+    c.groupCurrent = g_capture.unrecordedQueries == unrecorded;
     return 1;
 }
 

@@ -167,6 +167,15 @@ struct Driver {
     int64_t pendingAmount = 0;
     int lastPaidMethod = 0;
     bool closeAnswered = false;
+    // A status 28 read after a close whose reply never came showed the document
+    // still open: the printer did not take the close, and the payment totals
+    // read next are the open coupon's, not its final ones.
+    bool closeRefuted = false;
+    bool CloseTaken() const { return (awaited == 6 || awaited == 12) && !closeRefuted; }
+    void Judge28(std::string_view r) {
+        if ((awaited == 6 || awaited == 12) && !closeAnswered)
+            closeRefuted = !(Reply28LastCommand(r) == awaited && Reply28Letter(r) != 'E');
+    }
     void ForgetPayments() {
         paidByCommands = {};
         pendingMethod = lastPaidMethod = 0;
@@ -439,10 +448,10 @@ void FollowUp27(Driver& d, char type) {
             break;
         }
         case '6':
-            if (d.awaited == 6 || d.awaited == 12) PaymentEnds(0, 7, Reply27('6'));
+            if (d.CloseTaken()) PaymentEnds(0, 7, Reply27('6'));
             break;
         case '7':
-            if (d.awaited == 6 || d.awaited == 12) {
+            if (d.CloseTaken()) {
                 PaymentEnds(7, 3, Reply27('7'));
                 // The document's payments are all known now: written at once,
                 // they carry its counters, which a session reopened before the
@@ -651,9 +660,11 @@ bool Dispatch(Driver& d, std::string_view t, int n) {
         case 6:
             d.awaited = 6;
             d.closeAnswered = false;
+            d.closeRefuted = false;
             return true;
         case 5: case 7: case 12:
             d.awaited = n;
+            d.closeRefuted = false;
             return true;
         case 9:
             TakeDigits(f.BuyerId, t, 6, 20);
@@ -683,7 +694,10 @@ bool Dispatch(Driver& d, std::string_view t, int n) {
                              g_capture.ModelLetter};
             }
             capture::CacheStore(n, type, reply.data());
-            if (n == 28) FollowUp28(d, t);
+            if (n == 28) {
+                if (type == '|') d.Judge28(Reply28());
+                FollowUp28(d, t);
+            }
             else if (n == 27) FollowUp27(d, type);
             else FollowUp29(type, TextOf(reply));
             return true;

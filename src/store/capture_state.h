@@ -50,6 +50,9 @@ struct CaptureData {
     char ModelLetter = static_cast<char>(0xFF);
 
     bool pendingStatus1 = false;                // "\x1B.271}" sent, reply not read yet
+    // Status queries whose record did not reach the RFD file (a full disk): the
+    // cache entries they filled are read again, and recorded, before they count as current.
+    uint32_t unrecordedQueries = 0;
     bool clockMessageShown = false;             // cleared at the start of every command
 
     // What the RFD file's name follows across the resets above, until the

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "ops/typed_day.h"
+#include "store/rfd_file.h"
+#include "support/fault_files.h"
 
 namespace moldrin::ops {
 namespace {
@@ -34,6 +36,92 @@ TEST_F(ExactlyOnce, ALostReplyAtAnyCommandLeavesTheDayAsIfNothingHappened) {
         }
         EXPECT_EQ(recovered, 1);
     }
+}
+
+// A command that never reached the printer, whichever it is, is sent again and
+// the day's fiscal records come out as if nothing had happened: a close the
+// printer did not take leaves the coupon's payments to the close it took.
+TEST_F(ExactlyOnce, ACommandThePrinterNeverTookAtAnyPointLeavesTheDayAsItWas) {
+    const auto steps = ShortDay();
+    const Day undisturbed = RunDay(steps);
+    ASSERT_FALSE(undisturbed.records.empty());
+    for (std::size_t drop = 1; drop <= undisturbed.commands; ++drop) {
+        SCOPED_TRACE("command " + std::to_string(drop) + " never reached the printer");
+        dropAt_ = drop;
+        const Day day = RunDay(steps);
+        EXPECT_EQ(day.status, undisturbed.status);
+        EXPECT_EQ(day.records, undisturbed.records);
+        EXPECT_EQ(day.commands, undisturbed.commands + 1);
+    }
+    dropAt_ = 0;
+}
+
+// The disk is full from each close's reply until the capture has read the
+// printer's payment totals after it: the status reads it could not record are
+// read again once there is room, and the day's fiscal records come out whole.
+TEST_F(ExactlyOnce, StatusReadsTheFullDiskKeptOutAreReadAgain) {
+    const auto steps = ShortDay();
+    const Day undisturbed = RunDay(steps);
+    ASSERT_FALSE(undisturbed.records.empty());
+    testing::FaultFiles files;
+    char rfd[64];
+    ASSERT_TRUE(capture::RfdFileName(rfd, sizeof rfd, 9, 12, 2026));
+    files.OnlyFor(rfd);
+    bool closed = false, totalsRead = false;
+    int full = 0;
+    responder_ = [&](std::string_view frame) -> std::optional<std::string> {
+        if (totalsRead) {
+            files.failWrite = false;
+            closed = totalsRead = false;
+        }
+        if (frame.substr(0, 4) == "\x1B.06") {
+            closed = true;
+        } else if (closed && (frame.substr(0, 4) == "\x1B.27" || frame.substr(0, 4) == "\x1B.28")) {
+            if (!files.failWrite) ++full;
+            files.failWrite = true;
+            totalsRead = frame == "\x1B.277}";
+        }
+        return std::nullopt;
+    };
+    const Day day = RunDay(steps);
+    responder_ = nullptr;
+    EXPECT_GT(full, 0);
+    EXPECT_EQ(day.status, undisturbed.status);
+    EXPECT_EQ(day.records, undisturbed.records);
+}
+
+// The printer takes the Z reduction and is then unplugged before its reply
+// comes: the closing cannot wait for it. Once it is back, the reduction is
+// settled as done, and the day's file shows it done.
+TEST_F(ExactlyOnce, AReductionThePrinterTookBeforeItWentAwayIsInTheDaysFile) {
+    auto steps = ShortDay();
+    const Day undisturbed = RunDay(steps);
+    ASSERT_FALSE(undisturbed.records.empty());
+    bool away = false;
+    responder_ = [&](std::string_view frame) -> std::optional<std::string> {
+        if (frame == "\x1B.14}") {
+            sim::Faults f;
+            f.lostReplies = 1;
+            f.dsrLow = true;
+            printer->SetFaults(f);
+            away = true;
+        }
+        return std::nullopt;
+    };
+    steps.back().run = [this](MoldrinOpsResult* r) {
+        int status = MoldrinZReduction(r);
+        if (status == MOLDRIN_OPS_UNDECIDED) {
+            printer->SetFaults({});
+            status = MoldrinZReduction(r);
+            EXPECT_EQ(r->recovered, 1);
+        }
+        return status;
+    };
+    const Day day = RunDay(steps);
+    responder_ = nullptr;
+    EXPECT_TRUE(away);
+    EXPECT_EQ(day.status, undisturbed.status);
+    EXPECT_EQ(day.records, undisturbed.records);
 }
 
 // A command the printer never took (the line dropped it) is sent again, once.

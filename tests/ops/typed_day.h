@@ -125,13 +125,16 @@ protected:
         auto model = printer.get();
         // A responder of the test's own still sees every frame.
         sim::Responder own = responder_;
-        printer->SetResponder([count, lostAt, model, own](std::string_view frame) -> std::optional<std::string> {
+        const std::size_t dropAt = dropAt_;
+        printer->SetResponder([count, lostAt, dropAt, model, own](std::string_view frame) -> std::optional<std::string> {
             if (own) own(frame);
-            if (OrdinaryCommand(frame) && ++*count == lostAt) {
+            if (!OrdinaryCommand(frame)) return std::nullopt;
+            if (++*count == lostAt) {
                 sim::Faults f;
                 f.lostReplies = 1;
                 model->SetFaults(f);
             }
+            if (*count == dropAt) return std::string();  // neither carried out nor answered
             return std::nullopt;
         });
         Open();
@@ -147,7 +150,10 @@ protected:
         const sim::PrinterState s = printer->State();
         for (char type : std::string("123456789ABCDEFG")) day.status.push_back(sim::Status27Record(s, type));
         day.status.push_back(sim::Status28Record(s));
-        EXPECT_EQ(workFiles().size(), 1u) << "the Z reduction's fiscal file";
+        // A reduction the printer never took may have had its file made already;
+        // the one it took makes it again.
+        if (dropAt_ == 0) EXPECT_EQ(workFiles().size(), 1u) << "the Z reduction's fiscal file";
+        else EXPECT_GE(workFiles().size(), 1u) << "the Z reduction's fiscal file";
         if (!workFiles().empty())
             for (const auto& l : fiscalfile::SplitLines(workFiles().back())) {
                 const std::string type = l.substr(0, 3);
@@ -160,6 +166,9 @@ protected:
     std::optional<sim::PrinterState> fresh_;
     // Sees each frame of a day (its answer is the printer's own).
     sim::Responder responder_;
+    // The printer's dropAt_-th ordinary command of a day (from 1) never reaches it:
+    // it is neither carried out nor answered.
+    std::size_t dropAt_ = 0;
 };
 
 }  // namespace moldrin::ops
