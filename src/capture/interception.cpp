@@ -432,11 +432,9 @@ int InterceptCommand(char* command) {
         // the reduction is for its Z counter to tell, as after a kill, so the
         // note written before the send stays.
         const bool unanswered = NegativeShort(r) && r[2] == 'P' && reductionCounter[0];
-        if (unanswered) {
-        } else if (std::strlen(r) != kRecord && ((r[0] && r[1] == '+') || NegativeShort(r))) {
-            NoteClosing();
-        } else if (reductionCounter[0]) {
-            NoteClosingDone();
+        if (!unanswered) {
+            if (std::strlen(r) != kRecord && ((r[0] && r[1] == '+') || NegativeShort(r))) NoteClosing();
+            else if (reductionCounter[0]) NoteClosingDone();
         }
     }
     if (record) {

@@ -33,6 +33,8 @@ public:
     // origin 0 start, 1 current, 2 end; new position or -1.
     virtual int64_t Seek(FileHandle h, int64_t offset, int origin) = 0;
     virtual int64_t Size(FileHandle h) = 0;  // -1 on failure
+    // Cuts the file to `size` bytes; false when the system refused.
+    virtual bool Truncate(FileHandle h, int64_t size) = 0;
     // Creation time in local time; nullopt where the file system keeps none.
     virtual std::optional<LocalTime> CreationTime(FileHandle h) = 0;
     virtual bool Delete(const char* path) = 0;

@@ -264,9 +264,69 @@ bool EncodeRecords(std::string& records, std::span<const RecordText> texts, cons
 // goes to the disk with the next command's (or at RfdFlush).
 enum class Durable { No, Yes };
 
-// Appends already stored records to the file of `now` with one write. 1 when
-// written (and, when durable, on disk with everything written before them);
-// -1 when they could not be, and then none was stored.
+// Records that a full disk kept out of their file: they go there first, in
+// their order, with the next write to it, and a command is sent only once
+// they are on disk with its own record. So a disk full for a moment costs
+// the day's file nothing, the reply and the status reads of the command
+// before it included. Bounded: past it a record is lost, and told.
+struct Held {
+    std::array<char, kNameSize> fileName{};
+    std::string records;
+};
+Held g_held;
+constexpr std::size_t kHeldMax = 256 * 1024;
+
+// Writes `bytes` at the end of the open file: all of them, or none (a write the
+// disk cut short is taken back, so no part of a record stays in the file).
+bool AppendWhole(log::FileHandle h, const std::string& bytes) {
+    const int64_t before = platform::Files().Size(h);
+    const auto size = static_cast<uint32_t>(bytes.size());
+    if (log::FileWrite(h, bytes.data(), size) == size) return true;
+    if (before >= 0) platform::Files().Truncate(h, before);
+    return false;
+}
+
+// Opens the file for appending, making it (and its folder) when nothing is
+// there; the operator is told when it cannot be.
+log::FileHandle OpenForAppend(const char* fileName) {
+    log::FileHandle h = log::FileOpenAppend(fileName);
+    if (h != log::kInvalidFile) return h;
+    // A capture file that exists but cannot be written to is evidence all
+    // the same, even when it cannot be read either (another opener holds it):
+    // it is never deleted nor replaced by an empty one.
+    if (!platform::Files().Exists(fileName)) {
+        MakeDirectoryPath(kRfdDirectory);
+        // Created only where nothing is, so one that appeared meanwhile is kept too.
+        h = log::FileCreateNew(fileName);
+    }
+    if (h == log::kInvalidFile) ui::FileErrorBox("ERRO ao abrir RFD: ", fileName);
+    return h;
+}
+
+// The held records to their file; false when they still cannot go.
+bool WriteHeld() {
+    if (g_held.records.empty()) return true;
+    const log::FileHandle h = OpenForAppend(g_held.fileName.data());
+    if (h == log::kInvalidFile) return false;
+    const bool written = AppendWhole(h, g_held.records);
+    if (written) {
+        NoteUnflushed(g_held.fileName.data());
+        g_held.records.clear();
+    }
+    log::FileClose(h);
+    return written;
+}
+
+// The held records of another file than `fileName` go to theirs before
+// anything is written to this one; false when they still cannot.
+bool WriteHeldElsewhere(const char* fileName) {
+    return std::strcmp(g_held.fileName.data(), fileName) == 0 || WriteHeld();
+}
+
+// Appends already stored records to the file of `now` with one write, after
+// what a full disk held back. 1 when written (and, when durable, on disk
+// with everything written before them), or, when not durable, held for the
+// next write to their file; -1 when they could not be, and then none was stored.
 int AppendRecords(const std::string* encoded, std::span<const RecordText> texts, const platform::LocalTime& now,
                   Durable durable) {
     ClockCheck(now);
@@ -281,34 +341,31 @@ int AppendRecords(const std::string* encoded, std::span<const RecordText> texts,
         if (!EncodeRecords(own, texts, now, fileName)) return -1;
         encoded = &own;
     }
-    FlushOtherFile(fileName);
-
-    log::FileHandle h = log::FileOpenAppend(fileName);
-    if (h == log::kInvalidFile) {
-        // A capture file that exists but cannot be written to is evidence all
-        // the same, even when it cannot be read either (another opener holds it):
-        // it is never deleted nor replaced by an empty one.
-        if (platform::Files().Exists(fileName)) {
-            ui::FileErrorBox("ERRO ao abrir RFD: ", fileName);
-            return -1;
-        }
-        MakeDirectoryPath(kRfdDirectory);
-        // Created only where nothing is, so one that appeared meanwhile is kept too.
-        h = log::FileCreateNew(fileName);
-        if (h == log::kInvalidFile) {
-            ui::FileErrorBox("ERRO ao abrir RFD: ", fileName);
-            return -1;
-        }
-    }
-
-    const auto size = static_cast<uint32_t>(encoded->size());
-    if (log::FileWrite(h, encoded->data(), size) != size) {
-        ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
-        log::FileClose(h);
-        // What part of it reached the file is to be flushed like the rest.
-        NoteUnflushed(fileName);
+    // A record that cannot be written now is held, when it need not be on disk
+    // before anything happens, for the next write to its file.
+    const auto hold = [&]() {
+        if (durable == Durable::Yes || g_held.records.size() + encoded->size() > kHeldMax) return -1;
+        if (g_held.records.empty()) CopyText(g_held.fileName, fileName);
+        if (std::strcmp(g_held.fileName.data(), fileName) != 0) return -1;
+        g_held.records += *encoded;
+        return 1;
+    };
+    if (!WriteHeldElsewhere(fileName)) {
+        ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), g_held.fileName.data());
         return -1;
     }
+    FlushOtherFile(fileName);
+
+    const log::FileHandle h = OpenForAppend(fileName);
+    if (h == log::kInvalidFile) return -1;
+    const bool withHeld = !g_held.records.empty();
+    const bool written = AppendWhole(h, withHeld ? g_held.records + *encoded : *encoded);
+    if (!written) {
+        ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), fileName);
+        log::FileClose(h);
+        return hold();
+    }
+    g_held.records.clear();
     if (durable == Durable::Yes) {
         // One flush brings this record and every one written before it to the disk.
         if (!platform::Files().Flush(h)) {
@@ -366,6 +423,10 @@ int RfdWriteCommand(const char* command) {
 }
 
 int RfdFlush() {
+    if (!WriteHeld()) {
+        ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), g_held.fileName.data());
+        return -1;
+    }
     if (!AnyUnflushed()) return 1;
     const bool flushed = FlushFile(g_unflushed.fileName.data());
     if (!flushed) ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), g_unflushed.fileName.data());
@@ -383,6 +444,11 @@ int RfdRecordQuery(char* query, char* reply) {
     query[std::strlen(query) - 1] = '|';
     if (reply && strnlen(reply, 129) > 128) reply[128] = 0;
     return WriteRecord(query, reply ? reply : "");
+}
+
+void RfdDropHeld() {
+    g_held.records.clear();
+    g_held.fileName[0] = 0;
 }
 
 }  // namespace moldrin::capture

@@ -27,6 +27,9 @@ bool RfdCurrentFileName(char* out, std::size_t size, const platform::LocalTime& 
 // failure (the operator has been told). Written means handed to the system,
 // which keeps it whatever becomes of the process; it reaches the disk, against
 // a power loss, with the next command's record (RfdWriteCommand) or RfdFlush.
+// A record the disk has no room for is held (1 all the same, the operator
+// told) and goes to the file ahead of the next record written to it; a command
+// is sent only after it.
 int RfdWriteLine(const char* text);
 
 // Records an application's command (NUL-terminated, ending with its "}"),
@@ -38,10 +41,13 @@ int RfdWriteLine(const char* text);
 // on disk, though some may have been written).
 int RfdWriteCommand(const char* command);
 
-// Brings the records written since the last command's to the disk. 1 when
-// they are (or there were none), -1 when the flush failed (the operator has
-// been told); either way they are no longer waiting.
+// Brings the records written since the last command's, and the held ones, to
+// the disk. 1 when they are (or there were none), -1 when the flush failed or
+// the held records still find no room (the operator has been told); either
+// way the written ones are no longer waiting.
 int RfdFlush();
+// Forgets the records a full disk held back from their file (a fresh root).
+void RfdDropHeld();
 
 // RfdFlush once the oldest record not on disk has waited `idleMs`; 1 before.
 int RfdFlushIdle(uint32_t idleMs);

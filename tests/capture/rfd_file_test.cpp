@@ -280,7 +280,7 @@ TEST_F(RfdFileTest, WriteFlushAndCloseFailures) {
         int (*write)(const char*);
         int result;
         std::vector<std::string> messages;
-    } cases[] = {{&files.shortWrite, RfdWriteLine, -1, {CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)}},
+    } cases[] = {{&files.shortWrite, RfdWriteLine, 1, {CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)}},
                  {&files.shortWrite, RfdWriteCommand, -1, {CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)}},
                  {&files.failFlush, RfdWriteCommand, -1, {CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)}},
                  {&files.failFlush, RfdWriteLine, 1, {}},
@@ -294,6 +294,40 @@ TEST_F(RfdFileTest, WriteFlushAndCloseFailures) {
         EXPECT_EQ(op.texts("message"), c.messages) << &c - cases;
         RfdFlush();
     }
+}
+
+// A disk with no room left for a reply or a status record: the record is held
+// (the operator told once), the command after it is not sent while even the
+// held ones find no room, and once there is room every record is in the file
+// in its order, whole, with no part of a cut write left in it.
+TEST_F(RfdFileTest, RecordsTheDiskHadNoRoomForGoInLaterInTheirOrder) {
+    testing::FaultFiles files;
+    files.OnlyFor(kMarch5);
+    ASSERT_EQ(RfdWriteCommand("\x1B.01}"), 1);
+    files.spaceLeft = 7;
+    EXPECT_EQ(RfdWriteLine("\x1B.00.+0002}"), 1);
+    EXPECT_EQ(op.texts("message"), std::vector<std::string>{CP1252("ERRO de gravação RFD: ") + std::string(kMarch5)});
+    EXPECT_EQ(RfdWriteLine("\x1B.271|.+C0001}"), 1);
+    EXPECT_EQ(RfdWriteCommand("\x1B.10}"), -1) << "a command whose records find no room is not sent";
+    int bad = 0;
+    EXPECT_EQ(ReadAll(kMarch5, &bad).size(), 1u);
+    EXPECT_EQ(bad, 0);
+    files.spaceLeft = -1;
+    EXPECT_EQ(RfdWriteCommand("\x1B.10}"), 1);
+    const auto lines = ReadAll(kMarch5, &bad);
+    EXPECT_EQ(bad, 0);
+    std::vector<std::string> texts;
+    for (const auto& l : lines) texts.push_back(l.substr(33, l.size() - 35));
+    EXPECT_EQ(texts, (std::vector<std::string>{"\x1B.01}", "\x1B.00.+0002}", "\x1B.271|.+C0001}", "\x1B.10}"}));
+
+    // Held at the session's end: the stop's flush brings them in.
+    files.spaceLeft = 0;
+    EXPECT_EQ(RfdWriteLine("\x1B.00.+0010}"), 1);
+    EXPECT_EQ(RfdFlush(), -1);
+    files.spaceLeft = -1;
+    EXPECT_EQ(RfdFlush(), 1);
+    EXPECT_EQ(ReadAll(kMarch5, &bad).size(), 5u);
+    EXPECT_EQ(bad, 0);
 }
 
 // A command's record is on disk before the command goes out, and with it every

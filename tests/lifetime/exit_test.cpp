@@ -230,6 +230,7 @@ public:
     bool Flush(platform::FileHandle h) override { return Real().Flush(h); }
     int64_t Seek(platform::FileHandle h, int64_t o, int w) override { return Real().Seek(h, o, w); }
     int64_t Size(platform::FileHandle h) override { return Real().Size(h); }
+    bool Truncate(platform::FileHandle h, int64_t size) override { return Real().Truncate(h, size); }
     std::optional<platform::LocalTime> CreationTime(platform::FileHandle h) override { return Real().CreationTime(h); }
     bool Delete(const char* p) override { return Real().Delete(p); }
     bool Rename(const char* f, const char* t) override { return Real().Rename(f, t); }

@@ -90,6 +90,38 @@ TEST_F(ExactlyOnce, StatusReadsTheFullDiskKeptOutAreReadAgain) {
     EXPECT_EQ(day.records, undisturbed.records);
 }
 
+// The disk is full from each item's sending until the capture's next status
+// read after it (a write cut short, then none): the item's reply and the
+// status that confirms it wait in memory and reach the day's file ahead of
+// that read, so the file is the undisturbed one, with nothing cut in it.
+TEST_F(ExactlyOnce, RecordsAFullDiskKeptOutReachTheFileInTheirOrder) {
+    const auto steps = ShortDay();
+    const Day undisturbed = RunDay(steps);
+    ASSERT_FALSE(undisturbed.records.empty());
+    testing::FaultFiles files;
+    char rfd[64];
+    ASSERT_TRUE(capture::RfdFileName(rfd, sizeof rfd, 9, 12, 2026));
+    files.OnlyFor(rfd);
+    bool full = false;
+    int items = 0;
+    responder_ = [&](std::string_view frame) -> std::optional<std::string> {
+        if (frame.substr(0, 4) == "\x1B.01") {
+            ++items;
+            full = true;
+            files.spaceLeft = 5;
+        } else if (full && frame == "\x1B.28}") {
+            full = false;
+            files.spaceLeft = -1;
+        }
+        return std::nullopt;
+    };
+    const Day day = RunDay(steps);
+    responder_ = nullptr;
+    EXPECT_GT(items, 1);
+    EXPECT_EQ(day.status, undisturbed.status);
+    EXPECT_EQ(day.records, undisturbed.records);
+}
+
 // The printer takes the Z reduction and is then unplugged before its reply
 // comes: the closing cannot wait for it. Once it is back, the reduction is
 // settled as done, and the day's file shows it done.

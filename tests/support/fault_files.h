@@ -83,6 +83,7 @@ public:
     }
     int64_t Seek(platform::FileHandle h, int64_t o, int w) override { return Real().Seek(h, o, w); }
     int64_t Size(platform::FileHandle h) override { return Real().Size(h); }
+    bool Truncate(platform::FileHandle h, int64_t size) override { return Real().Truncate(h, size); }
     std::optional<platform::LocalTime> CreationTime(platform::FileHandle h) override {
         std::lock_guard lock(m_);
         return overrideCreation_ ? creation_ : Real().CreationTime(h);

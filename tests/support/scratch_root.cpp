@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/files.h"
+#include "store/rfd_file.h"
 
 namespace moldrin::testing {
 
@@ -18,6 +19,8 @@ ScratchRoot::ScratchRoot() {
     char* made = mkdtemp(tmpl.data());
     path_ = made ? made : tmpl;
     setenv("MOLDRIN_ROOT", path_.c_str(), 1);
+    // What a full disk held back under another root is not this one's.
+    capture::RfdDropHeld();
 }
 
 ScratchRoot::~ScratchRoot() {

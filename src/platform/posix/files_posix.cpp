@@ -203,6 +203,10 @@ public:
         return static_cast<int64_t>(st.st_size);
     }
 
+    bool Truncate(FileHandle h, int64_t size) override {
+        return Known(h) && size >= 0 && ::ftruncate(static_cast<int>(h), static_cast<off_t>(size)) == 0;
+    }
+
     std::optional<LocalTime> CreationTime(FileHandle h) override {
         if (!Known(h)) return std::nullopt;
 #if defined(STATX_BTIME)

@@ -126,6 +126,18 @@ public:
         return size.QuadPart;
     }
 
+    bool Truncate(FileHandle h, int64_t size) override {
+        if (h == kInvalidFile || size < 0) return false;
+        LARGE_INTEGER to{};
+        to.QuadPart = size;
+        LARGE_INTEGER was{};
+        const LARGE_INTEGER none{};
+        if (!::SetFilePointerEx(AsHandle(h), none, &was, FILE_CURRENT)) return false;
+        const bool cut = ::SetFilePointerEx(AsHandle(h), to, nullptr, FILE_BEGIN) && ::SetEndOfFile(AsHandle(h));
+        ::SetFilePointerEx(AsHandle(h), was.QuadPart > size ? to : was, nullptr, FILE_BEGIN);
+        return cut;
+    }
+
     std::optional<LocalTime> CreationTime(FileHandle h) override {
         FILETIME created{};
         if (h == kInvalidFile || !::GetFileTime(AsHandle(h), &created, nullptr, nullptr)) return std::nullopt;
