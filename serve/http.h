@@ -5,5 +5,5 @@
 
 namespace moldrin::serve {
 // Threads that serve connections; the event streams of the pages take a few of them.
-constexpr std::size_t kHttpThreads = 48;
+constexpr std::size_t kHttpThreads = 64;
 }  // namespace moldrin::serve

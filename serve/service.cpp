@@ -3,6 +3,9 @@
 // OpenAPI document, and clear JSON errors for everything it does not serve.
 #include "serve/service.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstring>
 
 #include "serve/http.h"
@@ -24,6 +27,24 @@ bool SameToken(const std::string& given, const std::string& token) {
     unsigned char diff = 0;
     for (std::size_t i = 0; i < token.size(); ++i) diff |= static_cast<unsigned char>(given[i] ^ token[i]);
     return diff == 0;
+}
+
+// Debian's build of the HTTP library listens with a queue of five connections: two
+// hundred clients connecting at once would leave most of them to the kernel's SYN
+// retries, seconds apart. The listening socket of `port` is found and given a deep queue.
+void DeepenListenQueue(int port) {
+    for (int fd = 3; fd < 1024; ++fd) {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening) continue;
+        sockaddr_storage addr{};
+        socklen_t alen = sizeof addr;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &alen) != 0) continue;
+        int bound = -1;
+        if (addr.ss_family == AF_INET) bound = ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+        else if (addr.ss_family == AF_INET6) bound = ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+        if (bound == port) ::listen(fd, 1024);
+    }
 }
 
 }  // namespace
@@ -142,6 +163,7 @@ bool Service::Bind(int* bound, std::string* why) {
         *why = "cannot listen on " + settings_.host + ":" + std::to_string(settings_.port) + ": " + std::strerror(errno);
         return false;
     }
+    DeepenListenQueue(port);
     *bound = port;
     return true;
 }
