@@ -5,11 +5,13 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 
 #include "serve/http.h"
 #include "serve/request_json.h"
+#include "serve/workers.h"
 
 namespace moldrin::serve {
 
@@ -144,8 +146,12 @@ void Service::Routes() {
     server_->Get("/v1", [](const httplib::Request&, httplib::Response& res) {
         Reply(res, 200, {{"version", 1}, {"openapi", "/v1/openapi.json"}});
     });
-    AddPrinterRoutes(*server_, *this);
-    AddFileRoutes(*server_, *this);
+    if (workers_) {
+        AddProxyRoutes(*server_, *this, *workers_);
+    } else {
+        AddPrinterRoutes(*server_, *this);
+        AddFileRoutes(*server_, *this);
+    }
 }
 
 bool Service::Bind(int* bound, std::string* why) {
@@ -157,6 +163,18 @@ bool Service::Bind(int* bound, std::string* why) {
     server_->set_keep_alive_max_count(100);
     server_->set_tcp_nodelay(true);
     Routes();
+    if (settings_.host.rfind("unix:", 0) == 0) {
+        // A worker's socket, in the service's owner-only folder.
+        const std::string path = settings_.host.substr(5);
+        server_->set_address_family(AF_UNIX);
+        ::unlink(path.c_str());
+        if (!server_->bind_to_port(path, 80)) {
+            *why = "cannot listen on " + settings_.host + ": " + std::strerror(errno);
+            return false;
+        }
+        *bound = 0;
+        return true;
+    }
     const int port = settings_.port == 0 ? server_->bind_to_any_port(settings_.host)
                                          : (server_->bind_to_port(settings_.host, settings_.port) ? settings_.port : -1);
     if (port <= 0) {

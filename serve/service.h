@@ -24,8 +24,10 @@ struct Response;
 
 namespace moldrin::serve {
 
+class Workers;
+
 struct ServiceSettings {
-    std::string host = "127.0.0.1";
+    std::string host = "127.0.0.1";    // or "unix:PATH" (a worker, reached by its front only)
     int port = 8631;
     std::string token;                 // required on every request when not empty
     std::size_t bodyLimit = 64 * 1024;  // bytes of a request body
@@ -53,6 +55,8 @@ public:
 
     // Opens the printer's session and its idempotency file; false with the reason.
     bool AddPrinter(const PrinterSettings& settings, std::string* why);
+    // The printers are served by worker processes: requests for them are forwarded.
+    void UseWorkers(const Workers* workers) { workers_ = workers; }
     // Binds the address; false with the reason. The port bound (useful with port 0) in `bound`.
     bool Bind(int* bound, std::string* why);
     // Serves until Stop.
@@ -76,6 +80,7 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::map<int, std::unique_ptr<Printer>> printers_;
     OperatorEvents operator_;
+    const Workers* workers_ = nullptr;
     std::atomic<bool> stopping_{false};
 };
 

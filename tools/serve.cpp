@@ -17,6 +17,7 @@
 #include "platform/operator.h"
 #include "serve/service.h"
 #include "serve/token.h"
+#include "serve/workers.h"
 #include "sign/ead.h"
 #include "tools/command.h"
 #include "tools/options.h"
@@ -67,7 +68,7 @@ int Run(int argc, char** argv) {
     std::string listen = "127.0.0.1:8631", key = sign::KeyFilePath();
     std::vector<int64_t> ports;
     int64_t timeout = 10, logMode = 500, operatorWait = 60, requestWait = 120, queue = 32;
-    bool dialogs = false;
+    bool dialogs = false, worker = false;
     Options options("moldrin serve", "[--listen HOST:PORT] --printer N [OPTION...]",
                     "Serves the printer on COM<N> as a JSON API (/v1, described at /v1/openapi.json) and a\n"
                     "console page (/) on the loopback. Any other address needs the token kept in\n"
@@ -95,16 +96,20 @@ int Run(int argc, char** argv) {
                    &requestWait);
     options.Number("queue", "N", "requests that may wait for one printer, 1 to 1000 (default 32)", 1, 1000, &queue);
     options.Text("key", "RSA.BIN", "the key the signature checks use (default: RSA.BIN beside the tool)", &key);
+    options.Flag("worker", "(started by the service itself: one printer's worker on a Unix socket)", &worker);
     options.Arguments("", 0, 0);
     std::vector<std::string> args;
     if (int status = options.Parse(argc, argv, args); status >= 0) return status;
     if (ports.empty()) return options.UsageError("--printer is required");
-    if (ports.size() > 1)
-        return options.UsageError("one --printer per service: the library holds one session per process "
-                                  "(start one service per printer, each on its own port)");
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (ports[i] == ports[j]) return options.UsageError("COM" + std::to_string(ports[i]) + " is given twice");
+    if (worker && (ports.size() != 1 || listen.rfind("unix:", 0) != 0))
+        return options.UsageError("a worker serves one printer on a Unix socket");
 
     serve::ServiceSettings settings;
-    if (std::string why = ParseListen(listen, &settings.host, &settings.port); !why.empty())
+    if (worker) settings.host = listen;
+    else if (std::string why = ParseListen(listen, &settings.host, &settings.port); !why.empty())
         return options.UsageError(why);
     settings.keyPath = key;
     settings.requestWait = std::chrono::seconds(requestWait);
@@ -112,7 +117,7 @@ int Run(int argc, char** argv) {
     settings.operatorWaits.withoutPage = std::min(settings.operatorWaits.withPage, std::chrono::milliseconds(2000));
     std::string why;
     if (!StateFolder(&settings.stateDir, &why)) return options.Failure(why);
-    if (!Loopback(settings.host)) {
+    if (!worker && !Loopback(settings.host)) {
         if (!serve::LoadOrMakeToken(settings.stateDir + "/token", &settings.token, &why)) return options.Failure(why);
         std::fprintf(stderr, "moldrin serve: %s is off the loopback: every request needs the token of %s/token\n",
                      settings.host.c_str(), settings.stateDir.c_str());
@@ -127,8 +132,26 @@ int Run(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     serve::Service service(settings);
-    platform::SetOperator(&service.Operator());
-    for (int64_t port : ports) {
+    serve::Workers workers;
+    const bool front = ports.size() > 1;
+    if (front) {
+        // The library holds one session per process: each printer gets a worker of its own,
+        // in a root of its own (a printer's capture files and registration are its own).
+        std::vector<std::string> args{"--timeout", std::to_string(timeout), "--log-mode", std::to_string(logMode),
+                                      "--operator-wait", std::to_string(operatorWait), "--request-wait",
+                                      std::to_string(requestWait), "--queue", std::to_string(queue), "--key", key};
+        if (dialogs) args.push_back("--dialogs");
+        std::vector<int> list(ports.begin(), ports.end());
+        std::string root = settings.stateDir.substr(0, settings.stateDir.size() - 6);  // less "/serve"
+        if (!workers.Start(list, args, root, settings.stateDir, std::chrono::seconds(15 * 60), &why)) {
+            workers.Stop();
+            return options.Failure(why);
+        }
+        service.UseWorkers(&workers);
+    } else {
+        platform::SetOperator(&service.Operator());
+    }
+    for (int64_t port : front ? std::vector<int64_t>{} : ports) {
         serve::PrinterSettings ps;
         ps.port = static_cast<int>(port);
         ps.timeoutSeconds = static_cast<unsigned>(timeout);
@@ -148,18 +171,25 @@ int Run(int argc, char** argv) {
         platform::SetOperator(nullptr);
         return options.Failure(why);
     }
-    const bool v6 = settings.host.find(':') != std::string::npos;
-    std::printf("moldrin serve: listening on http://%s%s%s:%d/ (COM%d)\n", v6 ? "[" : "", settings.host.c_str(),
-                v6 ? "]" : "", bound, static_cast<int>(ports[0]));
+    std::string served;
+    for (int64_t port : ports) served += (served.empty() ? "COM" : ", COM") + std::to_string(port);
+    if (worker) {
+        std::printf("moldrin serve: worker of %s on %s\n", served.c_str(), settings.host.c_str());
+    } else {
+        const bool v6 = settings.host.find(':') != std::string::npos;
+        std::printf("moldrin serve: listening on http://%s%s%s:%d/ (%s)\n", v6 ? "[" : "", settings.host.c_str(),
+                    v6 ? "]" : "", bound, served.c_str());
+    }
     std::fflush(stdout);
 
-    std::thread waiter([&service, signals] {
+    // The workers go first: their end closes the event streams the front passes on.
+    std::thread waiter([&service, &workers, signals] {
         int sig = 0;
         sigwait(&signals, &sig);
+        workers.Stop();
         service.Stop();
     });
     service.Run();
-    service.Stop();
     // The waiter still waits for a signal when the server ended by itself.
     pthread_kill(waiter.native_handle(), SIGTERM);
     waiter.join();
