@@ -41,7 +41,7 @@ void ServiceFixture::StartService(const std::vector<std::string>& extra) {
     const std::string out = root_.path() + "/serve" + std::to_string(++starts_) + ".out";
     const std::string err = root_.path() + "/serve" + std::to_string(starts_) + ".err";
     service_ = std::make_unique<BackgroundTool>(tool_, args, std::vector<std::string>{Line()}, err, out);
-    const std::regex listening("listening on http://127\\.0\\.0\\.1:([0-9]+)/");
+    const std::regex listening("listening on http://[^ ]+:([0-9]+)/");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     std::smatch m;
     for (;;) {
