@@ -44,8 +44,9 @@ void ServiceFixture::StartService(const std::vector<std::string>& extra) {
     const std::regex listening("listening on http://[^ ]+:([0-9]+)/");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     std::smatch m;
+    std::string text;  // the match points into it
     for (;;) {
-        const std::string text = ReadHost(out);
+        text = ReadHost(out);
         if (std::regex_search(text, m, listening)) break;
         ASSERT_TRUE(service_->running()) << "the service ended: " << ReadHost(err);
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the service did not start: " << ReadHost(err);
