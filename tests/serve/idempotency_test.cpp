@@ -5,6 +5,10 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include "service_fixture.h"
 
 namespace moldrin {
@@ -84,6 +88,44 @@ TEST_F(Idempotency, ARefusalIsKeptLikeASale) {
     const testing::HttpReply again = Post("/v1/printers/1/ops/pay", pay, "pay-1");
     EXPECT_EQ(again.status, 422);
     EXPECT_TRUE(again.json().value("replayed", false));
+}
+
+// A slow printer: every answer 2.5 s late, and requests that wait 1 s for it.
+class SlowPrinter : public testing::ServiceFixture {
+protected:
+    SlowPrinter() : ServiceFixture(/*registered=*/false) {
+        simOptions_ = {"--delay", "2500"};
+        captureOff_ = true;
+        serviceOptions_ = {"--request-wait", "1"};
+    }
+};
+
+TEST_F(SlowPrinter, ARepetitionWhileTheFirstRunsWaitsForItOrIsToldSo) {
+    const std::string command = R"({"command":"\u001b.271}"})";
+    // Another command first: the keyed one waits behind it, done some 5 s from now.
+    auto before = std::async(std::launch::async, [&] { return Post("/v1/printers/1/command", command); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    // The first leaves before its end; the command goes on.
+    const testing::HttpReply first = Post("/v1/printers/1/command", command, "slow-1");
+    EXPECT_EQ(first.status, 504) << first.body;
+    EXPECT_EQ(first.json()["error"].value("code", ""), "still-running");
+    // The repetition waits for it, up to its own second: the printer is not done for some 3 s more.
+    const testing::HttpReply running = Post("/v1/printers/1/command", command, "slow-1");
+    EXPECT_EQ(running.status, 409) << running.body;
+    EXPECT_EQ(running.json()["error"].value("code", ""), "idempotency-key-running");
+    // Once it is done, the repetition gets its outcome, and the printer got the command once.
+    EXPECT_EQ(before.get().status, 504);
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(5700))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const testing::HttpReply done = Post("/v1/printers/1/command", command, "slow-1");
+    EXPECT_EQ(done.status, 200) << done.body;
+    EXPECT_TRUE(done.json().value("replayed", false));
+    EXPECT_EQ(done.json().value("reply", "").rfind(".+C", 0), 0u) << done.body;
+    const std::string log = Get("/v1/printers/1/log?bytes=100000").body;
+    std::size_t sent = 0;
+    for (std::size_t at = log.find("== \\x1B.271}"); at != std::string::npos; at = log.find("== \\x1B.271}", at + 1)) ++sent;
+    EXPECT_EQ(sent, 2u) << "the other command and the keyed one, once: " << log;
 }
 
 }  // namespace

@@ -15,8 +15,10 @@ using nlohmann::json;
 void ServiceFixture::SetUp() {
     tool_ = ToolWithOwnKey(root_.path());
     ASSERT_FALSE(tool_.empty()) << "no copy of the tool with its own key";
-    sim_ = std::make_unique<BackgroundTool>(std::vector<std::string>{"sim", "--listen", "unix:" + root_.path() + "/line"},
-                                            root_.path() + "/sim.err");
+    std::vector<std::string> sim{"sim", "--listen", "unix:" + root_.path() + "/line"};
+    sim.insert(sim.end(), simOptions_.begin(), simOptions_.end());
+    sim_ = std::make_unique<BackgroundTool>(sim, root_.path() + "/sim.err");
+    if (captureOff_) root_.Write("c:\\TALMA\\talma.ini", "");
     ASSERT_TRUE(WaitForPath(root_.path() + "/line")) << "the simulator did not start";
     if (registered_) {
         const ToolResult r = RunToolAt(tool_,
@@ -27,7 +29,7 @@ void ServiceFixture::SetUp() {
                                        {Line()});
         ASSERT_EQ(r.status, 0) << r.out << r.err;
     }
-    StartService();
+    StartService(serviceOptions_);
 }
 
 void ServiceFixture::TearDown() {

@@ -48,6 +48,11 @@ protected:
 
     std::string Line() const { return "MOLDRIN_COM1=unix:" + root_.path() + "/line"; }
 
+    // Set by a test's constructor: options of the simulator, and the capture off.
+    std::vector<std::string> simOptions_;
+    bool captureOff_ = false;
+    std::vector<std::string> serviceOptions_;  // added to the first start
+
     ScratchRoot root_;
     std::string tool_;
     int port_ = 0;
