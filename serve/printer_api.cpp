@@ -13,7 +13,7 @@ namespace moldrin::serve {
 
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
-using T = FieldSpec::Type;
+using T = FieldRule::Type;
 
 namespace {
 
@@ -21,7 +21,7 @@ constexpr std::size_t kJournalLength = 200;
 
 struct Operation {
     const char* name;
-    std::vector<FieldSpec> fields;
+    std::vector<FieldRule> fields;
     int (*run)(const json& body, MoldrinOpsResult* r);
 };
 

@@ -8,7 +8,7 @@
 
 namespace moldrin::serve {
 
-struct FieldSpec {
+struct FieldRule {
     enum class Type { Text, Whole };
     const char* name;
     Type type;
@@ -19,7 +19,7 @@ struct FieldSpec {
 
 // The body as an object holding only `fields`, each of its type; an empty body is an
 // empty object. Empty when taken, else the reason (the request is answered 400).
-std::string ReadBody(const std::string& body, const std::vector<FieldSpec>& fields, nlohmann::json* out);
+std::string ReadBody(const std::string& body, const std::vector<FieldRule>& fields, nlohmann::json* out);
 
 // An error body: {"error": {"code": code, "message": message}}.
 nlohmann::json ErrorBody(const std::string& code, const std::string& message);
