@@ -1,19 +1,16 @@
 // "moldrin rfd decode FILE...": prints the records of capture files as their
 // text lines and counts the good, the failed checks and the undecodable ones.
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "store/rfd_codec.h"
-#include "store/rfd_reader.h"
-#include "log/file_helpers.h"
 #include "platform/files.h"
 #include "platform/operator.h"
 #include "tools/command.h"
 #include "tools/options.h"
 #include "tools/printable.h"
+#include "tools/rfd_records.h"
 #include "tools/terminal_operator.h"
 
 namespace moldrin::tools {
@@ -24,54 +21,38 @@ struct Counts {
     int good = 0, badCheck = 0, undecodable = 0;
 };
 
-// The check a replay makes: the value between "<" and ">" against the text
-// from the first ESC after "<" up to the first "}" after it, seeded from the stamp.
-bool CheckValueHolds(const char* line) {
-    const char* open = std::strchr(line, '<');
-    if (!open || !std::strchr(open, '>')) return false;
-    const char* esc = std::strchr(open, 0x1B);
-    if (!esc) return false;
-    const char* close = std::strchr(esc, '}');
-    if (!close) return false;
-    const uint32_t seed = static_cast<uint32_t>(log::ParseNumber(line + 20, 3)) * log::ParseNumber(line + 17, 2) *
-                          log::ParseNumber(line + 14, 2) * log::ParseNumber(line, 2);
-    const std::string text(esc, close + 1);
-    return capture::RfdLineChecksum(text.c_str(), seed) == capture::HexValue(open + 1, 4);
-}
-
 int DecodeFile(const char* path, Counts& total) {
-    const std::string why = UnreadableReason(platform::HostPath(path));
-    log::FileHandle h = why.empty() ? log::FileOpenRead(path) : log::kInvalidFile;
-    if (h == log::kInvalidFile) {
+    std::vector<RfdRecord> records;
+    std::string why;
+    if (!ReadRfdRecords(path, &records, &why)) {
         std::fprintf(stderr, "moldrin rfd decode: cannot read %s: %s\n", platform::Cp1252ToUtf8(path).c_str(),
-                     why.empty() ? "cannot be opened" : why.c_str());
+                     why.c_str());
         return -1;
     }
     std::printf("%s\n", platform::Cp1252ToUtf8(path).c_str());
     Counts counts;
-    std::array<char, capture::kRfdRecordBuffer> record{};
     int index = 0;
-    int n = capture::RfdReadRecord(0, h, record.data(), record.size());
-    while (n > 0) {
+    for (const RfdRecord& r : records) {
         ++index;
-        std::array<char, capture::kRfdLineBuffer> line{};
-        if (capture::RfdDecodeRecord(line, {record.data(), static_cast<std::size_t>(n)}) <= 0) {
-            std::printf("%6d  !undecodable (%d bytes)\n", index, n);
-            ++counts.undecodable;
-        } else if (!CheckValueHolds(line.data())) {
-            std::printf("%6d  !check value  %s\n", index, Printable(line.data()).c_str());
-            ++counts.badCheck;
-        } else {
-            std::printf("%6d  %s\n", index, Printable(line.data()).c_str());
-            ++counts.good;
+        switch (r.kind) {
+            case RfdRecord::Kind::Undecodable:
+                std::printf("%6d  !undecodable (%d bytes)\n", index, r.bytes);
+                ++counts.undecodable;
+                break;
+            case RfdRecord::Kind::Cut:
+                std::printf("%6d  !undecodable (cut by the end of the file)\n", index);
+                ++counts.undecodable;
+                break;
+            case RfdRecord::Kind::BadCheck:
+                std::printf("%6d  !check value  %s\n", index, Printable(r.line).c_str());
+                ++counts.badCheck;
+                break;
+            case RfdRecord::Kind::Good:
+                std::printf("%6d  %s\n", index, Printable(r.line).c_str());
+                ++counts.good;
+                break;
         }
-        n = capture::RfdReadRecord(1, h, record.data(), record.size());
     }
-    if (n == 0) {
-        std::printf("%6d  !undecodable (cut by the end of the file)\n", ++index);
-        ++counts.undecodable;
-    }
-    log::FileClose(h);
     std::printf("records: %d, good %d, check value fails %d, undecodable %d\n",
                 counts.good + counts.badCheck + counts.undecodable, counts.good, counts.badCheck,
                 counts.undecodable);

@@ -85,7 +85,7 @@ bool WaitNotice::Done() {
 
 WaitNotice::~WaitNotice() { Done(); }
 
-bool OpenSession(const Options& options, int port, unsigned timeout, unsigned logMode) {
+bool OpenSession(const Options& options, int port, unsigned timeout, unsigned logMode, int showDialogs) {
     const std::string var = "MOLDRIN_COM" + std::to_string(port);
     const char* device = std::getenv(var.c_str());
     if (!device || !*device)
@@ -100,7 +100,7 @@ bool OpenSession(const Options& options, int port, unsigned timeout, unsigned lo
                         "the printer on COM" + std::to_string(port) +
                             ": finding its line speed (9600, 115200, 57600, 38400, 19200 bit/s, two tries each; "
                             "up to 80 s when nothing answers)");
-        opened = ECFOpen(port, timeout, logMode, 0);
+        opened = ECFOpen(port, timeout, logMode, showDialogs);
         if (wait.Done() && opened == 0) {
             if (g_session.LineSpeed != 0)
                 std::fprintf(stderr, "%s: the printer answers at %u bit/s\n", options.Command().c_str(),

@@ -34,6 +34,6 @@ private:
 // ECFOpen for a sub-command: names the device when $MOLDRIN_COM<port> is unset, shows the
 // line-speed search when it lasts, and on failure prints the reason (from the traffic log,
 // and the system's own for a missing device) and closes. True when the session is open.
-bool OpenSession(const Options& options, int port, unsigned timeout, unsigned logMode);
+bool OpenSession(const Options& options, int port, unsigned timeout, unsigned logMode, int showDialogs = 0);
 
 }  // namespace moldrin::tools

@@ -121,6 +121,12 @@ BackgroundTool::BackgroundTool(const std::vector<std::string>& args, const std::
     pid_ = Spawn(MOLDRIN_TOOL_PATH, args, {}, {}, outFile, errFile);
 }
 
+BackgroundTool::BackgroundTool(const std::string& program, const std::vector<std::string>& args,
+                               const std::vector<std::string>& env, const std::string& errFile,
+                               const std::string& outFile) {
+    pid_ = Spawn(program, args, env, {}, outFile, errFile);
+}
+
 BackgroundTool::~BackgroundTool() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);

@@ -46,10 +46,14 @@ class BackgroundTool {
 public:
     BackgroundTool(const std::vector<std::string>& args, const std::string& errFile,
                    const std::string& outFile = "/dev/null");
+    // Another copy of the tool (RunToolAt), with `env` added to the environment.
+    BackgroundTool(const std::string& program, const std::vector<std::string>& args,
+                   const std::vector<std::string>& env, const std::string& errFile, const std::string& outFile);
     ~BackgroundTool();
     BackgroundTool(const BackgroundTool&) = delete;
     BackgroundTool& operator=(const BackgroundTool&) = delete;
     bool running() const;
+    int pid() const { return pid_; }
 
 private:
     int pid_ = -1;
