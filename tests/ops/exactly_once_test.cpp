@@ -13,7 +13,15 @@
 namespace moldrin::ops {
 namespace {
 
-class ExactlyOnce : public TypedDay {};
+class ExactlyOnce : public TypedDay {
+protected:
+    // The faults hit the day's capture file alone.
+    static void OnTheDaysFile(testing::FaultFiles& files) {
+        char rfd[64];
+        ASSERT_TRUE(capture::RfdFileName(rfd, sizeof rfd, 9, 12, 2026));
+        files.OnlyFor(rfd);
+    }
+};
 
 TEST_F(ExactlyOnce, ALostReplyAtAnyCommandLeavesTheDayAsIfNothingHappened) {
     const auto steps = ShortDay();
@@ -64,9 +72,7 @@ TEST_F(ExactlyOnce, StatusReadsTheFullDiskKeptOutAreReadAgain) {
     const Day undisturbed = RunDay(steps);
     ASSERT_FALSE(undisturbed.records.empty());
     testing::FaultFiles files;
-    char rfd[64];
-    ASSERT_TRUE(capture::RfdFileName(rfd, sizeof rfd, 9, 12, 2026));
-    files.OnlyFor(rfd);
+    OnTheDaysFile(files);
     bool closed = false, totalsRead = false;
     int full = 0;
     responder_ = [&](std::string_view frame) -> std::optional<std::string> {
@@ -99,9 +105,7 @@ TEST_F(ExactlyOnce, RecordsAFullDiskKeptOutReachTheFileInTheirOrder) {
     const Day undisturbed = RunDay(steps);
     ASSERT_FALSE(undisturbed.records.empty());
     testing::FaultFiles files;
-    char rfd[64];
-    ASSERT_TRUE(capture::RfdFileName(rfd, sizeof rfd, 9, 12, 2026));
-    files.OnlyFor(rfd);
+    OnTheDaysFile(files);
     bool full = false;
     int items = 0;
     responder_ = [&](std::string_view frame) -> std::optional<std::string> {
