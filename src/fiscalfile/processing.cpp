@@ -171,6 +171,11 @@ struct Driver {
     // still open: the printer did not take the close, and the payment totals
     // read next are the open coupon's, not its final ones.
     bool closeRefuted = false;
+    // The status 28 that showed the close taken was followed up: the same
+    // status read again (a session opened anew before the payment totals were
+    // read) must not write the coupon again nor take its payments' start from
+    // the totals its own payments already moved.
+    bool closeFollowed = false;
     bool CloseTaken() const { return (awaited == 6 || awaited == 12) && !closeRefuted; }
     void Judge28(std::string_view r) {
         if ((awaited == 6 || awaited == 12) && !closeAnswered)
@@ -367,7 +372,7 @@ void FollowUp28(Driver& d, std::string_view t) {
             break;
         }
         case 6:
-            if (c != 6) break;
+            if (c != 6 || d.closeFollowed) break;
             if (Reply28Letter(r) == 'E') {
                 d.awaited = 0;
             } else {
@@ -383,6 +388,7 @@ void FollowUp28(Driver& d, std::string_view t) {
                 if (paymentsPending) d.KeepCouponPaymentStart();
                 f.CouponInProgress = false;
                 d.documentEnded = true;
+                d.closeFollowed = true;
             }
             break;
         case 7:
@@ -661,6 +667,7 @@ bool Dispatch(Driver& d, std::string_view t, int n) {
             d.awaited = 6;
             d.closeAnswered = false;
             d.closeRefuted = false;
+            d.closeFollowed = false;
             return true;
         case 5: case 7: case 12:
             d.awaited = n;

@@ -170,6 +170,34 @@ TEST_F(Processing, PaymentsWhoseNamesWereNotRecorded) {
     EXPECT_EQ(Map(OfType(Work(), "E21"), PaymentOf), expected);
 }
 
+// A session opened anew right after a close whose status 28 was read, before
+// the payment totals were (the application killed there): its refresh reads
+// that status 28 again, after payment totals read before the close. The
+// coupon's payments are still those its close moved, counted once.
+TEST_F(Processing, AStatusReadAgainAfterACloseLeavesItsPaymentsWhole) {
+    Register();
+    const std::vector<std::string> texts = Texts(Frames("short_day.txt"));
+    const auto at = [&](std::size_t from, const char* head) {
+        for (std::size_t i = from; i < texts.size(); ++i)
+            if (texts[i].rfind(head, 0) == 0) return i;
+        return texts.size();
+    };
+    const std::size_t close = at(0, "\x1B.00.+0006}");
+    const std::size_t status28 = at(close, "\x1B.28|");
+    const std::size_t totals = at(close, "\x1B.276|");
+    ASSERT_LT(totals, texts.size());
+    ASSERT_LT(status28, totals);
+    std::vector<std::string> reopened(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(close));
+    reopened.push_back(texts[totals]);  // read between the payments and the close
+    reopened.insert(reopened.end(), texts.begin() + static_cast<std::ptrdiff_t>(close),
+                    texts.begin() + static_cast<std::ptrdiff_t>(status28) + 1);
+    reopened.push_back(texts[status28]);  // the new session's refresh
+    reopened.insert(reopened.end(), texts.begin() + static_cast<std::ptrdiff_t>(status28) + 1, texts.end());
+    Write(reopened);
+    ASSERT_EQ(ProcessRfdFile(kCapture), 1);
+    EXPECT_EQ(Map(OfType(Work(), "E21"), PaymentOf), kShortDayPayments);
+}
+
 TEST_F(Processing, TwoFiscalDays) {
     Register();
     RecordScenario("two_days.txt");
