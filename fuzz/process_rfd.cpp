@@ -73,6 +73,11 @@ public:
         return base + offset;
     }
     int64_t Size(platform::FileHandle h) override { return static_cast<int64_t>(files[open_.at(h).first].size()); }
+    bool Truncate(platform::FileHandle h, int64_t size) override {
+        if (size < 0) return false;
+        files[open_.at(h).first].resize(static_cast<std::size_t>(size));
+        return true;
+    }
     std::optional<platform::LocalTime> CreationTime(platform::FileHandle) override { return std::nullopt; }
     bool Delete(const char* path) override { return files.erase(path) == 1; }
     bool Exists(const char* path) override { return files.count(path) == 1; }

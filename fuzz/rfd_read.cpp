@@ -47,6 +47,7 @@ public:
         return static_cast<int64_t>(position);
     }
     int64_t Size(platform::FileHandle) override { return static_cast<int64_t>(bytes.size()); }
+    bool Truncate(platform::FileHandle, int64_t) override { return false; }
     std::optional<platform::LocalTime> CreationTime(platform::FileHandle) override { return std::nullopt; }
     bool Delete(const char*) override { return false; }
     bool Rename(const char*, const char*) override { return false; }
