@@ -423,15 +423,14 @@ int RfdWriteCommand(const char* command) {
 }
 
 int RfdFlush() {
-    if (!WriteHeld()) {
-        ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), g_held.fileName.data());
-        return -1;
-    }
-    if (!AnyUnflushed()) return 1;
+    // What is written goes to the disk even when the held records still find no room.
+    const bool heldWritten = WriteHeld();
+    if (!heldWritten) ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), g_held.fileName.data());
+    if (!AnyUnflushed()) return heldWritten ? 1 : -1;
     const bool flushed = FlushFile(g_unflushed.fileName.data());
     if (!flushed) ui::FileErrorBox(CP1252("ERRO de gravação RFD: "), g_unflushed.fileName.data());
     g_unflushed.fileName[0] = 0;
-    return flushed ? 1 : -1;
+    return flushed && heldWritten ? 1 : -1;
 }
 
 int RfdFlushIdle(uint32_t idleMs) {
